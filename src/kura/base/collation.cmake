@@ -1,3 +1,18 @@
-# Placeholder until the unit's sources land: an empty library keeps the build whole.
-add_library(kura_collation INTERFACE)
-target_link_libraries(kura_collation INTERFACE kura_errors)
+# Language drivers and collation: the language table, ICU-backed drivers, case maps of
+# the Windows ANSI code pages, sort-order tables and the driver-ordered string list.
+add_library(kura_collation STATIC
+  base/code_page_case_map.cpp
+  base/language_driver.cpp
+  base/collation.cpp
+  base/language_string_list.cpp)
+target_include_directories(kura_collation PUBLIC ${PROJECT_SOURCE_DIR}/src)
+target_link_libraries(kura_collation PUBLIC kura_errors ICU::uc ICU::i18n PRIVATE korvane_warnings)
+
+korvane_gtest(kura_collation_test
+  SOURCES
+    base/code_page_case_map_test.cpp
+    base/language_driver_test.cpp
+    base/collation_test.cpp
+    base/language_string_list_test.cpp
+    base/test_allocation_counter.cpp
+  LIBS kura_collation)

@@ -1,3 +1,23 @@
-# Placeholder until the unit's sources land: an empty library keeps the build whole.
-add_library(kura_values INTERFACE)
-target_link_libraries(kura_values INTERFACE kura_errors)
+# Value conversions: calendar encodings, fixed-point numbers and rounding, the BCD
+# encoding, the engine's text forms of values and their parsers, conversion between
+# field types, and the small name and path helpers shared by storage and SQL.
+add_library(kura_values STATIC
+  base/calendar.cpp
+  base/fixed_point.cpp
+  base/bcd.cpp
+  base/text_forms.cpp
+  base/value_conversion.cpp
+  base/names_paths.cpp)
+target_include_directories(kura_values PUBLIC ${PROJECT_SOURCE_DIR}/src)
+target_link_libraries(kura_values PUBLIC kura_errors PRIVATE korvane_warnings)
+
+korvane_gtest(kura_values_test
+  SOURCES
+    base/field_types_test.cpp
+    base/calendar_test.cpp
+    base/fixed_point_test.cpp
+    base/bcd_test.cpp
+    base/text_forms_test.cpp
+    base/value_conversion_test.cpp
+    base/names_paths_test.cpp
+  LIBS kura_values)

@@ -1,3 +1,23 @@
-# Placeholder until the data file lands.
-add_library(kura_storage INTERFACE)
-target_link_libraries(kura_storage INTERFACE kura_base)
+# The storage layer: the data file (header, field definitions, record slots, record
+# cache, free-slot chain, locks and sorting), record buffers, scrambling and the
+# order-preserving key encodings shared with the index file.
+add_library(kura_storage STATIC
+  storage/scramble.cpp
+  storage/field_definition.cpp
+  storage/key_encoding.cpp
+  storage/record.cpp
+  storage/data_file.cpp
+  storage/data_file_sort.cpp)
+target_include_directories(kura_storage PUBLIC ${PROJECT_SOURCE_DIR}/src)
+target_link_libraries(kura_storage PUBLIC kura_files kura_values kura_collation PRIVATE korvane_warnings)
+
+korvane_gtest(kura_storage_test
+  SOURCES
+    storage/scramble_test.cpp
+    storage/key_encoding_test.cpp
+    storage/record_test.cpp
+    storage/data_file_test.cpp
+    storage/data_file_cache_test.cpp
+    storage/data_file_sort_test.cpp
+    storage/data_file_lock_test.cpp
+  LIBS kura_storage)

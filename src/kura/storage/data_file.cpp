@@ -1,0 +1,769 @@
+#include "kura/storage/data_file.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <limits>
+#include <thread>
+
+#include "kura/base/byte_order.h"
+#include "kura/base/collation.h"
+#include "kura/base/engine_error.h"
+#include "kura/base/names_paths.h"
+#include "kura/base/text_forms.h"
+#include "kura/storage/scramble.h"
+
+namespace kura {
+
+namespace {
+
+// TDateTime of the Unix epoch (days since 1899-12-30).
+constexpr double kUnixEpochDays = 25569.0;
+constexpr double kLastUpdatedBias = 693594.0;
+
+double LocalNowForHeader() {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  const double localSeconds = static_cast<double>(now) + static_cast<double>(local.tm_gmtoff);
+  return localSeconds / 86400.0 + kUnixEpochDays - kLastUpdatedBias;
+}
+
+void ReadTextBlock(const uint8_t* p, int capacity, bool encrypted, std::string& text) {
+  uint8_t block[64];
+  std::memcpy(block, p, static_cast<size_t>(capacity) + 1);
+  if (encrypted) Scramble(block, static_cast<size_t>(capacity) + 1, kHeaderTextKey);
+  text = ReadShortString(block, capacity);
+}
+
+void WriteTextBlock(uint8_t* p, int capacity, bool encrypted, const std::string& text) {
+  WriteShortString(p, capacity, text);
+  if (encrypted) Scramble(p, static_cast<size_t>(capacity) + 1, kHeaderTextKey);
+}
+
+}  // namespace
+
+void ReadDataFileHeader(const uint8_t* b, TDataFileHeader& h) {
+  h.ChangeCount = ReadI32(b + 0);
+  h.BlobBlockSize = ReadI32(b + 4);
+  h.FormatVersion = b[8];
+  h.FirstFreeRecord = ReadI32(b + 9);
+  h.NextRecordNo = ReadI32(b + 13);
+  h.LastAutoIncValue = ReadI32(b + 17);
+  h.RecordSize = ReadU16(b + 21);
+  h.FieldCount = ReadU16(b + 23);
+  h.BlobFieldCount = ReadU16(b + 25);
+  h.LastUpdated = ReadF64(b + 27);
+  h.Encrypted = b[86] != 0;
+  ReadTextBlock(b + 35, kMaxDescriptionLength, h.Encrypted, h.Description);
+  ReadTextBlock(b + 87, kMaxPasswordLength, h.Encrypted, h.Password);
+  h.LocaleId = ReadU16(b + 103);
+  h.SortId = ReadU16(b + 105);
+  h.UserMajorVersion = ReadU16(b + 107);
+  h.UserMinorVersion = ReadU16(b + 109);
+  h.HeaderChanged = false;  // the writer's flag means nothing to a reader
+  h.LastBlobId = ReadI32(b + 112);
+  h.EngineVersion = ReadI64(b + 116);
+}
+
+void WriteDataFileHeader(const TDataFileHeader& h, uint8_t* b) {
+  std::memset(b, 0, kDataFileHeaderSize);
+  WriteI32(b + 0, h.ChangeCount);
+  WriteI32(b + 4, h.BlobBlockSize);
+  b[8] = h.FormatVersion;
+  WriteI32(b + 9, h.FirstFreeRecord);
+  WriteI32(b + 13, h.NextRecordNo);
+  WriteI32(b + 17, h.LastAutoIncValue);
+  WriteU16(b + 21, h.RecordSize);
+  WriteU16(b + 23, h.FieldCount);
+  WriteU16(b + 25, h.BlobFieldCount);
+  WriteF64(b + 27, h.LastUpdated);
+  WriteTextBlock(b + 35, kMaxDescriptionLength, h.Encrypted, h.Description);
+  b[86] = h.Encrypted ? 1 : 0;
+  WriteTextBlock(b + 87, kMaxPasswordLength, h.Encrypted, h.Encrypted ? h.Password : std::string());
+  WriteU16(b + 103, h.LocaleId);
+  WriteU16(b + 105, h.SortId);
+  WriteU16(b + 107, h.UserMajorVersion);
+  WriteU16(b + 109, h.UserMinorVersion);
+  b[111] = h.HeaderChanged ? 1 : 0;
+  WriteI32(b + 112, h.LastBlobId);
+  WriteI64(b + 116, h.EngineVersion);
+}
+
+std::string TDataFileOwner::PrivateDir() const {
+  std::error_code error;
+  auto path = std::filesystem::temp_directory_path(error);
+  return error ? std::string("/tmp/") : (path / "").string();
+}
+
+TRecordPin::~TRecordPin() {
+  if (FRecord) FFile->ReleaseRecord(FRecord);
+}
+
+TDataFile::TDataFile(std::string fileName, bool inMemory, TDataFileOwner* owner)
+    : TFileHandler(std::move(fileName), inMemory), FOwner(owner) {}
+
+TDataFile::~TDataFile() {
+  // Record locks live in the shared file object, which may outlive this opener.
+  UnlockAllRecords();
+  FCache.clear();
+}
+
+// ---------------------------------------------------------------------------------------
+// Errors
+
+TErrorNames TDataFile::ErrorNames() const {
+  TErrorNames names;
+  if (FOwner) {
+    names.TableName = FOwner->TableName();
+    names.DatabaseName = FOwner->DirectoryPath();
+  }
+  if (names.TableName.empty()) names.TableName = TableBaseName(FileName, ".DAT");
+  if (names.DatabaseName.empty()) {
+    const std::string_view file = ExtractFileName(FileName);
+    names.DatabaseName = FileName.substr(0, FileName.size() - file.size());
+  }
+  return names;
+}
+
+void TDataFile::RaiseDataFileError(TErrorCode code) const { RaiseEngineError(code, ErrorNames()); }
+
+void TDataFile::RaiseDataFileCorrupt(TErrorCode code) const { RaiseDataFileError(code); }
+
+// ---------------------------------------------------------------------------------------
+// Opening, creating, header
+
+void TDataFile::OpenDataFile() {
+  try {
+    Open();
+    ReadHeader();
+    if (FHeader.FormatVersion != kDataFileFormatVersion) RaiseDataFileError(KURA_OLDVERSION);
+    if (FHeader.FieldCount > kMaxFieldCount) RaiseDataFileCorrupt(KURA_HEADERCORRUPT);
+    ReadFieldDefinitions();
+    CheckRecordLayout();
+    FStatistics = {};
+    FRecordsPerRead = std::max(1, kReadAheadBytes / std::max<int>(1, FHeader.RecordSize));
+    FCapacity = CacheLimit();
+  } catch (...) {
+    CloseDataFile();
+    throw;
+  }
+}
+
+void TDataFile::ReadFieldDefinitions() {
+  const size_t areaSize = size_t{kFieldDefinitionSize} * FHeader.FieldCount;
+  std::vector<uint8_t> area(areaSize);
+  if (areaSize > 0) {
+    const int32_t got = ReadAt(kDataFileHeaderSize, area.data(), static_cast<int32_t>(areaSize), true);
+    if (got != static_cast<int32_t>(areaSize)) RaiseDataFileCorrupt(KURA_HEADERCORRUPT);
+  }
+  if (FHeader.Encrypted) Scramble(area.data(), areaSize, kRecordKey);
+  FFieldDefinitions.assign(FHeader.FieldCount, TFieldDefinition{});
+  for (size_t i = 0; i < FFieldDefinitions.size(); ++i) {
+    ReadFieldDefinition(area.data() + i * kFieldDefinitionSize, FFieldDefinitions[i]);
+  }
+  FDefinitionsChanged = false;
+}
+
+void TDataFile::CheckRecordLayout() const {
+  // The part of the consistency check that reading records relies on: every field lies
+  // inside the record and the slot counters are in range. Without it, damaged
+  // definitions would send record reads outside the record buffer.
+  const auto corrupt = [this]() { RaiseDataFileCorrupt(KURA_HEADERCORRUPT); };
+  if (FHeader.RecordSize < kRecordFieldsOffset) corrupt();
+  if (FHeader.NextRecordNo < 1 || FHeader.FirstFreeRecord < 0 || FHeader.FirstFreeRecord >= FHeader.NextRecordNo) {
+    corrupt();
+  }
+  for (const TFieldDefinition& d : FFieldDefinitions) {
+    if (!IsValidFieldType(d.FieldType) || d.DataSize != DataSize(d.FieldType, d.Size)) corrupt();
+    if (d.IsAutoInc()) {
+      if (d.Offset != kRecordIdOffset) corrupt();
+    } else if (!d.Computed && int64_t{d.Offset} + 1 + d.DataSize > FHeader.RecordSize) {
+      corrupt();
+    }
+  }
+}
+
+void TDataFile::CloseDataFile() {
+  FFieldDefinitions.clear();
+  for (auto& entry : FCache) FRecordStack.Push(std::move(entry.second));
+  FCache.clear();
+  FNewest = FOldest = nullptr;
+  UnlockAllRecords();
+  Close();
+}
+
+size_t TDataFile::CacheLimit() const {
+  const int32_t bytes = FOwner ? FOwner->MaxDataBufferSize() : 16384;
+  const int32_t records = FOwner ? FOwner->MaxDataBufferCount() : 8192;
+  const int32_t bySize = bytes / std::max<int>(1, FHeader.RecordSize);
+  return static_cast<size_t>(std::max(1, std::min(bySize, records)));
+}
+
+void TDataFile::CreateDataFile(uint16_t localeId, uint16_t sortId, std::vector<TFieldDefinition> definitions,
+                               int32_t blobBlockSize, const std::string& description, const std::string& password,
+                               bool encrypted, uint16_t userMajor, uint16_t userMinor) {
+  if (definitions.size() > static_cast<size_t>(kMaxFieldCount)) RaiseDataFileError(KURA_FLDLIMIT);
+  CheckLanguageDriver(localeId, sortId, ErrorNames());
+  TDataFileHeader header;
+  header.FormatVersion = kDataFileFormatVersion;
+  header.LocaleId = localeId;
+  header.SortId = sortId;
+  header.BlobBlockSize = blobBlockSize;
+  header.Description = description.substr(0, kMaxDescriptionLength);
+  header.Encrypted = encrypted;
+  header.Password = encrypted ? password.substr(0, kMaxPasswordLength) : std::string();
+  header.UserMajorVersion = userMajor;
+  header.UserMinorVersion = userMinor;
+  header.FieldCount = static_cast<uint16_t>(definitions.size());
+
+  int blobCount = 0;
+  int64_t offset = kRecordFieldsOffset;
+  for (size_t i = 0; i < definitions.size(); ++i) {
+    TFieldDefinition& d = definitions[i];
+    d.FieldNo = static_cast<uint16_t>(i + 1);
+    if (!IsValidFieldType(d.FieldType) || (HasDeclaredSize(d.FieldType) && d.Size > kMaxFieldSize)) {
+      TErrorNames names = ErrorNames();
+      names.FieldName = d.Name;
+      RaiseEngineError(KURA_INVALIDFLDTYPE, names);
+    }
+    if (d.FieldType == TFieldType::Blob && ++blobCount > kMaxBlobFieldCount) RaiseDataFileError(KURA_BLOBLIMIT);
+    if (!HasDeclaredSize(d.FieldType)) d.Size = 0;
+    if (d.FieldType != TFieldType::Bcd) d.Scale = 0;
+    d.DataSize = static_cast<uint8_t>(DataSize(d.FieldType, d.Size));
+    d.DataScale = d.Scale;
+    if (d.IsAutoInc()) {
+      d.Offset = kRecordIdOffset;
+    } else {
+      d.Offset = static_cast<uint16_t>(std::min<int64_t>(offset, 0xFFFF));
+      if (!d.Computed) offset += d.DataSize + 1;
+    }
+  }
+  if (offset > kMaxRecordSize) RaiseDataFileError(KURA_RECTOOBIG);
+  header.BlobFieldCount = static_cast<uint16_t>(blobCount);
+  header.RecordSize = static_cast<uint16_t>(offset);
+
+  CloseDataFile();
+  FHeader = header;
+  FFieldDefinitions = std::move(definitions);
+  FHeader.HeaderChanged = true;
+  FDefinitionsChanged = true;
+  try {
+    Create();
+    WriteHeader(true);
+    WriteFieldDefinitions();
+    FStatistics = {};
+    FRecordsPerRead = std::max(1, kReadAheadBytes / std::max<int>(1, FHeader.RecordSize));
+    FCapacity = CacheLimit();
+  } catch (...) {
+    CloseDataFile();
+    throw;
+  }
+}
+
+void TDataFile::ReadHeader() {
+  uint8_t bytes[kDataFileHeaderSize];
+  const int32_t got = ReadAt(0, bytes, kDataFileHeaderSize, true);
+  if (got != kDataFileHeaderSize) RaiseDataFileCorrupt(KURA_HEADERCORRUPT);
+  ReadDataFileHeader(bytes, FHeader);
+}
+
+bool TDataFile::ReadHeaderIfChanged() {
+  uint8_t bytes[kDataFileHeaderSize];
+  const int32_t got = ReadAt(0, bytes, kDataFileHeaderSize, true);
+  if (got != kDataFileHeaderSize) RaiseDataFileCorrupt(KURA_HEADERCORRUPT);
+  if (ReadI32(bytes) == FHeader.ChangeCount) return false;
+  ReadDataFileHeader(bytes, FHeader);
+  return true;
+}
+
+bool TDataFile::WriteHeader(bool force) {
+  if (!FHeader.HeaderChanged && !force) return false;
+  ++FHeader.ChangeCount;
+  FHeader.EngineVersion = kEngineVersion;
+  FHeader.LastUpdated = LocalNowForHeader();
+  uint8_t bytes[kDataFileHeaderSize];
+  WriteDataFileHeader(FHeader, bytes);
+  WriteAt(0, bytes, kDataFileHeaderSize);
+  if (FOwner) FOwner->MarkTableModified();
+  FHeader.HeaderChanged = false;
+  return true;
+}
+
+void TDataFile::MarkChanged() {
+  FHeader.HeaderChanged = true;
+  if (FOwner) FOwner->MarkTableChanged();
+}
+
+void TDataFile::MarkHeaderChanged() {
+  ++FHeader.ChangeCount;
+  MarkChanged();
+}
+
+bool TDataFile::WriteFieldDefinitions() {
+  if (!FDefinitionsChanged) return false;
+  const size_t areaSize = size_t{kFieldDefinitionSize} * FFieldDefinitions.size();
+  std::vector<uint8_t> area(areaSize);
+  for (size_t i = 0; i < FFieldDefinitions.size(); ++i) {
+    WriteFieldDefinition(FFieldDefinitions[i], area.data() + i * kFieldDefinitionSize);
+  }
+  if (FHeader.Encrypted) Scramble(area.data(), areaSize, kRecordKey);
+  if (areaSize > 0) WriteAt(kDataFileHeaderSize, area.data(), static_cast<int32_t>(areaSize));
+  if (FOwner) FOwner->MarkTableModified();
+  if (FOwner && FOwner->ForceBufferFlush()) Flush();
+  FDefinitionsChanged = false;
+  return true;
+}
+
+void TDataFile::EmptyDataFile() {
+  DiscardCache();
+  {
+    TFileAccess access(*this);
+    Seek(soFromBeginning, DefinitionsEnd());
+    WriteBuffer(nullptr, 0);
+  }
+  if (FOwner && FOwner->ForceBufferFlush()) Flush();
+  FHeader.ChangeCount = 0;
+  FHeader.FirstFreeRecord = 0;
+  FHeader.NextRecordNo = 1;
+  FHeader.LastAutoIncValue = 0;
+  MarkChanged();
+}
+
+// ---------------------------------------------------------------------------------------
+// Record cache
+
+int64_t TDataFile::SlotOffset(int32_t recNo) const {
+  return DefinitionsEnd() + static_cast<int64_t>(recNo - 1) * FHeader.RecordSize;
+}
+
+void TDataFile::LinkNewest(TRecord* r) {
+  r->Older = FNewest;
+  r->Newer = nullptr;
+  if (FNewest) FNewest->Newer = r;
+  FNewest = r;
+  if (!FOldest) FOldest = r;
+}
+
+void TDataFile::Unlink(TRecord* r) {
+  if (r->Newer) r->Newer->Older = r->Older; else FNewest = r->Older;
+  if (r->Older) r->Older->Newer = r->Newer; else FOldest = r->Newer;
+  r->Older = r->Newer = nullptr;
+}
+
+void TDataFile::Touch(TRecord* r) {
+  if (FNewest == r) return;
+  Unlink(r);
+  LinkNewest(r);
+}
+
+void TDataFile::RemoveFromCache(TRecord* r) {
+  Unlink(r);
+  auto it = FCache.find(r->RecNo);
+  FRecordStack.Push(std::move(it->second));
+  FCache.erase(it);
+}
+
+TRecord* TDataFile::FindVictim() const {
+  for (TRecord* r = FOldest; r; r = r->Newer) {
+    if (!r->Dirty && r->PinCount == 0) return r;
+  }
+  return nullptr;
+}
+
+TRecord* TDataFile::AddRecord(int32_t recNo, int32_t excludeFirst, int32_t excludeLast) {
+  const size_t recordSize = FHeader.RecordSize;
+  // A pinned record can outlive a discard or a shrinking of the file under its old
+  // number; a new slot of that number takes the object over instead of a second copy.
+  if (auto existing = FCache.find(recNo); existing != FCache.end()) {
+    TRecord* record = existing->second.get();
+    std::memset(record->Bytes(), 0, record->Size());
+    record->SetLink(recNo);
+    record->Dirty = false;
+    Touch(record);
+    return record;
+  }
+  if (FCache.size() >= FCapacity) {
+    TRecord* victim = FindVictim();
+    if (!victim && !(FOwner && FOwner->InTransaction())) {
+      FlushRecordsExcept(excludeFirst, excludeLast);
+      victim = FindVictim();
+    }
+    if (victim) {
+      // Take the object over: out of the list under its old number, in under the new.
+      Unlink(victim);
+      auto node = FCache.extract(victim->RecNo);
+      victim->Reset(recordSize, recNo);
+      victim->Owner = this;
+      node.key() = recNo;
+      FCache.insert(std::move(node));
+      LinkNewest(victim);
+      return victim;
+    }
+    FCapacity += kCacheGrowth;
+  }
+  std::unique_ptr<TRecord> record = FRecordStack.Pop(recordSize, recNo);
+  record->Owner = this;
+  TRecord* raw = record.get();
+  FCache.emplace(recNo, std::move(record));
+  LinkNewest(raw);
+  return raw;
+}
+
+bool TDataFile::HasUnwrittenChanges() const {
+  if (FHeader.HeaderChanged || (FOwner && FOwner->InTransaction())) return true;
+  for (const auto& entry : FCache) {
+    if (entry.second->Dirty) return true;
+  }
+  return false;
+}
+
+TRecord* TDataFile::GetRecord(int32_t recNo, const TReadAhead& readAhead) {
+  ++FStatistics.RecordsRequested;
+  if (recNo <= 0) RaiseDataFileCorrupt(KURA_FILECORRUPT);
+  if (recNo == FHeader.NextRecordNo) {
+    if (recNo > kMaxRecordCount || SlotOffset(recNo) + FHeader.RecordSize > kMaxDataFileEnd) {
+      RaiseDataFileError(KURA_TABLEFULL);
+    }
+    TRecord* record = AddRecord(recNo, 0, -1);
+    // A new slot must reach the file even when the caller leaves it as it is, or the
+    // file would hold fewer slots than the header counts.
+    record->Dirty = true;
+    ++record->PinCount;
+    ++FHeader.NextRecordNo;
+    MarkChanged();
+    return record;
+  }
+  auto it = FCache.find(recNo);
+  if (it == FCache.end()) {
+    if (recNo > FHeader.NextRecordNo) RaiseDataFileCorrupt(KURA_FILECORRUPT);
+    ReadRun(recNo, readAhead);
+    it = FCache.find(recNo);
+    if (it == FCache.end()) RaiseDataFileCorrupt(KURA_FILECORRUPT);
+    // ReadRun pinned it so that the rest of the run could not evict it.
+    Touch(it->second.get());
+    return it->second.get();
+  }
+  TRecord* record = it->second.get();
+  Touch(record);
+  ++record->PinCount;
+  return record;
+}
+
+void TDataFile::ReadRun(int32_t recNo, const TReadAhead& readAhead) {
+  const int32_t last = FHeader.NextRecordNo - 1;
+  const size_t recordSize = FHeader.RecordSize;
+  int32_t first = recNo;
+  int32_t count = 1;
+  if (readAhead.Enabled) {
+    int32_t run = FRecordsPerRead;
+    if (readAhead.RunLength > 0) run = std::min(run, readAhead.RunLength);
+    // More than the cache holds would only evict the front of the run again.
+    run = static_cast<int32_t>(std::min<size_t>(static_cast<size_t>(run), std::max<size_t>(1, FCapacity)));
+    if (readAhead.Backward) {
+      first = std::max(1, recNo - run + 1);
+      count = recNo - first + 1;
+    } else {
+      count = std::min(run, last - recNo + 1);
+    }
+  }
+  if (count < 1) RaiseDataFileCorrupt(KURA_FILECORRUPT);
+  const size_t bytes = static_cast<size_t>(count) * recordSize;
+  GrowBuffer(FReadBuffer, bytes);
+  const int32_t got = ReadAt(SlotOffset(first), FReadBuffer.data(), static_cast<int32_t>(bytes), true);
+  ++FStatistics.Reads;
+  if (count > 1) ++FStatistics.RunsRead;
+  if (static_cast<size_t>(got) != bytes && !HasUnwrittenChanges()) RaiseDataFileError(KURA_READERR);
+  const int32_t slotsRead = static_cast<int32_t>(static_cast<size_t>(std::max(got, 0)) / recordSize);
+  const int32_t runLast = first + count - 1;
+
+  auto takeSlot = [&](int32_t slot) -> TRecord* {
+    const uint8_t* source = FReadBuffer.data() + static_cast<size_t>(slot - first) * recordSize;
+    auto found = FCache.find(slot);
+    TRecord* record;
+    if (found != FCache.end()) {
+      record = found->second.get();
+      // Changed or in-use records are newer than the file.
+      if (record->Dirty || record->PinCount > 0) return record;
+    } else {
+      record = AddRecord(slot, first, runLast);
+    }
+    std::memcpy(record->Bytes(), source, recordSize);
+    if (FHeader.Encrypted) Scramble(record->Bytes(), recordSize, kRecordKey);
+    return record;
+  };
+
+  if (recNo - first >= slotsRead) {
+    // The wanted slot is not in the file: only a cached copy can serve it.
+    auto found = FCache.find(recNo);
+    if (found == FCache.end()) RaiseDataFileCorrupt(KURA_FILECORRUPT);
+    ++found->second->PinCount;
+    return;
+  }
+  TRecord* wanted = takeSlot(recNo);
+  ++wanted->PinCount;
+  try {
+    for (int32_t slot = first; slot < first + slotsRead; ++slot) {
+      if (slot != recNo) takeSlot(slot);
+    }
+  } catch (...) {
+    --wanted->PinCount;
+    throw;
+  }
+}
+
+void TDataFile::ReleaseRecord(TRecord* record) {
+  if (record && record->PinCount > 0) --record->PinCount;
+}
+
+void TDataFile::MarkRecordDirty(TRecord* record) { record->Dirty = true; }
+
+TRecord* TDataFile::AllocateRecord() {
+  const bool appendOnly = FOwner && FOwner->NoPrimaryIndex();
+  const int32_t freeSlot = FHeader.FirstFreeRecord;
+  if (appendOnly || freeSlot == 0) {
+    // A new slot comes back zero-filled, dirty and numbered.
+    return GetRecord(FHeader.NextRecordNo);
+  }
+  if (freeSlot < 0 || freeSlot >= FHeader.NextRecordNo) RaiseDataFileCorrupt(KURA_FILECORRUPT);
+  TRecord* record = GetRecord(freeSlot);
+  // A chain entry that is not a deleted slot, or that links out of the file, would hand
+  // out a live record or loop forever.
+  const int32_t next = record->Link();
+  if (!record->IsDeleted() || next < 0 || next >= FHeader.NextRecordNo || next == freeSlot) {
+    ReleaseRecord(record);
+    RaiseDataFileCorrupt(KURA_FILECORRUPT);
+  }
+  FHeader.FirstFreeRecord = next;
+  std::memset(record->Bytes(), 0, record->Size());
+  record->SetLink(freeSlot);
+  record->Dirty = true;
+  MarkChanged();
+  return record;
+}
+
+void TDataFile::FreeRecord(TRecord* record) {
+  record->SetState(kRecordDeleted);
+  record->SetLink(FHeader.FirstFreeRecord);
+  FHeader.FirstFreeRecord = record->RecNo;
+  record->Dirty = true;
+  MarkChanged();
+}
+
+int32_t TDataFile::NextCounter(int32_t& counter) {
+  counter = counter >= std::numeric_limits<int32_t>::max() ? 1 : counter + 1;
+  MarkChanged();
+  return counter;
+}
+
+int32_t TDataFile::NextAutoIncValue() { return NextCounter(FHeader.LastAutoIncValue); }
+int32_t TDataFile::NextBlobId() { return NextCounter(FHeader.LastBlobId); }
+
+void TDataFile::GrowBuffer(std::vector<uint8_t>& buffer, size_t size) {
+  if (buffer.size() < size) buffer.resize((size + 4095) / 4096 * 4096);
+}
+
+bool TDataFile::FlushRecords() { return FlushRecordsExcept(0, -1); }
+
+bool TDataFile::FlushRecordsExcept(int32_t excludeFirst, int32_t excludeLast) {
+  std::vector<TRecord*> dirty;
+  for (auto& entry : FCache) {
+    TRecord* r = entry.second.get();
+    if (r->Dirty && r->PinCount == 0 && !(r->RecNo >= excludeFirst && r->RecNo <= excludeLast)) dirty.push_back(r);
+  }
+  if (dirty.empty()) return false;
+  std::sort(dirty.begin(), dirty.end(), [](const TRecord* a, const TRecord* b) { return a->RecNo < b->RecNo; });
+  const size_t recordSize = FHeader.RecordSize;
+  size_t runStart = 0;
+  while (runStart < dirty.size()) {
+    size_t runEnd = runStart + 1;
+    while (runEnd < dirty.size() && dirty[runEnd]->RecNo == dirty[runEnd - 1]->RecNo + 1) ++runEnd;
+    const size_t count = runEnd - runStart;
+    GrowBuffer(FWriteBuffer, count * recordSize);
+    for (size_t i = 0; i < count; ++i) {
+      uint8_t* target = FWriteBuffer.data() + i * recordSize;
+      std::memcpy(target, dirty[runStart + i]->Bytes(), recordSize);
+      if (FHeader.Encrypted) Scramble(target, recordSize, kRecordKey);
+    }
+    WriteAt(SlotOffset(dirty[runStart]->RecNo), FWriteBuffer.data(), static_cast<int32_t>(count * recordSize));
+    for (size_t i = runStart; i < runEnd; ++i) dirty[i]->Dirty = false;
+    ++FStatistics.Flushes;
+    if (FOwner) FOwner->MarkTableModified();
+    runStart = runEnd;
+  }
+  if (FOwner && FOwner->ForceBufferFlush()) Flush();
+  return true;
+}
+
+void TDataFile::WriteSlots(int32_t firstRecNo, const uint8_t* data, size_t count) {
+  const size_t recordSize = FHeader.RecordSize;
+  if (FHeader.Encrypted) {
+    GrowBuffer(FWriteBuffer, count * recordSize);
+    std::memcpy(FWriteBuffer.data(), data, count * recordSize);
+    for (size_t i = 0; i < count; ++i) Scramble(FWriteBuffer.data() + i * recordSize, recordSize, kRecordKey);
+    data = FWriteBuffer.data();
+  }
+  WriteAt(SlotOffset(firstRecNo), data, static_cast<int32_t>(count * recordSize));
+  if (FOwner) FOwner->MarkTableModified();
+}
+
+void TDataFile::TrimCache() {
+  const size_t limit = CacheLimit();
+  TRecord* r = FOldest;
+  while (r && FCache.size() > limit) {
+    TRecord* newer = r->Newer;
+    if (!r->Dirty && r->PinCount == 0) RemoveFromCache(r);
+    r = newer;
+  }
+  FCapacity = std::max(limit, size_t{1});
+}
+
+void TDataFile::DiscardCache() {
+  TRecord* r = FOldest;
+  while (r) {
+    TRecord* newer = r->Newer;
+    if (r->PinCount == 0) RemoveFromCache(r);
+    r = newer;
+  }
+}
+
+// ---------------------------------------------------------------------------------------
+// Definitions and header properties
+
+const TFieldDefinition* TDataFile::FieldByPosition(int position) const {
+  if (position < 1 || position > static_cast<int>(FFieldDefinitions.size())) return nullptr;
+  return &FFieldDefinitions[static_cast<size_t>(position - 1)];
+}
+
+const TFieldDefinition* TDataFile::FieldByNumber(uint16_t fieldNo) const {
+  for (const auto& d : FFieldDefinitions) {
+    if (d.FieldNo == fieldNo) return &d;
+  }
+  return nullptr;
+}
+
+const TFieldDefinition* TDataFile::FieldByName(const std::string& name) const {
+  for (const auto& d : FFieldDefinitions) {
+    if (SameName(d.Name, name)) return &d;
+  }
+  return nullptr;
+}
+
+void TDataFile::UpdateFieldDefinition(int position, const std::string& name, const std::string& description,
+                                      bool required, const std::string& minValue, const std::string& maxValue,
+                                      const std::string& defaultValue) {
+  if (position < 1 || position > static_cast<int>(FFieldDefinitions.size())) RaiseDataFileError(KURA_OUTOFRANGE);
+  TFieldDefinition& d = FFieldDefinitions[static_cast<size_t>(position - 1)];
+  d.Name = name.substr(0, kMaxFieldNameLength);
+  d.Description = description.substr(0, kMaxFieldDescriptionLength);
+  d.Required = required;
+  d.MinValue = minValue.substr(0, kMaxCheckTextLength);
+  d.MaxValue = maxValue.substr(0, kMaxCheckTextLength);
+  d.DefaultValue = defaultValue.substr(0, kMaxCheckTextLength);
+  FDefinitionsChanged = true;
+  MarkChanged();
+}
+
+void TDataFile::SetLastAutoIncValue(int32_t value) {
+  FHeader.LastAutoIncValue = value;
+  MarkChanged();
+}
+
+void TDataFile::SetTableInfo(const std::string& password, const std::string& description, uint16_t userMajor,
+                             uint16_t userMinor, int32_t lastAutoIncValue) {
+  FHeader.Password = FHeader.Encrypted ? password.substr(0, kMaxPasswordLength) : std::string();
+  FHeader.Description = description.substr(0, kMaxDescriptionLength);
+  FHeader.UserMajorVersion = userMajor;
+  FHeader.UserMinorVersion = userMinor;
+  FHeader.LastAutoIncValue = lastAutoIncValue;
+  MarkChanged();
+}
+
+// ---------------------------------------------------------------------------------------
+// Locks
+
+bool TDataFile::LockRecord(int32_t recNo) {
+  if (!LockRange(true, 1, kRecordLockBase - static_cast<int64_t>(recNo))) return false;
+  FLockedRecords.insert(recNo);
+  return true;
+}
+
+bool TDataFile::UnlockRecord(int32_t recNo) {
+  if (!LockRange(false, 1, kRecordLockBase - static_cast<int64_t>(recNo))) return false;
+  FLockedRecords.erase(recNo);
+  return true;
+}
+
+void TDataFile::UnlockAllRecords() {
+  // Byte-range unlocks must name exactly the range that was locked, so one unlock of the
+  // whole record-lock area would release nothing: release each byte this object took.
+  for (int32_t recNo : FLockedRecords) LockRange(false, 1, kRecordLockBase - static_cast<int64_t>(recNo));
+  FLockedRecords.clear();
+}
+
+void TDataFile::SleepBetweenAttempts() {
+  if (LockSleep) {
+    LockSleep();
+  } else {
+    std::this_thread::sleep_for(std::chrono::milliseconds(3));
+  }
+}
+
+bool TDataFile::LockTableWrite() {
+  for (int32_t attempt = 0; attempt < LockAttempts; ++attempt) {
+    if (attempt > 0) SleepBetweenAttempts();
+    if (LockRange(true, 1, kTableWriteLockOffset)) return true;
+  }
+  return false;
+}
+
+bool TDataFile::UnlockTableWrite() { return LockRange(false, 1, kTableWriteLockOffset); }
+
+// ---------------------------------------------------------------------------------------
+// Consistency check
+
+void TDataFile::CheckHeader() {
+  if (FHeader.FormatVersion != kDataFileFormatVersion) RaiseDataFileError(KURA_OLDVERSION);
+  CheckLanguageDriver(FHeader.LocaleId, FHeader.SortId, ErrorNames());
+  const auto corrupt = [this]() { RaiseDataFileCorrupt(KURA_HEADERCORRUPT); };
+  if (FFieldDefinitions.size() != FHeader.FieldCount) corrupt();
+  int64_t running = kRecordFieldsOffset;
+  int blobCount = 0;
+  for (size_t i = 0; i < FFieldDefinitions.size(); ++i) {
+    const TFieldDefinition& d = FFieldDefinitions[i];
+    const std::string_view name = TrimBlanks(d.Name);
+    if (d.Name.empty() || name.empty() || d.Name.size() > kMaxFieldNameLength) corrupt();
+    if (!IsNameStartChar(static_cast<uint8_t>(d.Name[0]))) corrupt();
+    for (size_t j = 0; j < i; ++j) {
+      if (SameName(FFieldDefinitions[j].Name, name)) corrupt();
+      if (FFieldDefinitions[j].FieldNo == d.FieldNo) corrupt();
+    }
+    if (!IsValidFieldType(d.FieldType)) corrupt();
+    if (HasDeclaredSize(d.FieldType) ? d.Size > kMaxFieldSize : d.Size != 0) corrupt();
+    if (d.DataSize != DataSize(d.FieldType, d.Size)) corrupt();
+    if (!IsValidValueText(d.MinValue, d.FieldType) || !IsValidValueText(d.MaxValue, d.FieldType) ||
+        !IsValidValueText(d.DefaultValue, d.FieldType)) {
+      corrupt();
+    }
+    if (d.FieldType != TFieldType::Bcd && d.Scale != 0) corrupt();
+    if (d.FieldType == TFieldType::Blob) ++blobCount;
+    if (d.IsAutoInc()) {
+      if (d.Offset != kRecordIdOffset) corrupt();
+    } else {
+      if (d.Offset != running) corrupt();
+      if (!d.Computed) running += d.DataSize + 1;
+    }
+    if (d.FieldNo != i + 1) corrupt();
+  }
+  if (blobCount != FHeader.BlobFieldCount) corrupt();
+  if (running != FHeader.RecordSize || FHeader.RecordSize == 0) corrupt();
+  const int64_t dataBytes = GetFileSize() - DefinitionsEnd();
+  if (dataBytes < 0 || dataBytes % FHeader.RecordSize != 0) corrupt();
+  const int64_t slots = dataBytes / FHeader.RecordSize;
+  if (FHeader.NextRecordNo - 1 != slots) corrupt();
+  if (FHeader.FirstFreeRecord < 0 || FHeader.FirstFreeRecord > slots) corrupt();
+}
+
+}  // namespace kura

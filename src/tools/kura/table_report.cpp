@@ -1,0 +1,168 @@
+#include "tools/kura/table_report.h"
+
+#include <cmath>
+#include <iomanip>
+#include <sstream>
+#include <vector>
+
+#include "kura/base/calendar.h"
+#include "kura/base/engine_error.h"
+#include "kura/base/language_driver.h"
+#include "kura/base/names_paths.h"
+#include "kura/base/text_forms.h"
+#include "kura/storage/data_file.h"
+
+namespace kura::tool {
+
+namespace {
+
+const char* TypeName(TFieldType type) {
+  switch (type) {
+    case TFieldType::String: return "String";
+    case TFieldType::Date: return "Date";
+    case TFieldType::Blob: return "BLOB";
+    case TFieldType::Boolean: return "Boolean";
+    case TFieldType::SmallInt: return "SmallInt";
+    case TFieldType::Integer: return "Integer";
+    case TFieldType::Float: return "Float";
+    case TFieldType::Bcd: return "BCD";
+    case TFieldType::Bytes: return "Bytes";
+    case TFieldType::Time: return "Time";
+    case TFieldType::Timestamp: return "Timestamp";
+    case TFieldType::Word: return "Word";
+    case TFieldType::LongWord: return "LongWord";
+    case TFieldType::Extended: return "Extended";
+    case TFieldType::VarBytes: return "VarBytes";
+    case TFieldType::LargeInt: return "LargeInt";
+    case TFieldType::Unknown: break;
+  }
+  return "?";
+}
+
+std::string SubTypeName(TFieldSubType subType) {
+  switch (subType) {
+    case TFieldSubType::None: return "";
+    case TFieldSubType::Money: return "Money";
+    case TFieldSubType::Memo: return "Memo";
+    case TFieldSubType::Binary: return "Binary";
+    case TFieldSubType::Graphic: return "Graphic";
+    case TFieldSubType::AutoInc: return "AutoInc";
+  }
+  return std::to_string(static_cast<int>(subType));
+}
+
+std::string CharCaseName(TCharCase charCase) {
+  switch (charCase) {
+    case TCharCase::Keep: return "";
+    case TCharCase::Lower: return "lower";
+    case TCharCase::Upper: return "upper";
+  }
+  return std::to_string(static_cast<int>(charCase));
+}
+
+// The header's LastUpdated as date and time text. The stored value is the local time
+// in days since 1899-12-30 less 693594, and day 693594 is 1899-12-30 itself.
+std::string LastUpdatedText(double stored) {
+  const double dayNumber = stored + 2 * 693594.0;
+  const double timestamp = std::round(dayNumber * 86400000.0);
+  if (!std::isfinite(timestamp) || !IsValidDate(static_cast<int32_t>(std::floor(dayNumber)))) return "-";
+  return TimestampToText(timestamp);
+}
+
+std::string LocaleText(uint16_t localeId, uint16_t sortId) {
+  std::ostringstream text;
+  text << localeId;
+  if (const TLanguageInfo* language = FindLanguage(localeId)) text << " (" << language->Name << ")";
+  text << ", sort " << sortId;
+  return text.str();
+}
+
+void PrintTable(std::ostream& out, const std::vector<std::vector<std::string>>& rows) {
+  std::vector<size_t> widths;
+  for (const auto& row : rows) {
+    widths.resize(std::max(widths.size(), row.size()));
+    for (size_t i = 0; i < row.size(); ++i) widths[i] = std::max(widths[i], row[i].size());
+  }
+  for (const auto& row : rows) {
+    std::string line;
+    for (size_t i = 0; i < row.size(); ++i) {
+      line += row[i];
+      if (i + 1 < row.size()) line += std::string(widths[i] - row[i].size() + 2, ' ');
+    }
+    while (!line.empty() && line.back() == ' ') line.pop_back();
+    out << line << '\n';
+  }
+}
+
+}  // namespace
+
+std::string DataFileNameOf(const std::string& table) {
+  return SameText(ExtractExtension(table), ".DAT") ? table : table + ".DAT";
+}
+
+int InfoCommand(const std::string& table, std::ostream& out, std::ostream& err) {
+  try {
+    TDataFile file(DataFileNameOf(table));
+    file.OpenDataFile();
+    const TDataFileHeader& h = file.Header();
+    const std::vector<std::vector<std::string>> header = {
+        {"File:", file.FileName},
+        {"Format version:", std::to_string(h.FormatVersion)},
+        {"Engine version:",
+         std::to_string(h.EngineVersion / 10000) + "." + std::to_string(h.EngineVersion % 10000 / 100)},
+        {"Records:", std::to_string(file.RecordCount())},
+        {"First free slot:", std::to_string(h.FirstFreeRecord)},
+        {"Record size:", std::to_string(h.RecordSize)},
+        {"Fields:", std::to_string(h.FieldCount)},
+        {"BLOB fields:", std::to_string(h.BlobFieldCount)},
+        {"BLOB block size:", std::to_string(file.BlobBlockSize())},
+        {"Change count:", std::to_string(h.ChangeCount)},
+        {"Last updated:", LastUpdatedText(h.LastUpdated)},
+        {"Last auto-increment:", std::to_string(h.LastAutoIncValue)},
+        {"Last BLOB id:", std::to_string(h.LastBlobId)},
+        {"Locale:", LocaleText(h.LocaleId, h.SortId)},
+        {"Encrypted:", h.Encrypted ? "yes" : "no"},
+        {"Description:", h.Description},
+        {"User version:", std::to_string(h.UserMajorVersion) + "." + std::to_string(h.UserMinorVersion)},
+    };
+    PrintTable(out, header);
+    out << '\n';
+    std::vector<std::vector<std::string>> fields = {{"No", "Name", "Type", "Subtype", "Size", "Scale", "Data",
+                                                     "Offset", "Req", "Case", "Min", "Max", "Default"}};
+    for (const TFieldDefinition& d : file.FieldDefinitions()) {
+      fields.push_back({std::to_string(d.FieldNo), d.Name, TypeName(d.FieldType), SubTypeName(d.SubType),
+                        std::to_string(d.Size), std::to_string(d.Scale), std::to_string(d.DataSize),
+                        std::to_string(d.Offset), d.Required ? "yes" : "", CharCaseName(d.CharCase), d.MinValue,
+                        d.MaxValue, d.DefaultValue});
+    }
+    PrintTable(out, fields);
+    return 0;
+  } catch (const EKuraEngineError& error) {
+    err << error.what() << '\n';
+    return 1;
+  }
+}
+
+int VerifyCommand(const std::string& table, std::ostream& out) {
+  try {
+    TDataFile file(DataFileNameOf(table));
+    file.OpenDataFile();
+    file.CheckHeader();
+    out << "ok\n";
+    return 0;
+  } catch (const EKuraEngineError& error) {
+    out << error.what() << '\n';
+    return 1;
+  }
+}
+
+int RunCommandLine(int argc, const char* const* argv, std::ostream& out, std::ostream& err) {
+  if (argc == 2 && std::string(argv[0]) == "info") return InfoCommand(argv[1], out, err);
+  if (argc == 2 && std::string(argv[0]) == "verify") return VerifyCommand(argv[1], out);
+  err << "usage: kura info TABLE\n"
+         "       kura verify TABLE\n"
+         "TABLE is the data file's path, with or without \".DAT\".\n";
+  return 2;
+}
+
+}  // namespace kura::tool

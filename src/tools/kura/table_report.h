@@ -1,0 +1,28 @@
+#pragma once
+
+// The work of the kura command-line tool, kept out of main() so that it can be tested:
+// each command writes its report to `out` (errors to `err`) and returns the process's
+// exit status.
+
+#include <ostream>
+#include <string>
+
+namespace kura::tool {
+
+// The data file name of a table argument: the path as given when it ends in ".DAT" (any
+// letter case), otherwise with ".DAT" appended.
+std::string DataFileNameOf(const std::string& table);
+
+// "kura info TABLE": header fields and a table of the field definitions. 0, or 1 with the
+// engine's message when the file cannot be read.
+int InfoCommand(const std::string& table, std::ostream& out, std::ostream& err);
+
+// "kura verify TABLE": "ok" and 0 when the data file passes its consistency check,
+// otherwise the engine's message and 1.
+int VerifyCommand(const std::string& table, std::ostream& out);
+
+// Parses the arguments (without the program name) and runs the command; 2 with a usage
+// text for anything else.
+int RunCommandLine(int argc, const char* const* argv, std::ostream& out, std::ostream& err);
+
+}  // namespace kura::tool
