@@ -3,7 +3,6 @@
 // a sanitizer report or any other exception is a finding.
 
 #include <cstdint>
-#include <cstdlib>
 #include <exception>
 #include <string>
 
@@ -17,6 +16,9 @@ namespace {
 // The bytes go to an in-memory file, so the target touches no disk.
 const std::string kName = "fuzz/input.DAT";
 
+// Keeps the reads from being optimised away.
+volatile uint64_t gSink = 0;
+
 void ReadEverything(kura::TDataFile& file) {
   file.OpenDataFile();
   uint64_t sink = 0;
@@ -24,6 +26,9 @@ void ReadEverything(kura::TDataFile& file) {
   for (int32_t recNo = 1; recNo <= count; ++recNo) {
     kura::TRecord* record = file.GetRecord(recNo, kura::TReadAhead{true, false, 0});
     for (const kura::TFieldDefinition& field : file.FieldDefinitions()) {
+      // A computed column has no bytes in the record: its value comes from its
+      // expression, never from the record buffer.
+      if (field.Computed) continue;
       if (field.FieldType == kura::TFieldType::String) {
         if (auto text = record->GetString(field)) sink += text->size();
       } else if (!record->IsNull(field)) {
@@ -33,7 +38,7 @@ void ReadEverything(kura::TDataFile& file) {
     sink += static_cast<uint64_t>(record->UniqueId());
     file.ReleaseRecord(record);
   }
-  if (sink == 0xFFFFFFFFFFFFFFFFull) std::abort();  // keeps the reads from being optimised away
+  gSink = sink;
 }
 
 }  // namespace

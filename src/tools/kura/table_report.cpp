@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "kura/base/calendar.h"
+#include "kura/base/code_page_text.h"
+#include "kura/base/collation.h"
 #include "kura/base/engine_error.h"
 #include "kura/base/language_driver.h"
 #include "kura/base/names_paths.h"
@@ -77,17 +79,30 @@ std::string LocaleText(uint16_t localeId, uint16_t sortId) {
   return text.str();
 }
 
+// Table text (names, descriptions, value texts) in the code page the table holds it in,
+// printed as UTF-8.
+std::string Shown(const std::string& text, uint16_t codePage) {
+  return CodePageToUtf8(codePage, text).value_or(text);
+}
+
+// Display width of UTF-8 text: one column per character. Continuation bytes do not count.
+size_t Columns(const std::string& text) {
+  size_t columns = 0;
+  for (unsigned char c : text) columns += (c & 0xC0) != 0x80;
+  return columns;
+}
+
 void PrintTable(std::ostream& out, const std::vector<std::vector<std::string>>& rows) {
   std::vector<size_t> widths;
   for (const auto& row : rows) {
     widths.resize(std::max(widths.size(), row.size()));
-    for (size_t i = 0; i < row.size(); ++i) widths[i] = std::max(widths[i], row[i].size());
+    for (size_t i = 0; i < row.size(); ++i) widths[i] = std::max(widths[i], Columns(row[i]));
   }
   for (const auto& row : rows) {
     std::string line;
     for (size_t i = 0; i < row.size(); ++i) {
       line += row[i];
-      if (i + 1 < row.size()) line += std::string(widths[i] - row[i].size() + 2, ' ');
+      if (i + 1 < row.size()) line += std::string(widths[i] - Columns(row[i]) + 2, ' ');
     }
     while (!line.empty() && line.back() == ' ') line.pop_back();
     out << line << '\n';
@@ -105,6 +120,7 @@ int InfoCommand(const std::string& table, std::ostream& out, std::ostream& err) 
     TDataFile file(DataFileNameOf(table));
     file.OpenDataFile();
     const TDataFileHeader& h = file.Header();
+    const uint16_t codePage = TextCodePage(h.LocaleId);
     const std::vector<std::vector<std::string>> header = {
         {"File:", file.FileName},
         {"Format version:", std::to_string(h.FormatVersion)},
@@ -122,7 +138,8 @@ int InfoCommand(const std::string& table, std::ostream& out, std::ostream& err) 
         {"Last BLOB id:", std::to_string(h.LastBlobId)},
         {"Locale:", LocaleText(h.LocaleId, h.SortId)},
         {"Encrypted:", h.Encrypted ? "yes" : "no"},
-        {"Description:", h.Description},
+        {"Description:", Shown(h.Description, codePage)},
+        {"Text code page:", std::to_string(codePage)},
         {"User version:", std::to_string(h.UserMajorVersion) + "." + std::to_string(h.UserMinorVersion)},
     };
     PrintTable(out, header);
@@ -130,10 +147,11 @@ int InfoCommand(const std::string& table, std::ostream& out, std::ostream& err) 
     std::vector<std::vector<std::string>> fields = {{"No", "Name", "Type", "Subtype", "Size", "Scale", "Data",
                                                      "Offset", "Req", "Case", "Min", "Max", "Default"}};
     for (const TFieldDefinition& d : file.FieldDefinitions()) {
-      fields.push_back({std::to_string(d.FieldNo), d.Name, TypeName(d.FieldType), SubTypeName(d.SubType),
-                        std::to_string(d.Size), std::to_string(d.Scale), std::to_string(d.DataSize),
-                        std::to_string(d.Offset), d.Required ? "yes" : "", CharCaseName(d.CharCase), d.MinValue,
-                        d.MaxValue, d.DefaultValue});
+      fields.push_back({std::to_string(d.FieldNo), Shown(d.Name, codePage), TypeName(d.FieldType),
+                        SubTypeName(d.SubType), std::to_string(d.Size), std::to_string(d.Scale),
+                        std::to_string(d.DataSize), std::to_string(d.Offset), d.Required ? "yes" : "",
+                        CharCaseName(d.CharCase), Shown(d.MinValue, codePage), Shown(d.MaxValue, codePage),
+                        Shown(d.DefaultValue, codePage)});
     }
     PrintTable(out, fields);
     return 0;
@@ -157,11 +175,30 @@ int VerifyCommand(const std::string& table, std::ostream& out) {
 }
 
 int RunCommandLine(int argc, const char* const* argv, std::ostream& out, std::ostream& err) {
-  if (argc == 2 && std::string(argv[0]) == "info") return InfoCommand(argv[1], out, err);
-  if (argc == 2 && std::string(argv[0]) == "verify") return VerifyCommand(argv[1], out);
-  err << "usage: kura info TABLE\n"
-         "       kura verify TABLE\n"
-         "TABLE is the data file's path, with or without \".DAT\".\n";
+  std::vector<std::string> words;
+  for (int i = 0; i < argc; ++i) {
+    const std::string word = argv[i];
+    if (word != "--codepage") {
+      words.push_back(word);
+      continue;
+    }
+    // The code page of tables without a language driver (LocaleId 0).
+    int codePage = 0;
+    if (i + 1 < argc) {
+      std::istringstream number(argv[++i]);
+      if (!(number >> codePage) || !number.eof()) codePage = 0;
+    }
+    if (codePage <= 0 || codePage > 65535 || !SetEngineAnsiCodePage(static_cast<uint16_t>(codePage))) {
+      err << "kura: unsupported code page" << (i < argc ? std::string(" '") + argv[i] + "'" : std::string()) << '\n';
+      return 2;
+    }
+  }
+  if (words.size() == 2 && words[0] == "info") return InfoCommand(words[1], out, err);
+  if (words.size() == 2 && words[0] == "verify") return VerifyCommand(words[1], out);
+  err << "usage: kura [--codepage N] info TABLE\n"
+         "       kura [--codepage N] verify TABLE\n"
+         "TABLE is the data file's path, with or without \".DAT\". Text of tables without a\n"
+         "language driver is read in code page N (default 932) and printed as UTF-8.\n";
   return 2;
 }
 

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include "kura/base/collation.h"
 #include "kura/storage/data_file.h"
 #include "testing/temp_dir.h"
 
@@ -97,8 +98,46 @@ TEST(KuraToolCommandLine, NamesAndUsage) {
     std::ostringstream out;
     std::ostringstream err;
     EXPECT_EQ(RunCommandLine(static_cast<int>(c.Args.size()), c.Args.data(), out, err), 2);
-    EXPECT_NE(err.str().find("usage: kura info TABLE"), std::string::npos);
+    EXPECT_NE(err.str().find("usage: kura [--codepage N] info TABLE"), std::string::npos);
   }
+}
+
+// A problem book's table: no language driver, text in Shift-JIS (code page 932).
+TEST(KuraToolCommandLine, PrintsTableTextInTheChosenCodePage) {
+  testing_support::TTempDir dir;
+  const std::string table = (dir / "tejun").string();
+  std::vector<TFieldDefinition> fields{MakeField("CMT", TFieldType::String, 20)};
+  fields[0].DefaultValue = "\x81\xA1";  // "■"
+  {
+    TDataFile file(table + ".DAT");
+    file.CreateDataFile(0, 0, fields, 0, "\x96\xE2\x91\xE8\x8F\x57", "", false, 0, 0);  // "問題集"
+  }
+  auto run = [&](std::vector<const char*> args, std::string& output) {
+    std::ostringstream out;
+    std::ostringstream err;
+    const int status = RunCommandLine(static_cast<int>(args.size()), args.data(), out, err);
+    output = out.str() + err.str();
+    return status;
+  };
+  std::string output;
+  EXPECT_EQ(run({"info", table.c_str()}, output), 0);
+  EXPECT_NE(output.find("Description:          問題集\n"), std::string::npos) << output;
+  EXPECT_NE(output.find("Text code page:       932\n"), std::string::npos) << output;
+  EXPECT_NE(output.find("1   CMT   String           20    0      21    9                            ■\n"), std::string::npos)
+      << output;
+
+  EXPECT_EQ(run({"--codepage", "1252", "info", table.c_str()}, output), 0);
+  EXPECT_NE(output.find("Description:          \u2013\u00E2\u2018\u00E8\u008F" "W\n"), std::string::npos)
+      << output;
+  EXPECT_NE(output.find("Text code page:       1252\n"), std::string::npos) << output;
+  SetEngineAnsiCodePage(932);
+
+  for (const char* bad : {"7", "x", "99999"}) {
+    EXPECT_EQ(run({"--codepage", bad, "info", table.c_str()}, output), 2) << bad;
+    EXPECT_NE(output.find("unsupported code page"), std::string::npos) << output;
+  }
+  EXPECT_EQ(run({"info", table.c_str(), "--codepage"}, output), 2);
+  EXPECT_EQ(GetEngineAnsiCodePage(), 932);
 }
 
 }  // namespace
