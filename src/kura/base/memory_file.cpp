@@ -1,5 +1,6 @@
 #include "kura/base/memory_file.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <limits>
@@ -22,7 +23,12 @@ void TMemoryFile::Reserve(int64_t required) {
     return;
   }
   if (required <= Allocated) return;
-  const int64_t grown = (required + kMemoryFileStep - 1) / kMemoryFileStep * kMemoryFileStep;
+  // Whole 4096-byte steps. Past 64 KiB the block grows by at least half its size, so
+  // that appending a large value copies the block a logarithmic number of times
+  // instead of once per step.
+  int64_t wanted = required;
+  if (Allocated >= kGeometricGrowthFrom) wanted = std::max(wanted, std::min(Allocated + Allocated / 2, kMaxMemoryFileSize));
+  const int64_t grown = (wanted + kMemoryFileStep - 1) / kMemoryFileStep * kMemoryFileStep;
   auto block = std::make_unique<uint8_t[]>(static_cast<size_t>(grown));  // zero-filled
   if (Allocated > 0) std::memcpy(block.get(), Memory.get(), static_cast<size_t>(Allocated));
   Memory = std::move(block);

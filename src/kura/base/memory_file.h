@@ -31,6 +31,7 @@ public:
   int64_t Allocated = 0;
 
   static constexpr int64_t kMemoryFileStep = 4096;
+  static constexpr int64_t kGeometricGrowthFrom = 65536;
   // The largest size a memory file can reach; writes beyond it fail.
   static constexpr int64_t kMaxMemoryFileSize = 0x7FFFF000;
 

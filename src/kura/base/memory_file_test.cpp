@@ -8,6 +8,25 @@
 namespace kura {
 namespace {
 
+TEST(MemoryFile, LargeBlockGrowsGeometrically) {
+  TMemoryFile file("mem:large", false, false);
+  const int32_t handle = file.CreateStorage();
+  const std::vector<uint8_t> chunk(4096, 0xAB);
+  int copies = 0;
+  int64_t allocated = 0;
+  for (int i = 0; i < 1024; ++i) {  // 4 MiB appended in 4 KiB pieces
+    ASSERT_EQ(file.Write(handle, chunk.data(), 4096), 4096);
+    if (file.Allocated != allocated) {
+      ++copies;
+      allocated = file.Allocated;
+    }
+    ASSERT_EQ(file.Allocated % TMemoryFile::kMemoryFileStep, 0);
+  }
+  EXPECT_EQ(file.Size, 4 << 20);
+  EXPECT_LT(copies, 40);  // 16 small steps up to 64 KiB, then half again each time
+  for (int64_t i = 0; i < file.Size; i += 4093) ASSERT_EQ(file.Memory[static_cast<size_t>(i)], 0xAB) << i;
+}
+
 TEST(MemoryFile, BlockGrowsInWholeStepsWithAZeroTail) {
   TMemoryFile file("mem:grow", false, false);
   const int32_t handle = file.CreateStorage();

@@ -143,9 +143,7 @@ void TDataFile::OpenDataFile() {
     if (FHeader.FieldCount > kMaxFieldCount) RaiseDataFileCorrupt(KURA_HEADERCORRUPT);
     ReadFieldDefinitions();
     CheckRecordLayout();
-    FStatistics = {};
-    FRecordsPerRead = std::max(1, kReadAheadBytes / std::max<int>(1, FHeader.RecordSize));
-    FCapacity = CacheLimit();
+    PrepareCache();
   } catch (...) {
     CloseDataFile();
     throw;
@@ -193,6 +191,12 @@ void TDataFile::CloseDataFile() {
   FNewest = FOldest = nullptr;
   UnlockAllRecords();
   Close();
+}
+
+void TDataFile::PrepareCache() {
+  FStatistics = {};
+  FRecordsPerRead = std::max(1, kReadAheadBytes / std::max<int>(1, FHeader.RecordSize));
+  FCapacity = CacheLimit();
 }
 
 size_t TDataFile::CacheLimit() const {
@@ -254,9 +258,7 @@ void TDataFile::CreateDataFile(uint16_t localeId, uint16_t sortId, std::vector<T
     Create();
     WriteHeader(true);
     WriteFieldDefinitions();
-    FStatistics = {};
-    FRecordsPerRead = std::max(1, kReadAheadBytes / std::max<int>(1, FHeader.RecordSize));
-    FCapacity = CacheLimit();
+    PrepareCache();
   } catch (...) {
     CloseDataFile();
     throw;

@@ -330,6 +330,8 @@ private:
   int64_t DefinitionsEnd() const { return kDataFileHeaderSize + int64_t{kFieldDefinitionSize} * FHeader.FieldCount; }
   void ReadFieldDefinitions();
   void CheckRecordLayout() const;
+  // Statistics cleared and the cache sized for a freshly opened or created file.
+  void PrepareCache();
   void MarkChanged();
   bool HasUnwrittenChanges() const;
   void ReadRun(int32_t recNo, const TReadAhead& readAhead);
