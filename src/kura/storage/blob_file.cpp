@@ -96,7 +96,7 @@ void TBlobFile::OpenBlobFile(int32_t blockSize, bool encrypted) {
 void TBlobFile::CloseBlobFile() {
   for (auto& entry : FCache) FBlockStack.Push(std::move(entry.second));
   FCache.clear();
-  FNewest = FOldest = nullptr;
+  FMru.Clear();
   Close();
 }
 
@@ -175,38 +175,11 @@ int64_t TBlobFile::BlockOffset(int32_t blockNo) const {
   return kBlobFileHeaderSize + static_cast<int64_t>(blockNo - 1) * FBlockSize;
 }
 
-void TBlobFile::LinkNewest(TBlock* b) {
-  b->Older = FNewest;
-  b->Newer = nullptr;
-  if (FNewest) FNewest->Newer = b;
-  FNewest = b;
-  if (!FOldest) FOldest = b;
-}
-
-void TBlobFile::Unlink(TBlock* b) {
-  if (b->Newer) b->Newer->Older = b->Older; else FNewest = b->Older;
-  if (b->Older) b->Older->Newer = b->Newer; else FOldest = b->Newer;
-  b->Older = b->Newer = nullptr;
-}
-
-void TBlobFile::Touch(TBlock* b) {
-  if (FNewest == b) return;
-  Unlink(b);
-  LinkNewest(b);
-}
-
 void TBlobFile::RemoveFromCache(TBlock* b) {
-  Unlink(b);
+  FMru.Unlink(b);
   auto it = FCache.find(b->BlockNo);
   FBlockStack.Push(std::move(it->second));
   FCache.erase(it);
-}
-
-TBlock* TBlobFile::FindVictim() const {
-  for (TBlock* b = FOldest; b; b = b->Newer) {
-    if (!b->Dirty && b->PinCount == 0) return b;
-  }
-  return nullptr;
 }
 
 TBlock* TBlobFile::AddBlock(int32_t blockNo, int32_t excludeFirst, int32_t excludeLast) {
@@ -217,24 +190,24 @@ TBlock* TBlobFile::AddBlock(int32_t blockNo, int32_t excludeFirst, int32_t exclu
     TBlock* block = existing->second.get();
     block->Clear();
     block->Dirty = false;
-    Touch(block);
+    FMru.Touch(block);
     return block;
   }
   if (FCache.size() >= FCapacity) {
-    TBlock* victim = FindVictim();
+    TBlock* victim = FMru.FindVictim();
     if (!victim && !(FOwner && FOwner->InTransaction())) {
       FlushBlocksExcept(excludeFirst, excludeLast);
-      victim = FindVictim();
+      victim = FMru.FindVictim();
     }
     if (victim) {
       // Take the object over: out of the map under its old number, in under the new.
-      Unlink(victim);
+      FMru.Unlink(victim);
       auto node = FCache.extract(victim->BlockNo);
       victim->Reset(dataSize, blockNo);
       victim->Owner = this;
       node.key() = blockNo;
       FCache.insert(std::move(node));
-      LinkNewest(victim);
+      FMru.LinkNewest(victim);
       return victim;
     }
     FCapacity += 4;
@@ -243,7 +216,7 @@ TBlock* TBlobFile::AddBlock(int32_t blockNo, int32_t excludeFirst, int32_t exclu
   block->Owner = this;
   TBlock* raw = block.get();
   FCache.emplace(blockNo, std::move(block));
-  LinkNewest(raw);
+  FMru.LinkNewest(raw);
   return raw;
 }
 
@@ -273,11 +246,11 @@ TBlock* TBlobFile::GetBlock(int32_t blockNo, int32_t readAhead) {
     it = FCache.find(blockNo);
     if (it == FCache.end()) RaiseBlobFileCorrupt();
     // ReadRun pinned it so that the rest of the run could not evict it.
-    Touch(it->second.get());
+    FMru.Touch(it->second.get());
     return it->second.get();
   }
   TBlock* block = it->second.get();
-  Touch(block);
+  FMru.Touch(block);
   ++block->PinCount;
   return block;
 }
@@ -577,7 +550,7 @@ bool TBlobFile::FlushBlocksExcept(int32_t excludeFirst, int32_t excludeLast) {
 
 void TBlobFile::TrimCache() {
   const size_t limit = CacheLimit();
-  TBlock* b = FOldest;
+  TBlock* b = FMru.Oldest();
   while (b && FCache.size() > limit) {
     TBlock* newer = b->Newer;
     if (!b->Dirty && b->PinCount == 0) RemoveFromCache(b);
@@ -587,7 +560,7 @@ void TBlobFile::TrimCache() {
 }
 
 void TBlobFile::DiscardCache() {
-  TBlock* b = FOldest;
+  TBlock* b = FMru.Oldest();
   while (b) {
     TBlock* newer = b->Newer;
     if (b->PinCount == 0) RemoveFromCache(b);

@@ -46,6 +46,7 @@
 
 #include "kura/base/engine_error.h"
 #include "kura/base/file_handler.h"
+#include "kura/storage/mru_chain.h"
 #include "kura/storage/blob_buffer.h"
 #include "kura/storage/block.h"
 
@@ -215,10 +216,6 @@ private:
   void MarkChanged();
   void ReadRun(int32_t blockNo, int32_t count);
   TBlock* AddBlock(int32_t blockNo, int32_t excludeFirst, int32_t excludeLast);
-  TBlock* FindVictim() const;
-  void LinkNewest(TBlock* block);
-  void Unlink(TBlock* block);
-  void Touch(TBlock* block);
   void RemoveFromCache(TBlock* block);
   bool FlushBlocksExcept(int32_t excludeFirst, int32_t excludeLast);
   void CheckBlockNo(int32_t blockNo) const;
@@ -234,8 +231,7 @@ private:
   int32_t FBlockSize = kDefaultBlobBlockSize;
   bool FEncrypted = false;
   std::unordered_map<int32_t, std::unique_ptr<TBlock>> FCache;
-  TBlock* FNewest = nullptr;
-  TBlock* FOldest = nullptr;
+  TMruChain<TBlock> FMru;  // most recently used first
   size_t FCapacity = 1;
   TBlockStack FBlockStack;
   // Separate buffers: a read may have to flush to make room while its run is decoded.

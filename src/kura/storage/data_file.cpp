@@ -188,7 +188,7 @@ void TDataFile::CloseDataFile() {
   FFieldDefinitions.clear();
   for (auto& entry : FCache) FRecordStack.Push(std::move(entry.second));
   FCache.clear();
-  FNewest = FOldest = nullptr;
+  FMru.Clear();
   UnlockAllRecords();
   Close();
 }
@@ -341,38 +341,11 @@ int64_t TDataFile::SlotOffset(int32_t recNo) const {
   return DefinitionsEnd() + static_cast<int64_t>(recNo - 1) * FHeader.RecordSize;
 }
 
-void TDataFile::LinkNewest(TRecord* r) {
-  r->Older = FNewest;
-  r->Newer = nullptr;
-  if (FNewest) FNewest->Newer = r;
-  FNewest = r;
-  if (!FOldest) FOldest = r;
-}
-
-void TDataFile::Unlink(TRecord* r) {
-  if (r->Newer) r->Newer->Older = r->Older; else FNewest = r->Older;
-  if (r->Older) r->Older->Newer = r->Newer; else FOldest = r->Newer;
-  r->Older = r->Newer = nullptr;
-}
-
-void TDataFile::Touch(TRecord* r) {
-  if (FNewest == r) return;
-  Unlink(r);
-  LinkNewest(r);
-}
-
 void TDataFile::RemoveFromCache(TRecord* r) {
-  Unlink(r);
+  FMru.Unlink(r);
   auto it = FCache.find(r->RecNo);
   FRecordStack.Push(std::move(it->second));
   FCache.erase(it);
-}
-
-TRecord* TDataFile::FindVictim() const {
-  for (TRecord* r = FOldest; r; r = r->Newer) {
-    if (!r->Dirty && r->PinCount == 0) return r;
-  }
-  return nullptr;
 }
 
 TRecord* TDataFile::AddRecord(int32_t recNo, int32_t excludeFirst, int32_t excludeLast) {
@@ -384,24 +357,24 @@ TRecord* TDataFile::AddRecord(int32_t recNo, int32_t excludeFirst, int32_t exclu
     std::memset(record->Bytes(), 0, record->Size());
     record->SetLink(recNo);
     record->Dirty = false;
-    Touch(record);
+    FMru.Touch(record);
     return record;
   }
   if (FCache.size() >= FCapacity) {
-    TRecord* victim = FindVictim();
+    TRecord* victim = FMru.FindVictim();
     if (!victim && !(FOwner && FOwner->InTransaction())) {
       FlushRecordsExcept(excludeFirst, excludeLast);
-      victim = FindVictim();
+      victim = FMru.FindVictim();
     }
     if (victim) {
       // Take the object over: out of the list under its old number, in under the new.
-      Unlink(victim);
+      FMru.Unlink(victim);
       auto node = FCache.extract(victim->RecNo);
       victim->Reset(recordSize, recNo);
       victim->Owner = this;
       node.key() = recNo;
       FCache.insert(std::move(node));
-      LinkNewest(victim);
+      FMru.LinkNewest(victim);
       return victim;
     }
     FCapacity += kCacheGrowth;
@@ -410,7 +383,7 @@ TRecord* TDataFile::AddRecord(int32_t recNo, int32_t excludeFirst, int32_t exclu
   record->Owner = this;
   TRecord* raw = record.get();
   FCache.emplace(recNo, std::move(record));
-  LinkNewest(raw);
+  FMru.LinkNewest(raw);
   return raw;
 }
 
@@ -445,11 +418,11 @@ TRecord* TDataFile::GetRecord(int32_t recNo, const TReadAhead& readAhead) {
     it = FCache.find(recNo);
     if (it == FCache.end()) RaiseDataFileCorrupt(KURA_FILECORRUPT);
     // ReadRun pinned it so that the rest of the run could not evict it.
-    Touch(it->second.get());
+    FMru.Touch(it->second.get());
     return it->second.get();
   }
   TRecord* record = it->second.get();
-  Touch(record);
+  FMru.Touch(record);
   ++record->PinCount;
   return record;
 }
@@ -613,7 +586,7 @@ void TDataFile::WriteSlots(int32_t firstRecNo, const uint8_t* data, size_t count
 
 void TDataFile::TrimCache() {
   const size_t limit = CacheLimit();
-  TRecord* r = FOldest;
+  TRecord* r = FMru.Oldest();
   while (r && FCache.size() > limit) {
     TRecord* newer = r->Newer;
     if (!r->Dirty && r->PinCount == 0) RemoveFromCache(r);
@@ -623,7 +596,7 @@ void TDataFile::TrimCache() {
 }
 
 void TDataFile::DiscardCache() {
-  TRecord* r = FOldest;
+  TRecord* r = FMru.Oldest();
   while (r) {
     TRecord* newer = r->Newer;
     if (r->PinCount == 0) RemoveFromCache(r);

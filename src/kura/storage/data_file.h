@@ -55,6 +55,7 @@
 
 #include "kura/base/engine_error.h"
 #include "kura/base/file_handler.h"
+#include "kura/storage/mru_chain.h"
 #include "kura/storage/field_definition.h"
 #include "kura/storage/key_encoding.h"
 #include "kura/storage/record.h"
@@ -336,10 +337,6 @@ private:
   bool HasUnwrittenChanges() const;
   void ReadRun(int32_t recNo, const TReadAhead& readAhead);
   TRecord* AddRecord(int32_t recNo, int32_t excludeFirst, int32_t excludeLast);
-  TRecord* FindVictim() const;
-  void LinkNewest(TRecord* record);
-  void Unlink(TRecord* record);
-  void Touch(TRecord* record);
   void RemoveFromCache(TRecord* record);
   bool FlushRecordsExcept(int32_t excludeFirst, int32_t excludeLast);
   void WriteSlots(int32_t firstRecNo, const uint8_t* data, size_t count);
@@ -352,8 +349,7 @@ private:
   std::vector<TFieldDefinition> FFieldDefinitions;
   bool FDefinitionsChanged = false;
   std::unordered_map<int32_t, std::unique_ptr<TRecord>> FCache;
-  TRecord* FNewest = nullptr;
-  TRecord* FOldest = nullptr;
+  TMruChain<TRecord> FMru;  // most recently used first
   size_t FCapacity = 1;
   TRecordStack FRecordStack;
   std::vector<uint8_t> FReadBuffer;
