@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "kura/storage/blob_file.h"
+#include "testing/pipe.h"
 #include "testing/temp_dir.h"
 
 namespace kura {
@@ -22,25 +23,12 @@ protected:
   testing_support::TTempDir Dir;
 };
 
-// A one-way channel between the two processes; each message is one byte.
-struct TPipe {
-  std::array<int, 2> Fd{-1, -1};
-  TPipe() { EXPECT_EQ(pipe(Fd.data()), 0); }
-  ~TPipe() {
-    for (int fd : Fd) {
-      if (fd >= 0) close(fd);
-    }
-  }
-  void Send(uint8_t value) const { EXPECT_EQ(write(Fd[1], &value, 1), 1); }
-  uint8_t Receive() const {
-    uint8_t value = 0xEE;
-    return read(Fd[0], &value, 1) == 1 ? value : 0xEE;
-  }
-};
+using testing_support::TPipe;
 
 TEST_F(BlobFileLockTest, SharedAndExclusiveRegionsExcludeAnotherProcess) {
   TPipe toChild;
   TPipe toParent;
+  ASSERT_TRUE(toChild.Ok && toParent.Ok);
   const pid_t child = fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
@@ -76,13 +64,13 @@ TEST_F(BlobFileLockTest, SharedAndExclusiveRegionsExcludeAnotherProcess) {
   ASSERT_TRUE(file.LockShared(token));
   EXPECT_GE(token, 1);
   EXPECT_LE(token, 65535);
-  toChild.Send(1);
+  ASSERT_TRUE(toChild.Send(1));
   EXPECT_EQ(toParent.Receive(), 1) << "a second reader was refused";
   EXPECT_EQ(toParent.Receive(), 0) << "exclusive region taken while a reader holds a byte";
   EXPECT_EQ(toParent.Receive(), 2) << "sleeps between three attempts";
   EXPECT_EQ(toParent.Receive(), 1) << "the child's shared byte was not released";
   EXPECT_TRUE(file.UnlockShared(token));
-  toChild.Send(2);
+  ASSERT_TRUE(toChild.Send(2));
   EXPECT_EQ(toParent.Receive(), 1) << "exclusive region refused with no reader";
   // Now the child is the writer: no reader and no second writer here.
   file.LockAttempts = 2;
@@ -90,7 +78,7 @@ TEST_F(BlobFileLockTest, SharedAndExclusiveRegionsExcludeAnotherProcess) {
   int32_t refused = 0;
   EXPECT_FALSE(file.LockShared(refused));
   EXPECT_FALSE(file.LockExclusive());
-  toChild.Send(3);
+  ASSERT_TRUE(toChild.Send(3));
   EXPECT_EQ(toParent.Receive(), 1);
   int status = -1;
   ASSERT_EQ(waitpid(child, &status, 0), child);

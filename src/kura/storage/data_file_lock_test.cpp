@@ -7,6 +7,7 @@
 
 #include "kura/storage/data_file.h"
 #include "kura/storage/data_file_test_support.h"
+#include "testing/pipe.h"
 #include "testing/temp_dir.h"
 
 namespace kura {
@@ -25,25 +26,12 @@ protected:
   testing_support::TTempDir Dir;
 };
 
-// A one-way channel between the two processes; each message is one byte.
-struct TPipe {
-  std::array<int, 2> Fd{-1, -1};
-  TPipe() { EXPECT_EQ(pipe(Fd.data()), 0); }
-  ~TPipe() {
-    for (int fd : Fd) {
-      if (fd >= 0) close(fd);
-    }
-  }
-  void Send(uint8_t value) const { EXPECT_EQ(write(Fd[1], &value, 1), 1); }
-  uint8_t Receive() const {
-    uint8_t value = 0xEE;
-    return read(Fd[0], &value, 1) == 1 ? value : 0xEE;
-  }
-};
+using testing_support::TPipe;
 
 TEST_F(DataFileLockTest, RecordAndTableLocksExcludeAnotherProcess) {
   TPipe toChild;
   TPipe toParent;
+  ASSERT_TRUE(toChild.Ok && toParent.Ok);
   const pid_t child = fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
@@ -77,7 +65,7 @@ TEST_F(DataFileLockTest, RecordAndTableLocksExcludeAnotherProcess) {
   file.OpenDataFile();
   ASSERT_TRUE(file.LockRecord(5));
   ASSERT_TRUE(file.LockTableWrite());
-  toChild.Send(1);
+  ASSERT_TRUE(toChild.Send(1));
   EXPECT_EQ(toParent.Receive(), 0) << "record 5 locked twice";
   EXPECT_EQ(toParent.Receive(), 1) << "record 6 refused";
   EXPECT_EQ(toParent.Receive(), 0) << "table write lock taken twice";
@@ -85,7 +73,7 @@ TEST_F(DataFileLockTest, RecordAndTableLocksExcludeAnotherProcess) {
   EXPECT_FALSE(file.LockRecord(6));  // now held by the child
   file.UnlockAllRecords();
   EXPECT_TRUE(file.UnlockTableWrite());
-  toChild.Send(2);
+  ASSERT_TRUE(toChild.Send(2));
   EXPECT_EQ(toParent.Receive(), 1) << "record 5 still locked";
   EXPECT_EQ(toParent.Receive(), 1) << "table write lock still held";
   int status = -1;
