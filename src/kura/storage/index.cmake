@@ -1,3 +1,21 @@
-# Placeholder until the unit's sources land: an empty library keeps the build whole.
-add_library(kura_index INTERFACE)
-target_link_libraries(kura_index INTERFACE kura_storage)
+# The index file: B+-tree pages and their leaf compressions, index keys and their
+# comparison, the page cache, the text index's words and parameters, and the tree
+# algorithms (insert, delete, walking, positioning, the tree check).
+add_library(kura_index STATIC
+  storage/index_key.cpp
+  storage/index_compression.cpp
+  storage/index_page.cpp
+  storage/text_index_words.cpp
+  storage/index_file.cpp
+  storage/index_walker.cpp)
+target_include_directories(kura_index PUBLIC ${PROJECT_SOURCE_DIR}/src)
+target_link_libraries(kura_index PUBLIC kura_storage PRIVATE korvane_warnings)
+
+korvane_gtest(kura_index_test
+  SOURCES
+    storage/index_key_test.cpp
+    storage/index_page_test.cpp
+    storage/index_file_test.cpp
+    storage/index_tree_test.cpp
+    storage/text_index_words_test.cpp
+  LIBS kura_index)

@@ -1,6 +1,9 @@
 #include "tools/kura/table_report.h"
 
+#include <algorithm>
 #include <cmath>
+#include <filesystem>
+#include <memory>
 #include <iomanip>
 #include <sstream>
 #include <vector>
@@ -13,6 +16,8 @@
 #include "kura/base/names_paths.h"
 #include "kura/base/text_forms.h"
 #include "kura/storage/data_file.h"
+#include "kura/storage/index_file.h"
+#include "kura/storage/index_walker.h"
 
 namespace kura::tool {
 
@@ -109,7 +114,74 @@ void PrintTable(std::ostream& out, const std::vector<std::vector<std::string>>& 
   }
 }
 
+const char* CompressionName(TIndexCompression compression) {
+  switch (compression) {
+    case TIndexCompression::None: return "none";
+    case TIndexCompression::DupByte: return "dupbyte";
+    case TIndexCompression::TrailByte: return "trailbyte";
+    case TIndexCompression::Full: return "full";
+  }
+  return "?";
+}
+
+std::string IndexName(int index, const TIndexDescriptor& d) {
+  if (index == kPrimaryIndex) return "(primary)";
+  return d.Name;
+}
+
+// The index file beside an open data file, opened with the table's fields and language
+// driver; nullptr when the table has no index file.
+std::unique_ptr<TIndexFile> OpenIndexFileOf(const TDataFile& data) {
+  const std::string name = IndexFileNameOf(data.FileName);
+  if (!std::filesystem::exists(name)) return nullptr;
+  auto file = std::make_unique<TIndexFile>(name);
+  file->SetTableInfo(data.FieldDefinitions(), data.LocaleId(), data.SortId(), data.Encrypted());
+  file->OpenIndexFile();
+  return file;
+}
+
+void PrintIndexes(const TDataFile& data, std::ostream& out, uint16_t codePage) {
+  std::unique_ptr<TIndexFile> file = OpenIndexFileOf(data);
+  if (!file) return;
+  out << '\n';
+  std::vector<std::vector<std::string>> rows = {
+      {"Index", "Name", "Fields", "Flags", "Compression", "Key", "Root", "Records"}};
+  for (int i = 0; i < kIndexCount; ++i) {
+    if (!file->IndexInUse(i)) continue;
+    const TIndexDescriptor& d = file->Descriptor(i);
+    if (i == kPrimaryIndex && d.IndexFieldCount == 0) continue;
+    std::string fields;
+    for (int f = 0; f < std::min<int>(d.IndexFieldCount, kMaxIndexFields); ++f) {
+      const TFieldDefinition* field = data.FieldByNumber(d.IndexFields[static_cast<size_t>(f)]);
+      if (!fields.empty()) fields += ";";
+      fields += field ? Shown(field->Name, codePage) : "#" + std::to_string(d.IndexFields[static_cast<size_t>(f)]);
+      if (d.FieldDescending[static_cast<size_t>(f)]) fields += " desc";
+    }
+    std::string flags;
+    auto flag = [&](bool on, const char* text) {
+      if (!on) return;
+      if (!flags.empty()) flags += ",";
+      flags += text;
+    };
+    flag(d.Unique, "unique");
+    flag(d.Descending, "descending");
+    flag(d.CaseInsensitive, "nocase");
+    flag(d.NoCounts, "nocounts");
+    std::string records;
+    try {
+      records = std::to_string(TIndexTree(*file, i).KeyCount());
+    } catch (const EKuraEngineError&) {
+      records = "?";
+    }
+    rows.push_back({std::to_string(i), Shown(IndexName(i, d), codePage), fields, flags, CompressionName(d.Compression),
+                    std::to_string(d.KeySize), std::to_string(d.RootPage), records});
+  }
+  PrintTable(out, rows);
+}
+
 }  // namespace
+
+std::string IndexFileNameOf(const std::string& table) { return ForceExtension(DataFileNameOf(table), ".DAT", ".IDX"); }
 
 std::string DataFileNameOf(const std::string& table) {
   return SameText(ExtractExtension(table), ".DAT") ? table : table + ".DAT";
@@ -154,6 +226,7 @@ int InfoCommand(const std::string& table, std::ostream& out, std::ostream& err) 
                         Shown(d.DefaultValue, codePage)});
     }
     PrintTable(out, fields);
+    PrintIndexes(file, out, codePage);
     return 0;
   } catch (const EKuraEngineError& error) {
     err << error.what() << '\n';
@@ -166,6 +239,17 @@ int VerifyCommand(const std::string& table, std::ostream& out) {
     TDataFile file(DataFileNameOf(table));
     file.OpenDataFile();
     file.CheckHeader();
+    if (std::unique_ptr<TIndexFile> index = OpenIndexFileOf(file)) {
+      index->CheckHeader();
+      for (int i = 0; i < kIndexCount; ++i) {
+        if (!index->IndexInUse(i)) continue;
+        const TIndexCheckResult result = CheckIndexTree(*index, i);
+        if (!result.Ok) {
+          out << "index " << i << " (" << IndexName(i, index->Descriptor(i)) << "): " << result.Problem << '\n';
+          return 1;
+        }
+      }
+    }
     out << "ok\n";
     return 0;
   } catch (const EKuraEngineError& error) {

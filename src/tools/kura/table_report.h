@@ -13,12 +13,20 @@ namespace kura::tool {
 // letter case), otherwise with ".DAT" appended.
 std::string DataFileNameOf(const std::string& table);
 
-// "kura info TABLE": header fields and a table of the field definitions. 0, or 1 with the
-// engine's message when the file cannot be read.
+// The index file name of a table argument: the data file name with ".IDX" instead of
+// ".DAT".
+std::string IndexFileNameOf(const std::string& table);
+
+// "kura info TABLE": header fields and a table of the field definitions, and when the
+// table has an index file, its index descriptors (number, name, fields, flags,
+// compression, key size, root page, records). 0, or 1 with the engine's message when a
+// file cannot be read.
 int InfoCommand(const std::string& table, std::ostream& out, std::ostream& err);
 
-// "kura verify TABLE": "ok" and 0 when the data file passes its consistency check,
-// otherwise the engine's message and 1.
+// "kura verify TABLE": "ok" and 0 when the data file passes its consistency check and,
+// when the table has an index file, its header check and the tree check of every index
+// (key order, counts, sibling links); otherwise the engine's message, or the index and
+// its first inconsistency, and 1.
 int VerifyCommand(const std::string& table, std::ostream& out);
 
 // Parses the arguments (without the program name) and runs the command; 2 with a usage

@@ -9,7 +9,11 @@
 #include <gtest/gtest.h>
 
 #include "kura/base/collation.h"
+#include "kura/base/byte_order.h"
 #include "kura/storage/data_file.h"
+#include "kura/storage/index_file.h"
+#include "kura/storage/index_walker.h"
+#include "kura/storage/key_encoding.h"
 #include "testing/temp_dir.h"
 
 namespace kura::tool {
@@ -86,7 +90,70 @@ TEST_F(KuraToolTest, VerifyReportsOkOrTheEngineMessage) {
   EXPECT_NE(missing.str().find("Kura Engine Error # 11010 "), std::string::npos) << missing.str();
 }
 
+// The table of the fixture with an index file: a primary index on MNB with three keys
+// and a descending secondary index on PST.
+TEST_F(KuraToolTest, InfoAndVerifyCoverTheIndexFile) {
+  {
+    TDataFile data(Table() + ".DAT");
+    data.OpenDataFile();
+    TIndexFile index(IndexFileNameOf(Table()));
+    index.SetTableInfo(data.FieldDefinitions(), data.LocaleId(), data.SortId(), false);
+    index.CreateIndexFile();
+    TIndexDefinition primary;
+    primary.Fields = {1};
+    index.DefinePrimaryIndex(primary);
+    TIndexDefinition byPst;
+    byPst.Name = "ByPst";
+    byPst.Fields = {3};
+    byPst.FieldDescending = {true};
+    byPst.Compression = TIndexCompression::Full;
+    index.AddSecondaryIndex(byPst);
+    TIndexTree tree(index, 0);
+    for (int32_t id = 1; id <= 3; ++id) {
+      uint8_t key[5] = {1};
+      EncodeInt32Key(id, key + 1);
+      ASSERT_TRUE(tree.Insert(key, id));
+    }
+    index.FlushPages();
+    index.WriteHeader();
+  }
+  std::ostringstream out;
+  std::ostringstream err;
+  EXPECT_EQ(InfoCommand(Table(), out, err), 0) << err.str();
+  const std::string text = out.str();
+  EXPECT_NE(text.find("Index  Name         Fields    Flags   Compression  Key  Root  Records\n"), std::string::npos)
+      << text;
+  EXPECT_NE(text.find("0      (primary)    MNB       unique  none         5    1     3\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("1      ByPst        PST desc          full         7    0     0\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("31     Sys Deleted            unique  none         5    0     0\n"), std::string::npos) << text;
+  std::ostringstream verified;
+  EXPECT_EQ(VerifyCommand(Table(), verified), 0);
+  EXPECT_EQ(verified.str(), "ok\n");
+
+  // Two keys of the root leaf swapped: the tree check names the index and the fault.
+  const std::string indexName = IndexFileNameOf(Table());
+  std::vector<char> bytes;
+  {
+    std::ifstream in(indexName, std::ios::binary);
+    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+  ASSERT_EQ(bytes.size(), 2u * 4096);
+  std::swap_ranges(bytes.begin() + 4096 + 13, bytes.begin() + 4096 + 13 + 5, bytes.begin() + 4096 + 13 + 9);
+  std::ofstream(indexName, std::ios::binary | std::ios::trunc).write(bytes.data(), static_cast<long>(bytes.size()));
+  std::ostringstream damaged;
+  EXPECT_EQ(VerifyCommand(Table(), damaged), 1);
+  EXPECT_EQ(damaged.str(), "index 0 ((primary)): page 1: keys out of order at entry 1\n");
+  // A damaged header is the engine's message.
+  bytes[8] = 4;
+  std::ofstream(indexName, std::ios::binary | std::ios::trunc).write(bytes.data(), static_cast<long>(bytes.size()));
+  std::ostringstream old;
+  EXPECT_EQ(VerifyCommand(Table(), old), 1);
+  EXPECT_NE(old.str().find("Kura Engine Error # 12035 "), std::string::npos) << old.str();
+}
+
 TEST(KuraToolCommandLine, NamesAndUsage) {
+  EXPECT_EQ(IndexFileNameOf("a/b"), "a/b.IDX");
+  EXPECT_EQ(IndexFileNameOf("a/b.dat"), "a/b.IDX");
   EXPECT_EQ(DataFileNameOf("a/b"), "a/b.DAT");
   EXPECT_EQ(DataFileNameOf("a/b.dat"), "a/b.dat");
   EXPECT_EQ(DataFileNameOf("a/b.DAT"), "a/b.DAT");

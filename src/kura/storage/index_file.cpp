@@ -1,0 +1,833 @@
+#include "kura/storage/index_file.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <set>
+#include <thread>
+
+#include "kura/base/byte_order.h"
+#include "kura/base/names_paths.h"
+#include "kura/storage/scramble.h"
+
+namespace kura {
+
+void ReadIndexFileHeader(const uint8_t* b, TIndexFileHeader& h) {
+  h.ChangeCount = ReadI32(b);
+  h.FormatVersion = b[8];
+  h.NextPageNo = ReadI32(b + 9);
+  h.SecondaryCount = b[13];
+  for (int i = 0; i < kIndexCount; ++i)
+    ReadIndexDescriptor(b + kIndexHeaderDescriptorsOffset + i * kIndexDescriptorSize, h.Descriptors[static_cast<size_t>(i)]);
+  h.ActiveRecordCount = ReadI32(b + kIndexHeaderActiveCountOffset);
+  h.NoPrimaryIndex = b[3978] != 0;
+  h.HeaderChanged = false;
+}
+
+void WriteIndexFileHeader(const TIndexFileHeader& h, uint8_t* b) {
+  std::memset(b, 0, kIndexPageSize);
+  WriteI32(b, h.ChangeCount);
+  b[8] = h.FormatVersion;
+  WriteI32(b + 9, h.NextPageNo);
+  b[13] = h.SecondaryCount;
+  for (int i = 0; i < kIndexCount; ++i)
+    WriteIndexDescriptor(h.Descriptors[static_cast<size_t>(i)], b + kIndexHeaderDescriptorsOffset + i * kIndexDescriptorSize);
+  WriteI32(b + kIndexHeaderActiveCountOffset, h.ActiveRecordCount);
+  b[3978] = h.NoPrimaryIndex ? 1 : 0;
+  b[3979] = h.HeaderChanged ? 1 : 0;
+}
+
+std::string TIndexFileOwner::PrivateDir() const {
+  std::error_code error;
+  auto path = std::filesystem::temp_directory_path(error);
+  return error ? std::string("/tmp/") : (path / "").string();
+}
+
+namespace {
+
+TIndexFileOwner& DefaultOwner() {
+  static TIndexFileOwner owner;
+  return owner;
+}
+
+}  // namespace
+
+TIndexFile::TIndexFile(std::string fileName, bool inMemory, TIndexFileOwner* owner)
+    : TFileHandler(std::move(fileName), inMemory),
+      FOwner(owner ? owner : &DefaultOwner()),
+      FBuffer(kIndexPageSize),
+      FRandom(std::random_device{}()) {
+  ResetHeader();
+}
+
+TIndexFile::~TIndexFile() { CloseIndexFile(); }
+
+void TIndexFile::SetTableInfo(const std::vector<TFieldDefinition>& fields, uint16_t localeId, uint16_t sortId,
+                              bool encrypted) {
+  FFields = fields;
+  FLocaleId = localeId;
+  FSortId = sortId;
+  FEncrypted = encrypted;
+}
+
+TErrorNames TIndexFile::ErrorNames() const {
+  TErrorNames names;
+  names.TableName = FOwner->TableName();
+  names.DatabaseName = FOwner->DirectoryPath();
+  if (names.TableName.empty()) names.TableName = TableBaseName(FileName, ".IDX");
+  if (names.DatabaseName.empty()) {
+    const std::string_view file = ExtractFileName(FileName);
+    names.DatabaseName = FileName.substr(0, FileName.size() - file.size());
+  }
+  return names;
+}
+
+void TIndexFile::RaiseIndexCorrupt(TErrorCode code) const { RaiseEngineError(code, ErrorNames()); }
+
+void TIndexFile::RaiseIndexError(TErrorCode code, const std::string& indexName) const {
+  TErrorNames names = ErrorNames();
+  names.IndexName = indexName;
+  RaiseEngineError(code, names);
+}
+
+void TIndexFile::ResetHeader() {
+  FHeader = TIndexFileHeader{};
+  TIndexDescriptor& deleted = FHeader.Descriptors[kSysDeletedIndex];
+  deleted.Name = kSysDeletedName;
+  deleted.KeySize = kSysDeletedKeySize;
+  deleted.Unique = true;
+  TIndexDescriptor& text = FHeader.Descriptors[kSysTextIndex];
+  text.Name = kSysTextName;
+  text.KeySize = kSysTextKeySize;
+  text.Unique = true;
+  text.Compression = TIndexCompression::Full;
+}
+
+void TIndexFile::ReadHeaderPage(TIndexFileHeader& header) {
+  if (ReadAt(0, FBuffer.data(), kIndexPageSize, true) < kIndexPageSize) RaiseIndexCorrupt(KURA_HEADERCORRUPT);
+  if (FEncrypted) Scramble(FBuffer.data(), kIndexPageSize, kRecordKey);
+  ReadIndexFileHeader(FBuffer.data(), header);
+}
+
+bool TIndexFile::PageCountFits(int32_t nextPageNo) {
+  // Every page below the counter is written before the header that counts it, so a
+  // counter beyond the file's pages is damage; trusting it would let the next new page
+  // land gigabytes beyond the end of the file.
+  return nextPageNo >= 1 && int64_t{nextPageNo} * kIndexPageSize <= GetFileSize();
+}
+
+void TIndexFile::OpenIndexFile() {
+  Open();
+  try {
+    TIndexFileHeader header;
+    ReadHeaderPage(header);
+    if (header.FormatVersion != kIndexFileFormatVersion) RaiseIndexCorrupt(KURA_OLDVERSION);
+    if (header.SecondaryCount > 32 || !PageCountFits(header.NextPageNo)) RaiseIndexCorrupt(KURA_HEADERCORRUPT);
+    FHeader = header;
+  } catch (...) {
+    Close();
+    throw;
+  }
+  FStatistics = {};
+}
+
+void TIndexFile::CloseIndexFile() {
+  for (int i = kIndexCount - 1; i >= 1; --i)
+    if (FHeader.Descriptors[static_cast<size_t>(i)].TemporaryIndex && i <= FHeader.SecondaryCount) {
+      DropIndexCache(i);
+      FHeader.Descriptors[static_cast<size_t>(i)] = TIndexDescriptor{};
+      FHeader.SecondaryCount = static_cast<uint8_t>(i - 1);
+    }
+  for (int i = 0; i < kIndexCount; ++i) DropIndexCache(i);
+  if (IsOpen) Close();
+}
+
+void TIndexFile::CreateIndexFile() {
+  Create();
+  ResetHeader();
+  FHeader.HeaderChanged = true;
+  WriteHeader(true);
+  FStatistics = {};
+}
+
+bool TIndexFile::ReadHeaderIfChanged() {
+  TIndexFileHeader header;
+  ReadHeaderPage(header);
+  if (header.ChangeCount == FHeader.ChangeCount) return false;
+  if (header.FormatVersion != kIndexFileFormatVersion) RaiseIndexCorrupt(KURA_OLDVERSION);
+  if (header.SecondaryCount > 30 || !PageCountFits(header.NextPageNo)) RaiseIndexCorrupt(KURA_HEADERCORRUPT);
+  // Temporary indexes follow the regular secondaries; they move to their new numbers.
+  std::vector<int> temporaries;
+  for (int i = 1; i <= FHeader.SecondaryCount && i <= kMaxSecondaryIndexes; ++i)
+    if (FHeader.Descriptors[static_cast<size_t>(i)].TemporaryIndex) temporaries.push_back(i);
+  DiscardCache(false);
+  int next = header.SecondaryCount + 1;
+  std::array<TIndexDescriptor, kIndexCount> keptDescriptors{};
+  std::array<TIndexCache, kIndexCount> keptCaches{};
+  std::array<TTemporaryFile, kIndexCount> keptFiles{};
+  for (const int i : temporaries) {
+    keptDescriptors[static_cast<size_t>(i)] = FHeader.Descriptors[static_cast<size_t>(i)];
+    keptCaches[static_cast<size_t>(i)] = std::move(FCaches[static_cast<size_t>(i)]);
+    FCaches[static_cast<size_t>(i)] = TIndexCache{};
+    keptFiles[static_cast<size_t>(i)] = std::move(FTemporary[static_cast<size_t>(i)]);
+    FTemporary[static_cast<size_t>(i)] = TTemporaryFile{};
+  }
+  FHeader = header;
+  for (const int i : temporaries) {
+    if (next > kMaxSecondaryIndexes) {
+      keptFiles[static_cast<size_t>(i)].File.reset();
+      continue;  // no room left: the temporary index is dropped
+    }
+    const auto to = static_cast<size_t>(next++);
+    FHeader.Descriptors[to] = keptDescriptors[static_cast<size_t>(i)];
+    FCaches[to] = std::move(keptCaches[static_cast<size_t>(i)]);
+    for (auto& page : FCaches[to].Pages) page->Index = static_cast<int>(to);
+    FTemporary[to] = std::move(keptFiles[static_cast<size_t>(i)]);
+    FHeader.SecondaryCount = static_cast<uint8_t>(to);
+  }
+  return true;
+}
+
+bool TIndexFile::WriteHeader(bool force) {
+  if (!FHeader.HeaderChanged && !force) return false;
+  ++FHeader.ChangeCount;
+  // The written copy leaves the temporary indexes out; the regular ones keep their
+  // order, so a regular index added after a temporary one moves down on disk.
+  TIndexFileHeader written = FHeader;
+  int to = 1;
+  for (int i = 1; i <= FHeader.SecondaryCount && i <= kMaxSecondaryIndexes; ++i) {
+    const TIndexDescriptor& d = FHeader.Descriptors[static_cast<size_t>(i)];
+    if (!d.TemporaryIndex) written.Descriptors[static_cast<size_t>(to++)] = d;
+  }
+  for (int i = to; i <= kMaxSecondaryIndexes; ++i) written.Descriptors[static_cast<size_t>(i)] = TIndexDescriptor{};
+  written.SecondaryCount = static_cast<uint8_t>(to - 1);
+  written.HeaderChanged = true;
+  WriteIndexFileHeader(written, FBuffer.data());
+  if (FEncrypted) Scramble(FBuffer.data(), kIndexPageSize, kRecordKey);
+  WriteAt(0, FBuffer.data(), kIndexPageSize);
+  FHeader.HeaderChanged = false;
+  FOwner->MarkTableModified();
+  return true;
+}
+
+void TIndexFile::MarkHeaderChanged() {
+  if (!FHeader.HeaderChanged) ++FHeader.ChangeCount;
+  FHeader.HeaderChanged = true;
+  FOwner->MarkTableChanged();
+}
+
+void TIndexFile::EmptyIndexFile() {
+  DiscardCache(false);
+  {
+    TFileAccess access(*this);
+    Seek(soFromBeginning, kIndexPageSize);
+    WriteBuffer(nullptr, 0);
+  }
+  FHeader.NextPageNo = 1;
+  FHeader.ActiveRecordCount = 0;
+  for (TIndexDescriptor& d : FHeader.Descriptors) {
+    if (d.TemporaryIndex) continue;
+    d.RootPage = d.FirstFreePage = d.ParameterPage = 0;
+  }
+  MarkHeaderChanged();
+}
+
+void TIndexFile::CheckIndex(int index) {
+  if (index < 0 || index >= kIndexCount) RaiseIndexCorrupt();
+}
+
+const TIndexDescriptor& TIndexFile::Descriptor(int index) const {
+  if (index < 0 || index >= kIndexCount) RaiseIndexCorrupt();
+  return FHeader.Descriptors[static_cast<size_t>(index)];
+}
+
+void TIndexFile::UpdateDescriptor(int index, const TIndexDescriptor& descriptor) {
+  CheckIndex(index);
+  FHeader.Descriptors[static_cast<size_t>(index)] = descriptor;
+  MarkHeaderChanged();
+}
+
+int TIndexFile::FindIndex(const std::string& name) const {
+  for (int i = 0; i < kIndexCount; ++i) {
+    if (!IndexInUse(i)) continue;
+    if (SameName(FHeader.Descriptors[static_cast<size_t>(i)].Name, name)) return i;
+  }
+  return -1;
+}
+
+bool TIndexFile::IndexInUse(int index) const {
+  if (index == kPrimaryIndex) return !FHeader.NoPrimaryIndex;
+  if (index == kSysDeletedIndex || index == kSysTextIndex) return true;
+  return index >= 1 && index <= FHeader.SecondaryCount && index <= kMaxSecondaryIndexes;
+}
+
+void TIndexFile::SetRootPage(int index, int32_t page) {
+  CheckIndex(index);
+  FHeader.Descriptors[static_cast<size_t>(index)].RootPage = page;
+  MarkHeaderChanged();
+}
+
+void TIndexFile::SetParameterPage(int index, int32_t page) {
+  CheckIndex(index);
+  FHeader.Descriptors[static_cast<size_t>(index)].ParameterPage = page;
+  MarkHeaderChanged();
+}
+
+void TIndexFile::SetActiveRecordCount(int32_t count) {
+  FHeader.ActiveRecordCount = count;
+  MarkHeaderChanged();
+}
+void TIndexFile::IncActiveRecordCount() { SetActiveRecordCount(FHeader.ActiveRecordCount + 1); }
+void TIndexFile::DecActiveRecordCount() { SetActiveRecordCount(FHeader.ActiveRecordCount - 1); }
+void TIndexFile::SetNoPrimaryIndex(bool value) {
+  FHeader.NoPrimaryIndex = value;
+  MarkHeaderChanged();
+}
+
+TIndexKeyComparer TIndexFile::Comparer(int index) const {
+  return TIndexKeyComparer::ForIndex(index, Descriptor(index), FFields, FLocaleId, FSortId);
+}
+
+TPageFormat TIndexFile::PageFormat(int index) const {
+  const TIndexDescriptor& d = Descriptor(index);
+  return {d.KeySize, d.Unique, d.NoCounts || index == kSysTextIndex, d.Compression};
+}
+
+// ---- page cache ----------------------------------------------------------------------
+
+TFileHandler& TIndexFile::PageFile(int index) {
+  TTemporaryFile& temporary = FTemporary[static_cast<size_t>(index)];
+  if (FHeader.Descriptors[static_cast<size_t>(index)].TemporaryIndex && temporary.File) return *temporary.File;
+  return *this;
+}
+
+int32_t& TIndexFile::NextPageCounter(int index) {
+  TTemporaryFile& temporary = FTemporary[static_cast<size_t>(index)];
+  if (FHeader.Descriptors[static_cast<size_t>(index)].TemporaryIndex && temporary.File) return temporary.NextPageNo;
+  return FHeader.NextPageNo;
+}
+
+void TIndexFile::LinkNewest(TIndexCache& cache, TPage* page) {
+  page->Older = cache.Newest;
+  page->Newer = nullptr;
+  if (cache.Newest) cache.Newest->Newer = page;
+  cache.Newest = page;
+  if (!cache.Oldest) cache.Oldest = page;
+}
+
+void TIndexFile::Unlink(TIndexCache& cache, TPage* page) {
+  if (page->Older) page->Older->Newer = page->Newer;
+  if (page->Newer) page->Newer->Older = page->Older;
+  if (cache.Newest == page) cache.Newest = page->Older;
+  if (cache.Oldest == page) cache.Oldest = page->Newer;
+  page->Older = page->Newer = nullptr;
+}
+
+TPage* TIndexFile::FindCached(int index, int32_t pageNo) {
+  TIndexCache& cache = FCaches[static_cast<size_t>(index)];
+  TPage* page = nullptr;
+  if (cache.Newest && cache.Newest->PageNo == pageNo) {
+    page = cache.Newest;
+  } else if (cache.Newest && cache.Newest->Older && cache.Newest->Older->PageNo == pageNo) {
+    page = cache.Newest->Older;
+  } else {
+    auto it = std::lower_bound(cache.Pages.begin(), cache.Pages.end(), pageNo,
+                               [](const std::unique_ptr<TPage>& p, int32_t n) { return p->PageNo < n; });
+    if (it != cache.Pages.end() && (*it)->PageNo == pageNo) page = it->get();
+  }
+  if (page && cache.Newest != page) {
+    Unlink(cache, page);
+    LinkNewest(cache, page);
+  }
+  return page;
+}
+
+void TIndexFile::InsertCached(int index, std::unique_ptr<TPage> page) {
+  TIndexCache& cache = FCaches[static_cast<size_t>(index)];
+  TPage* raw = page.get();
+  auto it = std::lower_bound(cache.Pages.begin(), cache.Pages.end(), raw->PageNo,
+                             [](const std::unique_ptr<TPage>& p, int32_t n) { return p->PageNo < n; });
+  cache.Pages.insert(it, std::move(page));
+  LinkNewest(cache, raw);
+}
+
+void TIndexFile::RemoveCached(int index, TPage* page) {
+  TIndexCache& cache = FCaches[static_cast<size_t>(index)];
+  Unlink(cache, page);
+  auto it = std::lower_bound(cache.Pages.begin(), cache.Pages.end(), page->PageNo,
+                             [](const std::unique_ptr<TPage>& p, int32_t n) { return p->PageNo < n; });
+  if (it != cache.Pages.end() && it->get() == page) {
+    FPageStack.Give(std::move(*it));
+    cache.Pages.erase(it);
+  }
+}
+
+TPage* TIndexFile::MakeRoom(int index) {
+  TIndexCache& cache = FCaches[static_cast<size_t>(index)];
+  if (cache.Capacity == 0)
+    cache.Capacity = std::max<size_t>(kPageCacheGrowth, static_cast<size_t>(std::max(FOwner->MaxIndexBufferSize(), 0) / 8192));
+  if (cache.Pages.size() < cache.Capacity) return nullptr;
+  for (int round = 0; round < 2; ++round) {
+    for (TPage* p = cache.Oldest; p; p = p->Newer)
+      if (!p->Dirty && p->PinCount == 0) return p;
+    if (round == 0) {
+      if (FOwner->InTransaction()) break;
+      FlushPages(FHeader.Descriptors[static_cast<size_t>(index)].TemporaryIndex);
+    }
+  }
+  cache.Capacity += kPageCacheGrowth;
+  return nullptr;
+}
+
+void TIndexFile::ReadPage(TPage& page) {
+  TFileHandler& file = PageFile(page.Index);
+  const int64_t offset = int64_t{page.PageNo} * kIndexPageSize;
+  if (file.ReadAt(offset, FBuffer.data(), kIndexPageSize, true) < kIndexPageSize) RaiseIndexCorrupt();
+  ++FStatistics.PageReads;
+  if (FEncrypted) Scramble(FBuffer.data(), kIndexPageSize, kRecordKey);
+  if (!page.Decode(FBuffer.data())) RaiseIndexCorrupt();
+}
+
+TPage* TIndexFile::GetPage(int index, int32_t pageNo, bool isNew) {
+  CheckIndex(index);
+  const TPageFormat format = PageFormat(index);
+  if (pageNo <= 0 || format.KeySize < 1 || format.KeySize > kMaxKeySize ||
+      static_cast<uint8_t>(format.Compression) > 3)
+    RaiseIndexCorrupt();
+  int32_t& counter = NextPageCounter(index);
+  const bool temporary = FHeader.Descriptors[static_cast<size_t>(index)].TemporaryIndex;
+  if (pageNo == counter) {
+    if (pageNo > kMaxIndexPageNo || (int64_t{pageNo} + 1) * kIndexPageSize > kMaxIndexFileEnd)
+      RaiseIndexCorrupt(KURA_TABLEFULL);
+  } else if (pageNo > counter) {
+    RaiseIndexCorrupt();
+  } else if (TPage* cached = FindCached(index, pageNo)) {
+    if (isNew) cached->Clear();
+    ++cached->PinCount;
+    return cached;
+  }
+  TPage* victim = MakeRoom(index);
+  std::unique_ptr<TPage> page;
+  if (victim) {
+    // Taken over: the clean page leaves the cache and comes back as the new one.
+    TIndexCache& cache = FCaches[static_cast<size_t>(index)];
+    Unlink(cache, victim);
+    auto it = std::lower_bound(cache.Pages.begin(), cache.Pages.end(), victim->PageNo,
+                               [](const std::unique_ptr<TPage>& p, int32_t n) { return p->PageNo < n; });
+    page = std::move(*it);
+    cache.Pages.erase(it);
+  } else {
+    page = FPageStack.Take();
+  }
+  page->Setup(index, pageNo, format);
+  if (pageNo == counter) {
+    ++counter;
+    page->Dirty = true;
+    if (!temporary) MarkHeaderChanged();
+  } else if (!isNew) {
+    try {
+      ReadPage(*page);
+    } catch (...) {
+      FPageStack.Give(std::move(page));
+      throw;
+    }
+  }
+  TPage* raw = page.get();
+  InsertCached(index, std::move(page));
+  ++raw->PinCount;
+  return raw;
+}
+
+void TIndexFile::ReleasePage(TPage* page) {
+  if (page && page->PinCount > 0) --page->PinCount;
+}
+
+TPage* TIndexFile::AllocatePage(int index) {
+  CheckIndex(index);
+  TIndexDescriptor& d = FHeader.Descriptors[static_cast<size_t>(index)];
+  TPage* page = nullptr;
+  if (d.FirstFreePage != 0) {
+    page = GetPage(index, d.FirstFreePage);
+    const int32_t next = page->NextPage;
+    if (next < 0 || next >= NextPageCounter(index) || next == page->PageNo) {
+      ReleasePage(page);
+      RaiseIndexCorrupt();
+    }
+    d.FirstFreePage = next;
+    MarkHeaderChanged();
+  } else {
+    page = GetPage(index, NextPageCounter(index), true);
+  }
+  page->Clear();
+  page->Dirty = true;
+  return page;
+}
+
+void TIndexFile::FreePage(TPage* page) {
+  TIndexDescriptor& d = FHeader.Descriptors[static_cast<size_t>(page->Index)];
+  page->Clear();
+  page->Free = true;
+  page->NextPage = d.FirstFreePage;
+  page->Dirty = true;
+  d.FirstFreePage = page->PageNo;
+  MarkHeaderChanged();
+}
+
+bool TIndexFile::FlushIndexes(const std::vector<int>& indexes) {
+  std::vector<TPage*> dirty;
+  for (const int i : indexes)
+    for (auto& p : FCaches[static_cast<size_t>(i)].Pages)
+      if (p->Dirty && p->PinCount == 0) dirty.push_back(p.get());
+  if (dirty.empty()) return false;
+  std::sort(dirty.begin(), dirty.end(), [](const TPage* a, const TPage* b) { return a->PageNo < b->PageNo; });
+  std::vector<uint8_t> run;
+  size_t start = 0;
+  while (start < dirty.size()) {
+    size_t end = start + 1;
+    while (end < dirty.size() && dirty[end]->PageNo == dirty[end - 1]->PageNo + 1) ++end;
+    run.assign((end - start) * kIndexPageSize, 0);
+    for (size_t i = start; i < end; ++i) {
+      uint8_t* bytes = run.data() + (i - start) * kIndexPageSize;
+      dirty[i]->Encode(bytes);
+      if (FEncrypted) Scramble(bytes, kIndexPageSize, kRecordKey);
+    }
+    PageFile(dirty[start]->Index)
+        .WriteAt(int64_t{dirty[start]->PageNo} * kIndexPageSize, run.data(), static_cast<int32_t>(run.size()));
+    for (size_t i = start; i < end; ++i) dirty[i]->Dirty = false;
+    FStatistics.PageWrites += static_cast<int64_t>(end - start);
+    ++FStatistics.WriteRuns;
+    start = end;
+  }
+  FOwner->MarkTableModified();
+  return true;
+}
+
+bool TIndexFile::FlushPages(bool temporary) {
+  if (!temporary) {
+    std::vector<int> regular;
+    for (int i = 0; i < kIndexCount; ++i)
+      if (!FHeader.Descriptors[static_cast<size_t>(i)].TemporaryIndex) regular.push_back(i);
+    return FlushIndexes(regular);
+  }
+  bool written = false;
+  // Each temporary index has a file of its own, so its runs are its own.
+  for (int i = 0; i < kIndexCount; ++i)
+    if (FHeader.Descriptors[static_cast<size_t>(i)].TemporaryIndex) written = FlushIndexes({i}) || written;
+  return written;
+}
+
+void TIndexFile::TrimCache() {
+  const size_t limit = static_cast<size_t>(std::max(FOwner->MaxIndexBufferSize(), 0) / 8192);
+  for (int i = 0; i < kIndexCount; ++i) {
+    TIndexCache& cache = FCaches[static_cast<size_t>(i)];
+    TPage* p = cache.Oldest;
+    while (p && cache.Pages.size() > limit) {
+      TPage* newer = p->Newer;
+      if (!p->Dirty && p->PinCount == 0) RemoveCached(i, p);
+      p = newer;
+    }
+  }
+}
+
+void TIndexFile::DiscardCache(bool temporary) {
+  for (int i = 0; i < kIndexCount; ++i) {
+    if (FHeader.Descriptors[static_cast<size_t>(i)].TemporaryIndex != temporary) continue;
+    TIndexCache& cache = FCaches[static_cast<size_t>(i)];
+    TPage* p = cache.Oldest;
+    while (p) {
+      TPage* newer = p->Newer;
+      if (p->PinCount == 0) RemoveCached(i, p);
+      p = newer;
+    }
+  }
+}
+
+void TIndexFile::DropIndexCache(int index) {
+  TIndexCache& cache = FCaches[static_cast<size_t>(index)];
+  cache.Pages.clear();
+  cache.Newest = cache.Oldest = nullptr;
+  cache.Capacity = 0;
+  FTemporary[static_cast<size_t>(index)] = TTemporaryFile{};
+}
+
+size_t TIndexFile::CachedPageCount(int index) const {
+  if (index < 0 || index >= kIndexCount) return 0;
+  return FCaches[static_cast<size_t>(index)].Pages.size();
+}
+
+// ---- index definitions ---------------------------------------------------------------
+
+void TIndexFile::ValidateDefinition(const TIndexDefinition& def, TIndexDescriptor& d) {
+  if (def.Fields.size() > kMaxIndexFields) RaiseIndexError(KURA_INDEXLIMIT, def.Name);
+  d = TIndexDescriptor{};
+  d.Name = std::string(TrimBlanks(def.Name));
+  d.Descending = def.Descending;
+  d.CaseInsensitive = def.CaseInsensitive;
+  d.Unique = def.Unique;
+  d.Compression = def.Compression;
+  d.NoCounts = def.NoCounts;
+  d.TemporaryIndex = def.Temporary;
+  d.IndexFieldCount = static_cast<uint8_t>(def.Fields.size());
+  if (static_cast<uint8_t>(def.Compression) > 3) RaiseIndexError(KURA_INVALIDIDXDESC, def.Name);
+  for (size_t i = 0; i < def.Fields.size(); ++i) {
+    const TFieldDefinition* f = FindFieldByNumber(FFields, def.Fields[i]);
+    if (!f) RaiseIndexError(KURA_INVALIDIDXDESC, def.Name);
+    if (f->FieldType == TFieldType::Blob) {
+      TErrorNames names = ErrorNames();
+      names.IndexName = def.Name;
+      names.FieldName = f->Name;
+      RaiseEngineError(KURA_SEARCHCOLREQD, names);
+    }
+    d.IndexFields[i] = def.Fields[i];
+    d.FieldDescending[i] = i < def.FieldDescending.size() && def.FieldDescending[i] ? 1 : 0;
+  }
+  const int sum = KeyDataSum(d, FFields);
+  if (sum < 1 || sum > kMaxKeyDataSize) RaiseIndexError(KURA_INVALIDKEY, def.Name);
+  d.KeySize = static_cast<uint16_t>(sum + (d.Unique ? 0 : 4));
+}
+
+void TIndexFile::DefinePrimaryIndex(const TIndexDefinition& definition) {
+  TIndexDescriptor& primary = FHeader.Descriptors[kPrimaryIndex];
+  if (!FHeader.NoPrimaryIndex && primary.IndexFieldCount > 0) RaiseIndexError(KURA_PRIMARYKEYREDEFINE);
+  if (definition.Fields.size() > kMaxIndexFields) RaiseIndexError(KURA_INDEXLIMIT);
+  if (definition.Fields.empty()) {
+    DropIndexCache(kPrimaryIndex);
+    primary = TIndexDescriptor{};
+    FHeader.NoPrimaryIndex = true;
+    MarkHeaderChanged();
+    return;
+  }
+  TIndexDefinition def = definition;
+  def.Name.clear();
+  def.Unique = true;
+  def.Temporary = false;
+  TIndexDescriptor d;
+  ValidateDefinition(def, d);
+  DropIndexCache(kPrimaryIndex);
+  primary = d;
+  FHeader.NoPrimaryIndex = false;
+  MarkHeaderChanged();
+}
+
+int TIndexFile::AddSecondaryIndex(const TIndexDefinition& definition) {
+  if (FHeader.SecondaryCount >= kMaxSecondaryIndexes || definition.Fields.size() > kMaxIndexFields)
+    RaiseIndexError(KURA_INDEXLIMIT, definition.Name);
+  const std::string name(TrimBlanks(definition.Name));
+  if (name.empty()) RaiseIndexError(KURA_INDEXNAMEREQUIRED);
+  if (!IsNameStartChar(static_cast<uint8_t>(name[0])) || name.size() > kMaxIndexNameLength)
+    RaiseIndexError(KURA_INVALIDINDEXNAME, name);
+  if (FindIndex(name) > 0) RaiseIndexError(KURA_INDEXEXISTS, name);
+  TIndexDescriptor d;
+  ValidateDefinition(definition, d);
+  const int index = FHeader.SecondaryCount + 1;
+  DropIndexCache(index);
+  if (definition.Temporary) {
+    TTemporaryFile& temporary = FTemporary[static_cast<size_t>(index)];
+    const bool inMemory = InMemory;
+    const std::string fileName = MakeTempFileName(FOwner->PrivateDir(), ".IDX", [inMemory](const std::string& n) {
+      TFileHandler probe(n, inMemory);
+      return probe.FileExists();
+    });
+    auto file = std::make_unique<TFileHandler>(fileName, inMemory);
+    file->Exclusive = true;
+    file->Temporary = true;
+    file->Create();
+    temporary.File = std::move(file);
+    temporary.NextPageNo = 1;
+  }
+  FHeader.Descriptors[static_cast<size_t>(index)] = d;
+  FHeader.SecondaryCount = static_cast<uint8_t>(index);
+  if (!d.TemporaryIndex) MarkHeaderChanged();
+  return index;
+}
+
+void TIndexFile::DeleteIndex(int index) {
+  if (index == kPrimaryIndex) {
+    DropIndexCache(kPrimaryIndex);
+    FHeader.NoPrimaryIndex = true;
+    MarkHeaderChanged();
+    return;
+  }
+  if (index < 1 || index > FHeader.SecondaryCount || index > kMaxSecondaryIndexes)
+    RaiseIndexError(KURA_INVALIDINDEXDELETE);
+  // Shifting past 30 would move the system descriptors.
+  if (FHeader.SecondaryCount > kMaxSecondaryIndexes) RaiseIndexCorrupt(KURA_HEADERCORRUPT);
+  const bool temporary = FHeader.Descriptors[static_cast<size_t>(index)].TemporaryIndex;
+  DropIndexCache(index);
+  for (int i = index; i < FHeader.SecondaryCount; ++i) {
+    const auto to = static_cast<size_t>(i);
+    const auto from = static_cast<size_t>(i + 1);
+    FHeader.Descriptors[to] = FHeader.Descriptors[from];
+    FCaches[to] = std::move(FCaches[from]);
+    FCaches[from] = TIndexCache{};
+    for (auto& page : FCaches[to].Pages) page->Index = i;
+    FTemporary[to] = std::move(FTemporary[from]);
+    FTemporary[from] = TTemporaryFile{};
+  }
+  FHeader.Descriptors[FHeader.SecondaryCount] = TIndexDescriptor{};
+  --FHeader.SecondaryCount;
+  if (!temporary) MarkHeaderChanged();
+}
+
+// ---- text index parameters ------------------------------------------------------------
+
+TTextIndexParameters TIndexFile::ReadTextParameters(int index) {
+  const int32_t first = ParameterPage(index);
+  if (first == 0) return DefaultTextIndexParameters();
+  int32_t next = first;
+  std::set<int32_t> visited;
+  std::vector<uint8_t> current;
+  auto nextPage = [&]() -> const std::vector<uint8_t>* {
+    if (next == 0) return nullptr;
+    if (!visited.insert(next).second) RaiseIndexCorrupt();  // a cycle
+    TPage* page = GetPage(index, next);
+    const bool ok = page->Type == TPageType::Parameter;
+    current = page->ParameterData;
+    next = page->NextPage;
+    ReleasePage(page);
+    if (!ok) RaiseIndexCorrupt();
+    return &current;
+  };
+  TTextIndexParameters parameters;
+  if (!DecodeTextParameters(nextPage, parameters)) RaiseIndexCorrupt();
+  return parameters;
+}
+
+void TIndexFile::FreeChain(int index, int32_t first) {
+  std::set<int32_t> visited;
+  while (first != 0) {
+    if (!visited.insert(first).second) RaiseIndexCorrupt();
+    TPage* page = GetPage(index, first);
+    if (page->Type != TPageType::Parameter) {
+      ReleasePage(page);
+      RaiseIndexCorrupt();
+    }
+    first = page->NextPage;
+    FreePage(page);
+    ReleasePage(page);
+  }
+}
+
+void TIndexFile::WriteTextParameters(int index, const TTextIndexParameters& parameters) {
+  FreeChain(index, ParameterPage(index));
+  SetParameterPage(index, 0);
+  const auto pages = EncodeTextParameters(parameters, kPageDataSize);
+  std::vector<TPage*> chain;
+  try {
+    for (const auto& bytes : pages) {
+      TPage* page = AllocatePage(index);
+      chain.push_back(page);
+      page->Type = TPageType::Parameter;
+      page->ParameterData = bytes;
+    }
+  } catch (...) {
+    for (TPage* page : chain) ReleasePage(page);
+    throw;
+  }
+  for (size_t i = 0; i < chain.size(); ++i) {
+    chain[i]->NextPage = i + 1 < chain.size() ? chain[i + 1]->PageNo : 0;
+    chain[i]->Dirty = true;
+  }
+  SetParameterPage(index, chain.empty() ? 0 : chain.front()->PageNo);
+  for (TPage* page : chain) ReleasePage(page);
+}
+
+// ---- locks ---------------------------------------------------------------------------
+
+void TIndexFile::SleepBetweenAttempts() {
+  if (LockSleep)
+    LockSleep();
+  else
+    std::this_thread::sleep_for(std::chrono::milliseconds(3));
+}
+
+bool TIndexFile::LockShared(int32_t& token) {
+  std::uniform_int_distribution<int32_t> draw(1, 65535);
+  for (int32_t attempt = 0; attempt < LockAttempts; ++attempt) {
+    if (attempt > 0) SleepBetweenAttempts();
+    const int32_t r = draw(FRandom);
+    if (LockRange(true, 1, kIndexSharedLockBase - r)) {
+      token = r;
+      return true;
+    }
+  }
+  return false;
+}
+
+bool TIndexFile::UnlockShared(int32_t token) {
+  if (token < 1 || token > 65535) return false;
+  return LockRange(false, 1, kIndexSharedLockBase - token);
+}
+
+bool TIndexFile::LockExclusive() {
+  for (int32_t attempt = 0; attempt < LockAttempts; ++attempt) {
+    if (attempt > 0) SleepBetweenAttempts();
+    if (LockRange(true, kIndexExclusiveLockLength, kIndexExclusiveLockOffset)) return true;
+  }
+  return false;
+}
+
+bool TIndexFile::UnlockExclusive() { return LockRange(false, kIndexExclusiveLockLength, kIndexExclusiveLockOffset); }
+
+// ---- consistency check -----------------------------------------------------------------
+
+void TIndexFile::CheckHeader() {
+  const TIndexFileHeader& h = FHeader;
+  if (h.FormatVersion != kIndexFileFormatVersion) RaiseIndexCorrupt(KURA_OLDVERSION);
+  // More than 30 secondaries would make the system descriptors double as secondaries.
+  if (h.SecondaryCount > kMaxSecondaryIndexes || !PageCountFits(h.NextPageNo)) RaiseIndexCorrupt(KURA_HEADERCORRUPT);
+  auto fail = [this]() { RaiseIndexCorrupt(KURA_HEADERCORRUPT); };
+  auto checkPages = [&](const TIndexDescriptor& d) {
+    for (const int32_t p : {d.RootPage, d.FirstFreePage, d.ParameterPage})
+      if (p < 0 || p >= h.NextPageNo) fail();
+  };
+  auto checkFields = [&](const TIndexDescriptor& d, bool text) {
+    if (d.IndexFieldCount > kMaxIndexFields) fail();
+    for (int i = 0; i < kMaxIndexFields; ++i) {
+      const uint16_t no = d.IndexFields[static_cast<size_t>(i)];
+      if ((i < d.IndexFieldCount) != (no != 0)) fail();
+      if (no == 0) continue;
+      const TFieldDefinition* f = FindFieldByNumber(FFields, no);
+      if (!f) fail();
+      if (text) {
+        if (f->FieldType != TFieldType::String &&
+            !(f->FieldType == TFieldType::Blob && f->SubType == TFieldSubType::Memo))
+          fail();
+      } else if (f->FieldType == TFieldType::Blob) {
+        fail();
+      }
+    }
+  };
+  for (int i = 0; i <= h.SecondaryCount; ++i) {
+    const TIndexDescriptor& d = h.Descriptors[static_cast<size_t>(i)];
+    if (static_cast<uint8_t>(d.Compression) > 3) fail();
+    checkPages(d);
+    if (i == kPrimaryIndex) {
+      if (!d.Name.empty()) fail();
+      if (h.NoPrimaryIndex) continue;
+      if (d.IndexFieldCount > 0 && !d.Unique) fail();
+    } else {
+      if (d.Name.empty() || !IsNameStartChar(static_cast<uint8_t>(d.Name[0]))) fail();
+      for (int j = 1; j < i; ++j)
+        if (SameName(h.Descriptors[static_cast<size_t>(j)].Name, d.Name)) fail();
+    }
+    checkFields(d, false);
+    if (d.IndexFieldCount > 0) {
+      const int sum = KeyDataSum(d, FFields);
+      if (sum < 1 || sum > kMaxKeyDataSize) fail();
+      // Pages are read with KeySize: a size that does not match the fields would make
+      // every key of the index misread.
+      if (d.KeySize != sum + (d.Unique ? 0 : 4)) fail();
+    }
+  }
+  const TIndexDescriptor& deleted = h.Descriptors[kSysDeletedIndex];
+  const TIndexDescriptor& text = h.Descriptors[kSysTextIndex];
+  if (deleted.KeySize != kSysDeletedKeySize || text.KeySize != kSysTextKeySize) fail();
+  if (static_cast<uint8_t>(deleted.Compression) > 3 || static_cast<uint8_t>(text.Compression) > 3) fail();
+  checkPages(deleted);
+  checkPages(text);
+  checkFields(text, true);
+}
+
+}  // namespace kura
