@@ -15,6 +15,7 @@
 #include "kura/base/language_driver.h"
 #include "kura/base/names_paths.h"
 #include "kura/base/text_forms.h"
+#include "kura/storage/blob_file.h"
 #include "kura/storage/data_file.h"
 #include "kura/storage/index_file.h"
 #include "kura/storage/index_walker.h"
@@ -183,6 +184,8 @@ void PrintIndexes(const TDataFile& data, std::ostream& out, uint16_t codePage) {
 
 std::string IndexFileNameOf(const std::string& table) { return ForceExtension(DataFileNameOf(table), ".DAT", ".IDX"); }
 
+std::string BlobFileNameOf(const std::string& table) { return ForceExtension(DataFileNameOf(table), ".DAT", ".BLB"); }
+
 std::string DataFileNameOf(const std::string& table) {
   return SameText(ExtractExtension(table), ".DAT") ? table : table + ".DAT";
 }
@@ -249,6 +252,13 @@ int VerifyCommand(const std::string& table, std::ostream& out) {
           return 1;
         }
       }
+    }
+    // The BLOB file exists only for tables with BLOB fields; its header must agree with
+    // the data file's block size and encryption.
+    if (const std::string blobName = BlobFileNameOf(file.FileName); std::filesystem::exists(blobName)) {
+      TBlobFile blobs(blobName);
+      blobs.OpenBlobFile(file.BlobBlockSize(), file.Encrypted());
+      blobs.CheckHeader();
     }
     out << "ok\n";
     return 0;

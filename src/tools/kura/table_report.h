@@ -16,6 +16,8 @@ std::string DataFileNameOf(const std::string& table);
 // The index file name of a table argument: the data file name with ".IDX" instead of
 // ".DAT".
 std::string IndexFileNameOf(const std::string& table);
+// The BLOB file name of a table argument (".BLB").
+std::string BlobFileNameOf(const std::string& table);
 
 // "kura info TABLE": header fields and a table of the field definitions, and when the
 // table has an index file, its index descriptors (number, name, fields, flags,

@@ -10,6 +10,7 @@
 
 #include "kura/base/collation.h"
 #include "kura/base/byte_order.h"
+#include "kura/storage/blob_file.h"
 #include "kura/storage/data_file.h"
 #include "kura/storage/index_file.h"
 #include "kura/storage/index_walker.h"
@@ -149,6 +150,32 @@ TEST_F(KuraToolTest, InfoAndVerifyCoverTheIndexFile) {
   std::ostringstream old;
   EXPECT_EQ(VerifyCommand(Table(), old), 1);
   EXPECT_NE(old.str().find("Kura Engine Error # 12035 "), std::string::npos) << old.str();
+}
+
+TEST(KuraToolCommandLine, VerifyChecksTheBlobFile) {
+  testing_support::TTempDir dir;
+  const std::string table = (dir / "memos").string();
+  {
+    TDataFile file(table + ".DAT");
+    file.CreateDataFile(0, 0, {MakeField("EXP", TFieldType::Blob, 0, TFieldSubType::Memo)}, 512, "", "", false, 0, 0);
+    TBlobFile blobs(table + ".BLB");
+    blobs.CreateBlobFile(512, false);
+  }
+  std::ostringstream out;
+  EXPECT_EQ(VerifyCommand(table, out), 0);
+  EXPECT_EQ(out.str(), "ok\n");
+  // A block size that does not match the data file's.
+  {
+    std::fstream blob(table + ".BLB", std::ios::in | std::ios::out | std::ios::binary);
+    std::vector<char> bytes((std::istreambuf_iterator<char>(blob)), std::istreambuf_iterator<char>());
+    ASSERT_GT(bytes.size(), 16u);
+    for (size_t i = 0; i < 16; ++i) bytes[i] = static_cast<char>(0x5A);
+    blob.seekp(0);
+    blob.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  }
+  std::ostringstream damaged;
+  EXPECT_EQ(VerifyCommand(table, damaged), 1);
+  EXPECT_NE(damaged.str().find("Kura Engine Error # "), std::string::npos) << damaged.str();
 }
 
 TEST(KuraToolCommandLine, NamesAndUsage) {
