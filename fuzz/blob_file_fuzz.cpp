@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "fuzz_input.h"
 #include "kura/base/engine_error.h"
 #include "kura/base/file_handler.h"
 #include "kura/storage/blob_buffer.h"
@@ -107,13 +108,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const bool encrypted = (settings & 1) != 0;
   const int32_t blockSizes[] = {512, 64, 1024, 128};
   const int32_t blockSize = blockSizes[(settings >> 1) & 3];
-  {
-    kura::TFileHandler writer(kName, true);
-    writer.Create();
-    if (size > 1) writer.WriteBuffer(data + 1, static_cast<int32_t>(size - 1));
-    writer.Close();
-  }
-  try {
+  fuzz_support::RunOnMemoryFile(kName, data + 1, size - 1, [&] {
     kura::TBlobFile file(kName, true);
     try {
       file.OpenBlobFile(blockSize, encrypted);
@@ -129,12 +124,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       // the gap up to the claimed size.
       if (sound) RewriteChains(file, settings);
     } catch (const kura::EKuraEngineError&) {
-      // The expected outcome for damaged bytes.
     }
     file.CloseBlobFile();
-  } catch (const kura::EKuraEngineError&) {
-  }
-  kura::TFileHandler(kName, true).Delete();
-  if (Sink == 0xFFFFFFFFFFFFFFFFull) std::abort();  // keeps the reads from being optimised away
+  });
   return 0;
 }

@@ -6,6 +6,7 @@
 #include <exception>
 #include <string>
 
+#include "fuzz_input.h"
 #include "kura/base/engine_error.h"
 #include "kura/base/file_handler.h"
 #include "kura/storage/data_file.h"
@@ -44,22 +45,13 @@ void ReadEverything(kura::TDataFile& file) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  {
-    kura::TFileHandler writer(kName, true);
-    writer.Create();
-    if (size > 0) writer.WriteBuffer(data, static_cast<int32_t>(size));
-    writer.Close();
-  }
-  try {
+  fuzz_support::RunOnMemoryFile(kName, data, size, [] {
     kura::TDataFile file(kName, true);
     try {
       ReadEverything(file);
     } catch (const kura::EKuraEngineError&) {
-      // The expected outcome for damaged bytes.
     }
     file.CloseDataFile();
-  } catch (const kura::EKuraEngineError&) {
-  }
-  kura::TFileHandler(kName, true).Delete();
+  });
   return 0;
 }

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "fuzz_input.h"
 #include "kura/base/engine_error.h"
 #include "kura/base/file_handler.h"
 #include "kura/storage/index_file.h"
@@ -105,21 +106,13 @@ void ReadEverything(kura::TIndexFile& file) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  {
-    kura::TFileHandler writer(kName, true);
-    writer.Create();
-    if (size > 0) writer.WriteBuffer(data, static_cast<int32_t>(size));
-    writer.Close();
-  }
-  try {
+  fuzz_support::RunOnMemoryFile(kName, data, size, [] {
     kura::TIndexFile file(kName, true);
     try {
       ReadEverything(file);
     } catch (const kura::EKuraEngineError&) {
     }
     file.CloseIndexFile();
-  } catch (const kura::EKuraEngineError&) {
-  }
-  kura::TFileHandler(kName, true).Delete();
+  });
   return 0;
 }
