@@ -326,6 +326,22 @@ bool TIndexWalker::Load(TPage* leaf, int pos) {
   return FValid;
 }
 
+int32_t TIndexWalker::ValueRun(bool forward, int32_t maxRun) {
+  if (!FValid || maxRun <= 0) return 0;
+  TPage* page = FFile.GetPage(FIndex, FLeaf);
+  int32_t run = 0;
+  if (page->IsLeaf() && FPos < page->Count()) {
+    const int step = forward ? 1 : -1;
+    run = 1;
+    for (int pos = FPos + step; run < maxRun && pos >= 0 && pos < page->Count(); pos += step) {
+      if (page->Value(pos) != FValue + step * run) break;
+      ++run;
+    }
+  }
+  FFile.ReleasePage(page);
+  return run;
+}
+
 bool TIndexWalker::First() {
   TPage* page = Root();
   if (!page) return FValid = false;

@@ -77,6 +77,10 @@ public:
   // when the walker came from First or SeekOrdinal by Next steps.
   int64_t Ordinal() const { return FOrdinal; }
   int32_t LeafPage() const { return FLeaf; }
+  // How many entries of the current leaf, from this one on (forward) or back to it
+  // (backward), carry consecutive slot numbers in that direction: the run of records a
+  // reader in index order is about to visit, at most maxRun. 0 when not on an entry.
+  int32_t ValueRun(bool forward, int32_t maxRun);
 
 private:
   bool Load(TPage* leaf, int pos);
