@@ -1,0 +1,1036 @@
+#include "kura/engine/data_cursor.h"
+
+#include <algorithm>
+#include <cstring>
+#include <exception>
+
+#include "kura/base/byte_order.h"
+#include "kura/base/collation.h"
+#include "kura/base/names_paths.h"
+#include "kura/engine/cursor_blobs.h"
+#include "kura/engine/data_directory.h"
+#include "kura/engine/data_session.h"
+#include "kura/storage/blob_file.h"
+#include "kura/storage/data_file.h"
+#include "kura/storage/key_encoding.h"
+
+namespace kura {
+
+namespace {
+
+// The longest run of consecutive slots a read asks the data file to read ahead.
+constexpr int32_t kMaxReadAheadRun = 256;
+
+int Sign(int value) { return value < 0 ? -1 : (value > 0 ? 1 : 0); }
+
+}  // namespace
+
+// BeginRead/EndRead for one operation. When the operation fails, a second failure from
+// EndRead would only hide the first, so it is dropped while the first propagates.
+class TDataCursor::TReadScope {
+public:
+  explicit TReadScope(TDataCursor& cursor) : FCursor(cursor), FUncaught(std::uncaught_exceptions()) {
+    FCursor.BeginRead();
+  }
+  ~TReadScope() noexcept(false) {
+    if (std::uncaught_exceptions() > FUncaught) {
+      try {
+        FCursor.EndRead();
+      } catch (const EKuraEngineError&) {
+        // The failure that is already propagating is the one the caller must see.
+      }
+    } else {
+      FCursor.EndRead();
+    }
+  }
+  TReadScope(const TReadScope&) = delete;
+  TReadScope& operator=(const TReadScope&) = delete;
+
+private:
+  TDataCursor& FCursor;
+  int FUncaught;
+};
+
+TDataCursor::TDataCursor(TDataDirectory& directory) : FDirectory(directory) {
+  FStartKey.assign(kKeyBufferSize, 0x00);
+  FEndKey.assign(kKeyBufferSize, 0xFF);
+}
+
+TDataCursor::~TDataCursor() {
+  if (!FTable) return;
+  try {
+    CloseCursor(false);
+  } catch (const EKuraEngineError&) {
+    // A destructor cannot report; CloseCursor has released the cursor's state before
+    // the table close that failed.
+  }
+}
+
+// ---------------------------------------------------------------------------------------
+// Settings
+
+TErrorNames TDataCursor::Names() const {
+  TErrorNames names;
+  names.DatabaseName = FDirectory.Path();
+  names.TableName = FTableName;
+  return names;
+}
+
+void TDataCursor::CheckClosed() const {
+  if (FTable) {
+    RaiseEngineError(KURA_TABLEOPEN, Names());
+  }
+}
+
+void TDataCursor::SetTableName(const std::string& name) {
+  CheckClosed();
+  FTableName = TableBaseName(TrimBlanks(name), ".DAT");
+}
+void TDataCursor::SetExclusive(bool value) { CheckClosed(); FExclusive = value; }
+void TDataCursor::SetReadOnly(bool value) { CheckClosed(); FReadOnly = value; }
+void TDataCursor::SetInMemory(bool value) { CheckClosed(); FInMemory = value; }
+void TDataCursor::SetTemporary(bool value) { CheckClosed(); FTemporary = value; }
+void TDataCursor::SetNaturalOrder(bool value) { CheckClosed(); FNaturalOrderSetting = value; }
+void TDataCursor::SetResultSetCursor(bool value) { CheckClosed(); FResultSetCursor = value; }
+void TDataCursor::SetCloneOfExclusive(bool value) { CheckClosed(); FCloneOfExclusive = value; }
+void TDataCursor::SetPasswordCallback(TPasswordCallback callback) {
+  CheckClosed();
+  FPasswordCallback = std::move(callback);
+}
+
+// ---------------------------------------------------------------------------------------
+// Life
+
+void TDataCursor::OpenCursor() {
+  if (FTable) return;
+  TDataTable* table = nullptr;
+  const int rc = FDirectory.OpenTable(FTableName, FInMemory, FExclusive, FTemporary, FCloneOfExclusive, table);
+  if (rc < 0) {
+    RaiseEngineError(static_cast<TErrorCode>(-rc), Names());
+  }
+  FTable = table;
+  try {
+    OpenSteps();
+  } catch (...) {
+    ReleaseState();
+    TDataTable* opened = FTable;
+    FTable = nullptr;
+    FDirectory.CloseTable(opened, false);
+    throw;
+  }
+}
+
+void TDataCursor::OpenSteps() {
+  TDataTable& table = *FTable;
+  FCursorReadOnly = FReadOnly || table.ReadOnly() || table.ReadOnlyFiles();
+  if (table.OpenCount() == 1 && !table.InTransaction()) VerifyHeaders();
+  CheckPassword();
+
+  TDataFile& data = table.DataFile();
+  FFieldCount = data.FieldCount();
+  FRecordSize = data.RecordSize();
+  FLocaleId = data.LocaleId();
+  FSortId = data.SortId();
+  FSortOrder = FLocaleId != 0 ? std::make_unique<TSortOrder>(FLocaleId, FSortId) : nullptr;
+  FMapper = std::make_unique<TLanguageKeyTextMapper>(FLocaleId, FSortId);
+  FChangeCounters = table.ChangeCounters();
+  FCurrentRecord.assign(static_cast<size_t>(FRecordSize), 0);
+  FBof = true;
+  FEof = false;
+
+  if (table.IndexesRebuilt()) RebuildRecordIndex();
+  SelectIndex(FNaturalOrderSetting ? kNoIndex : kPrimaryIndex, false);
+  SetToBegin();
+}
+
+// Header checks on the table's first open, under the read lock so that no writer is
+// halfway through a header.
+void TDataCursor::VerifyHeaders() {
+  TDataTable& table = *FTable;
+  const bool took = !table.LockFree() && !table.HasReadLock();
+  if (took) table.ReadLock();
+  try {
+    table.DataFile().CheckHeader();
+    if (!table.IndexesRebuilt()) table.IndexFile().CheckHeader();
+    if (TBlobFile* blob = table.BlobFile()) blob->CheckHeader();
+  } catch (...) {
+    if (took) table.ReadUnlock();
+    throw;
+  }
+  if (took) table.ReadUnlock();
+}
+
+void TDataCursor::CheckPassword() {
+  TDataFile& data = FTable->DataFile();
+  // An encrypted table without a password needs none: no password could ever match it.
+  if (!data.Encrypted() || data.Password().empty()) return;
+  TDataSession& session = FDirectory.Session();
+  while (!session.HasPassword(data.Password())) {
+    if (!FPasswordCallback || !FPasswordCallback(FTableName)) {
+      RaiseEngineError(KURA_NOTSUFFTABLERIGHTS, Names());
+    }
+  }
+}
+
+// The index file was created anew: the internal record index is rebuilt from the data
+// file (state byte and unique id of every slot), under the write lock. The first cursor
+// does it; later cursors find the index filled.
+void TDataCursor::RebuildRecordIndex() {
+  TDataTable& table = *FTable;
+  TIndexFile& index = table.IndexFile();
+  if (index.RootPage(kSysDeletedIndex) != 0) return;
+  TDataFile& data = table.DataFile();
+  const bool lockable = !table.LockFree() && !FCursorReadOnly;
+  if (lockable) table.WriteLock();
+  try {
+    TIndexTree tree(index, kSysDeletedIndex);
+    uint8_t key[kSysDeletedKeySize];
+    int32_t active = 0;
+    const int32_t count = data.RecordCount();
+    for (int32_t recNo = 1; recNo <= count; ++recNo) {
+      TRecordPin record(data, data.GetRecord(recNo, TReadAhead{true, false, 0}));
+      BuildSysDeletedKey(record->State(), record->UniqueId(), key);
+      if (!record->IsDeleted()) ++active;
+      tree.Insert(key, recNo);
+    }
+    index.SetActiveRecordCount(active);
+    if (FCursorReadOnly || table.Exclusive() || table.InTransaction()) {
+      table.MarkChanged();
+    } else {
+      table.FlushTable(false);
+    }
+  } catch (...) {
+    if (lockable) table.WriteUnlock();
+    throw;
+  }
+  if (lockable) table.WriteUnlock();
+}
+
+void TDataCursor::ReleaseState() {
+  TRecordsBitmapStack& pool = RecordsBitmapStack();
+  pool.Release(FAllRecords);
+  pool.Release(FRangeRecords);
+  pool.Release(FVisibleRecords);
+  FWalker.reset();
+  FKeyBuilder.reset();
+  FMapper.reset();
+  FSortOrder.reset();
+  FCurrentRecord.clear();
+  FCurrentKey.clear();
+  FBof = true;
+  FEof = false;
+  FOnKey = false;
+  FCrack = false;
+  FPosition = 0;
+  FRecordNumber = 0;
+  FRangeActive = false;
+  FBitmapMode = false;
+  FVisibleCount = 0;
+  FReadDepth = 0;
+  FReadLocked = false;
+  std::fill(FStartKey.begin(), FStartKey.end(), 0x00);
+  std::fill(FEndKey.begin(), FEndKey.end(), 0xFF);
+}
+
+void TDataCursor::CloseCursor(bool discardTemporary) {
+  if (!FTable) return;
+  TDataTable* table = FTable;
+  if (FLockedRecord != 0 && !table->LockFree()) {
+    const int32_t recNo = FLockedRecord;
+    FLockedRecord = 0;
+    TRecordsBitmap& locked = table->CursorLockedRecords();
+    if (recNo <= locked.RecordCount()) locked.Exclude(recNo);
+    if (table->OSLockedRecords().IsSet(recNo)) table->UnlockRecord(recNo);
+  }
+  FLockedRecord = 0;
+  ReleaseState();
+  FTable = nullptr;
+  const int rc = FDirectory.CloseTable(table, discardTemporary);
+  if (rc < 0) {
+    RaiseEngineError(static_cast<TErrorCode>(-rc), Names());
+  }
+}
+
+std::unique_ptr<TDataCursor> TDataCursor::CloneCursor() {
+  TReadScope scope(*this);
+  auto clone = std::make_unique<TDataCursor>(FDirectory);
+  clone->FTableName = FTableName;
+  clone->FExclusive = FExclusive;
+  clone->FReadOnly = FReadOnly;
+  clone->FInMemory = FInMemory;
+  clone->FTemporary = FTemporary;
+  clone->FResultSetCursor = FResultSetCursor;
+  clone->FNaturalOrderSetting = FNaturalOrderSetting;
+  clone->FCloneOfExclusive = FExclusive;
+  clone->FPasswordCallback = FPasswordCallback;
+  clone->OpenCursor();
+  if (clone->FIndexNo != FIndexNo) clone->SetIndexNumber(FIndexNo);
+  if (FRangeActive && !FNatural) {
+    clone->FStartKey = FStartKey;
+    clone->FEndKey = FEndKey;
+    clone->FRangeActive = true;
+    clone->RecomputeView();
+  }
+  clone->SetToCursor(*this);
+  return clone;
+}
+
+// ---------------------------------------------------------------------------------------
+// Index selection
+
+void TDataCursor::SetIndexName(const std::string& name) {
+  const std::string wanted(TrimBlanks(name));
+  if (SameName(wanted, FIndexName) && (FIndexNo != kNoIndex || wanted.empty())) return;
+  TIndexFile& index = FTable->IndexFile();
+  int number = -1;
+  if (wanted.empty()) {
+    number = kPrimaryIndex;
+  } else {
+    for (int i = 1; i <= index.SecondaryCount() && i <= kMaxSecondaryIndexes; ++i) {
+      if (SameName(index.Descriptor(i).Name, wanted)) {
+        number = i;
+        break;
+      }
+    }
+  }
+  if (number < 0) {
+    TErrorNames names = Names();
+    names.IndexName = wanted;
+    RaiseEngineError(KURA_INVALIDINDEXNAME, names);
+  }
+  SetIndexNumber(number);
+}
+
+void TDataCursor::SetIndexNumber(int number) {
+  if (!FTable) CheckClosed();
+  if (number == FIndexNo) return;
+  TIndexFile& index = FTable->IndexFile();
+  const bool known = number == kNoIndex || number == kPrimaryIndex ||
+                     (number >= 1 && number <= kMaxSecondaryIndexes && index.IndexInUse(number));
+  if (!known) {
+    TErrorNames names = Names();
+    names.IndexName = std::to_string(number);
+    RaiseEngineError(KURA_INVALIDINDEXNAME, names);
+  }
+  TDataTable& table = *FTable;
+  const bool took = !table.LockFree() && !table.HasReadLock();
+  const bool changed = took ? table.ReadLock() : false;
+  try {
+    if (changed) SyncCounters();
+    SelectIndex(number, true);
+  } catch (...) {
+    if (took) table.ReadUnlock();
+    throw;
+  }
+  if (took) table.ReadUnlock();
+}
+
+// Makes `number` the current index, clears the range and rebuilds the view; with refind
+// the cursor moves to its record's key in the new index.
+void TDataCursor::SelectIndex(int number, bool refind) {
+  TIndexFile& index = FTable->IndexFile();
+  TDataFile& data = FTable->DataFile();
+  const bool hasPrimary = index.IndexInUse(kPrimaryIndex) && index.Descriptor(kPrimaryIndex).IndexFieldCount > 0;
+  // The record image and number identify the record across the change of order.
+  const bool wasOnRecord = FOnKey && !FBof && !FEof;
+  const int32_t recNo = FRecordNumber;
+
+  FIndexNo = number;
+  FNatural = number == kNoIndex || (number == kPrimaryIndex && !hasPrimary);
+  if (FNatural) {
+    FDescriptor = TIndexDescriptor{};
+    FIndexName.clear();
+    FKeySize = 0;
+    FKeyBuilder.reset();
+    FWalker.reset();
+    FComparer = TIndexKeyComparer::Bytes(4, false);
+  } else {
+    FDescriptor = index.Descriptor(number);
+    FIndexName = FDescriptor.Name;
+    FKeySize = FDescriptor.KeySize;
+    FKeyBuilder = std::make_unique<TIndexKeyBuilder>(FDescriptor, data.FieldDefinitions(), FLocaleId, FMapper.get());
+    FComparer = index.Comparer(number);
+    FWalker = std::make_unique<TIndexWalker>(index, number);
+  }
+  FCurrentKey.assign(static_cast<size_t>(std::max(FKeySize, 4)), 0);
+  FBitmapMode = FNatural;
+  FRangeActive = false;
+  std::fill(FStartKey.begin(), FStartKey.end(), 0x00);
+  std::fill(FEndKey.begin(), FEndKey.end(), 0xFF);
+  RecomputeView();
+
+  if (!refind) return;
+  if (!wasOnRecord) {
+    if (FEof && !FBof) {
+      SetToEnd();
+    } else {
+      SetToBegin();
+    }
+    return;
+  }
+  FCrack = false;
+  if (FNatural) {
+    SeekNaturalBookmark(recNo, true);
+  } else {
+    std::vector<uint8_t> key(static_cast<size_t>(FKeySize));
+    BuildKey(FCurrentRecord.data(), key.data());
+    SeekBookmarkKey(key.data(), true);
+  }
+}
+
+void TDataCursor::BuildKey(const uint8_t* record, uint8_t* key) const {
+  if (FKeyBuilder) FKeyBuilder->BuildKey(record, key);
+}
+
+// ---------------------------------------------------------------------------------------
+// The view: bitmaps, range positions
+
+void TDataCursor::RecomputeView() {
+  // Another writer may have replaced the text-index parameters.
+  FTextParameters.reset();
+  if (FBitmapMode) RebuildBitmaps();
+  ComputeRangePositions();
+}
+
+// Natural order shows every active record. The active slots come from the internal
+// record index (state byte 0 first), so no record is read to build the bitmap.
+void TDataCursor::RebuildBitmaps() {
+  TRecordsBitmapStack& pool = RecordsBitmapStack();
+  if (!FAllRecords) FAllRecords = pool.Acquire();
+  if (!FRangeRecords) FRangeRecords = pool.Acquire();
+  if (!FVisibleRecords) FVisibleRecords = pool.Acquire();
+  const int32_t count = FTable->DataFile().RecordCount();
+  FAllRecords->SetRecordCount(count);
+  FAllRecords->ClearAll();
+  TIndexWalker walker(FTable->IndexFile(), kSysDeletedIndex);
+  uint8_t first[kSysDeletedKeySize] = {kRecordActive, 0, 0, 0, 0};
+  for (bool ok = walker.SeekFirstNotBelow(first); ok && walker.Key()[0] == kRecordActive; ok = walker.Next()) {
+    const int32_t recNo = walker.Value();
+    if (recNo >= 1 && recNo <= count) FAllRecords->Include(recNo);
+  }
+  FRangeRecords->Assign(*FAllRecords);
+  FVisibleRecords->Assign(*FRangeRecords);
+  FVisibleCount = FVisibleRecords->CountSet();
+}
+
+int32_t TDataCursor::KeyCount() {
+  TIndexTree tree(FTable->IndexFile(), FIndexNo);
+  return static_cast<int32_t>(tree.KeyCount());
+}
+
+void TDataCursor::ComputeRangePositions() {
+  if (FNatural) {
+    FRangeStart = 1;
+    FRangeEnd = FVisibleCount;
+    return;
+  }
+  if (!FRangeActive) {
+    FRangeStart = 1;
+    FRangeEnd = KeyCount();
+    return;
+  }
+  FRangeStart = 0;
+  FRangeEnd = 0;
+  if (FComparer.Compare(FStartKey.data(), FEndKey.data()) > 0) return;
+  TIndexWalker walker(FTable->IndexFile(), FIndexNo);
+  if (walker.SeekFirstNotBelow(FStartKey.data())) FRangeStart = static_cast<int32_t>(walker.Ordinal() + 1);
+  if (walker.SeekLastNotAbove(FEndKey.data())) FRangeEnd = static_cast<int32_t>(walker.Ordinal() + 1);
+  // No key between the two ends: the range is empty, not negative.
+  if (FRangeStart == 0 || FRangeEnd == 0 || FRangeStart > FRangeEnd) FRangeStart = FRangeEnd = 0;
+}
+
+void TDataCursor::SyncCounters() { FChangeCounters = FTable->ChangeCounters(); }
+
+// ---------------------------------------------------------------------------------------
+// Change detection
+
+void TDataCursor::BeginRead() {
+  if (!FTable) CheckClosed();
+  if (FReadDepth++ > 0) return;
+  TDataTable& table = *FTable;
+  bool changed = false;
+  if (!table.LockFree() && FDirectory.Session().StrictChangeDetection()) {
+    if (!table.HasReadLock()) {
+      try {
+        changed = table.ReadLock();
+      } catch (...) {
+        --FReadDepth;
+        throw;
+      }
+      FReadLocked = true;
+    }
+  }
+  // The in-memory comparison is also made for exclusive tables: another cursor of this
+  // session may have changed the tree under this cursor's position.
+  if (changed || !(FChangeCounters == table.ChangeCounters())) {
+    try {
+      SyncCounters();
+      RecomputeView();
+      Refind();
+    } catch (...) {
+      --FReadDepth;
+      if (FReadLocked) {
+        FReadLocked = false;
+        table.ReadUnlock();
+      }
+      throw;
+    }
+  }
+}
+
+void TDataCursor::EndRead() {
+  if (FReadDepth == 0) return;
+  if (--FReadDepth > 0) return;
+  if (FReadLocked) {
+    FReadLocked = false;
+    FTable->ReadUnlock();
+  }
+}
+
+// Puts the cursor back on its record after the table changed: the same key (or record
+// number), or, when that record is gone, just before the record that now follows it, so
+// that the next step forward delivers that record and none is skipped.
+void TDataCursor::Refind(bool keepCrackOnMiss) {
+  if (FBof || !FOnKey) {
+    const bool atEnd = FEof && !FBof;
+    if (atEnd) {
+      SetToEnd();
+    } else {
+      SetToBegin();
+    }
+    return;
+  }
+  const bool crack = FCrack;
+  FCrack = false;
+  bool exact;
+  if (FNatural) {
+    exact = SeekNaturalBookmark(FRecordNumber, false);
+  } else {
+    const std::vector<uint8_t> key = FCurrentKey;
+    exact = SeekBookmarkKey(key.data(), false);
+  }
+  if (FOnKey) FCrack = crack || (!exact && keepCrackOnMiss);
+}
+
+void TDataCursor::Refresh() {
+  TDataTable& table = *FTable;
+  const bool took = !table.LockFree() && !table.HasReadLock();
+  if (took) table.ReadLock();
+  try {
+    SyncCounters();
+    RecomputeView();
+    Refind();
+  } catch (...) {
+    if (took) table.ReadUnlock();
+    throw;
+  }
+  if (took) table.ReadUnlock();
+}
+
+// ---------------------------------------------------------------------------------------
+// Positioning helpers
+
+void TDataCursor::ClearPosition() {
+  FOnKey = false;
+  FCrack = false;
+  FPosition = 0;
+  FRecordNumber = 0;
+  std::fill(FCurrentKey.begin(), FCurrentKey.end(), 0);
+  std::fill(FCurrentRecord.begin(), FCurrentRecord.end(), 0);
+}
+
+void TDataCursor::MarkEmpty() {
+  ClearPosition();
+  FBof = true;
+  FEof = true;
+}
+
+bool TDataCursor::AboveEnd(const uint8_t* key) const {
+  return FRangeActive && FComparer.Compare(key, FEndKey.data()) > 0;
+}
+
+bool TDataCursor::BelowStart(const uint8_t* key) const {
+  return FRangeActive && FComparer.Compare(key, FStartKey.data()) < 0;
+}
+
+bool TDataCursor::Visible(int32_t recNo) const {
+  return !FBitmapMode || (FVisibleRecords && FVisibleRecords->IsSet(recNo));
+}
+
+bool TDataCursor::ForwardToVisible() {
+  while (FWalker->Valid()) {
+    if (AboveEnd(FWalker->Key().data())) return false;
+    if (Visible(FWalker->Value())) return true;
+    FWalker->Next();
+  }
+  return false;
+}
+
+bool TDataCursor::BackwardToVisible() {
+  while (FWalker->Valid()) {
+    if (BelowStart(FWalker->Key().data())) return false;
+    if (Visible(FWalker->Value())) return true;
+    FWalker->Prev();
+  }
+  return false;
+}
+
+bool TDataCursor::FirstVisible() {
+  const bool ok = FRangeActive ? FWalker->SeekFirstNotBelow(FStartKey.data()) : FWalker->First();
+  return ok && ForwardToVisible();
+}
+
+bool TDataCursor::LastVisible() {
+  const bool ok = FRangeActive ? FWalker->SeekLastNotAbove(FEndKey.data()) : FWalker->Last();
+  return ok && BackwardToVisible();
+}
+
+// Brings the walker to the current key. False when the key is no longer in the index:
+// the walker then stands on the key that follows it (or is invalid at the end).
+bool TDataCursor::ReseekCurrent() {
+  if (FWalker->Valid() && FWalker->Key().size() == static_cast<size_t>(FKeySize) &&
+      std::memcmp(FWalker->Key().data(), FCurrentKey.data(), static_cast<size_t>(FKeySize)) == 0) {
+    return true;
+  }
+  if (!FWalker->SeekFirstNotBelow(FCurrentKey.data())) return false;
+  return FComparer.Compare(FWalker->Key().data(), FCurrentKey.data()) == 0;
+}
+
+void TDataCursor::LoadRecord(int32_t recNo, bool forward, int32_t run) {
+  TDataFile& data = FTable->DataFile();
+  TReadAhead readAhead;
+  if (run > 1) {
+    readAhead.Enabled = true;
+    readAhead.Backward = !forward;
+    readAhead.RunLength = run;
+  }
+  TRecordPin record(data, data.GetRecord(recNo, readAhead));
+  const size_t size = std::min(FCurrentRecord.size(), record->Size());
+  std::memcpy(FCurrentRecord.data(), record->Bytes(), size);
+}
+
+void TDataCursor::LandOnWalker(bool forward) {
+  FBof = false;
+  FEof = false;
+  FOnKey = true;
+  FCrack = false;
+  std::memcpy(FCurrentKey.data(), FWalker->Key().data(), static_cast<size_t>(FKeySize));
+  FRecordNumber = FWalker->Value();
+  FPosition = FWalker->Ordinal() + 1;
+  const int32_t run = FTable->DataFile().IsCached(FRecordNumber) ? 0 : FWalker->ValueRun(forward, kMaxReadAheadRun);
+  LoadRecord(FRecordNumber, forward, run);
+}
+
+void TDataCursor::LandOnRecord(int32_t recNo, int64_t position, bool forward) {
+  FBof = false;
+  FEof = false;
+  FOnKey = true;
+  FCrack = false;
+  FRecordNumber = recNo;
+  FPosition = position;
+  WriteI32(FCurrentKey.data(), recNo);
+  int32_t run = 0;
+  if (!FTable->DataFile().IsCached(recNo)) {
+    // The run of visible records the walk is about to read.
+    run = 1;
+    const int32_t step = forward ? 1 : -1;
+    while (run < kMaxReadAheadRun && FVisibleRecords->IsSet(recNo + step * run)) ++run;
+  }
+  LoadRecord(recNo, forward, run);
+}
+
+bool TDataCursor::SeekBookmarkKey(const uint8_t* key, bool nearest) {
+  FCrack = false;
+  const bool belowRange = BelowStart(key);
+  const uint8_t* target = belowRange ? FStartKey.data() : key;
+  const bool found = FWalker->SeekFirstNotBelow(target) && ForwardToVisible();
+  if (!found) {
+    ClearPosition();
+    if (FirstVisible()) {
+      FBof = false;
+      FEof = true;
+    } else {
+      MarkEmpty();
+    }
+    return false;
+  }
+  const bool exact = !belowRange && FComparer.Compare(FWalker->Key().data(), key) == 0;
+  LandOnWalker(true);
+  return nearest || exact;
+}
+
+bool TDataCursor::SeekNaturalBookmark(int32_t recNo, bool nearest) {
+  FCrack = false;
+  if (FVisibleCount == 0) {
+    MarkEmpty();
+    return false;
+  }
+  const int32_t count = FVisibleRecords->RecordCount();
+  if (recNo >= 1 && recNo <= count && FVisibleRecords->IsSet(recNo)) {
+    LandOnRecord(recNo, FVisibleRecords->CountSetBefore(recNo) + 1, true);
+    return true;
+  }
+  const int32_t next = FVisibleRecords->NextSet(std::clamp(recNo, 0, count));
+  if (next == 0) {
+    ClearPosition();
+    FBof = false;
+    FEof = true;
+    return false;
+  }
+  LandOnRecord(next, FVisibleRecords->CountSetBefore(next) + 1, true);
+  return nearest;
+}
+
+// ---------------------------------------------------------------------------------------
+// Positioning
+
+void TDataCursor::SetToBegin() {
+  TReadScope scope(*this);
+  ClearPosition();
+  FBof = true;
+  FEof = false;
+  const bool empty = FNatural ? FVisibleCount == 0 : !FirstVisible();
+  if (empty) MarkEmpty();
+}
+
+void TDataCursor::SetToEnd() {
+  TReadScope scope(*this);
+  ClearPosition();
+  FBof = false;
+  FEof = true;
+  const bool empty = FNatural ? FVisibleCount == 0 : !LastVisible();
+  if (empty) MarkEmpty();
+}
+
+bool TDataCursor::SetToRecNo(int32_t recNo) {
+  TReadScope scope(*this);
+  const int32_t count = FNatural ? FVisibleCount : (FRangeStart == 0 ? 0 : FRangeEnd - FRangeStart + 1);
+  if (count <= 0) {
+    MarkEmpty();
+    return false;
+  }
+  const int32_t wanted = std::clamp(recNo, 1, count);
+  if (FNatural) {
+    LandOnRecord(FVisibleRecords->NthSet(wanted), wanted, true);
+  } else {
+    if (!FWalker->SeekOrdinal(static_cast<int64_t>(FRangeStart) - 1 + wanted - 1)) {
+      FTable->IndexFile().RaiseIndexCorrupt();
+    }
+    LandOnWalker(true);
+  }
+  return GetRecNo() == recNo;
+}
+
+bool TDataCursor::SetToBookmark(const uint8_t* bookmark, bool nearest) {
+  TReadScope scope(*this);
+  if (FNatural) return SeekNaturalBookmark(ReadI32(bookmark), nearest);
+  return SeekBookmarkKey(bookmark, nearest);
+}
+
+int TDataCursor::SetToCursor(TDataCursor& other) {
+  TReadScope scope(*this);
+  if (!other.FOnKey || other.FBof || other.FEof) {
+    if (other.FEof && !other.FBof) {
+      SetToEnd();
+    } else {
+      SetToBegin();
+    }
+    return KURA_NONE;
+  }
+  bool exact;
+  if (FNatural) {
+    exact = SeekNaturalBookmark(other.FRecordNumber, false);
+  } else {
+    std::vector<uint8_t> key(static_cast<size_t>(FKeySize));
+    BuildKey(other.FCurrentRecord.data(), key.data());
+    exact = SeekBookmarkKey(key.data(), false);
+  }
+  return exact ? KURA_NONE : KURA_RECNOTFOUND;
+}
+
+// ---------------------------------------------------------------------------------------
+// Reading
+
+int TDataCursor::CopyOut(int code, uint8_t* buffer) {
+  if (buffer) {
+    if (code == KURA_NONE) {
+      std::memcpy(buffer, FCurrentRecord.data(), static_cast<size_t>(FRecordSize));
+    } else {
+      std::memset(buffer, 0, static_cast<size_t>(FRecordSize));
+    }
+  }
+  return code;
+}
+
+int TDataCursor::GetNextRecord(uint8_t* buffer) {
+  TReadScope scope(*this);
+  if (FEof) return CopyOut(KURA_EOF, buffer);
+  bool found;
+  if (FNatural) {
+    int32_t recNo;
+    int64_t position;
+    if (FBof) {
+      recNo = FVisibleRecords->NextSet(0);
+      position = 1;
+    } else if (FCrack && FVisibleRecords->IsSet(FRecordNumber)) {
+      recNo = FRecordNumber;
+      position = FPosition;
+    } else {
+      recNo = FVisibleRecords->NextSet(FRecordNumber);
+      position = FPosition + 1;
+    }
+    if (recNo != 0) {
+      LandOnRecord(recNo, position, true);
+      return CopyOut(KURA_NONE, buffer);
+    }
+    found = false;
+  } else {
+    if (FBof) {
+      found = FirstVisible();
+    } else if (!ReseekCurrent() || FCrack) {
+      // The walker stands on the current key after a re-find that missed, or on the key
+      // that now follows a vanished current key: that one is next.
+      found = FWalker->Valid() && ForwardToVisible();
+    } else {
+      found = FWalker->Next() && ForwardToVisible();
+    }
+    if (found) {
+      LandOnWalker(true);
+      return CopyOut(KURA_NONE, buffer);
+    }
+  }
+  ClearPosition();
+  FBof = false;
+  FEof = true;
+  return CopyOut(KURA_EOF, buffer);
+}
+
+int TDataCursor::GetPriorRecord(uint8_t* buffer) {
+  TReadScope scope(*this);
+  if (FBof) return CopyOut(KURA_BOF, buffer);
+  bool found;
+  if (FNatural) {
+    int32_t recNo;
+    int64_t position;
+    if (FEof) {
+      recNo = FVisibleRecords->PriorSet(FVisibleRecords->RecordCount() + 1);
+      position = FVisibleCount;
+    } else {
+      recNo = FVisibleRecords->PriorSet(FRecordNumber);
+      position = FPosition - 1;
+    }
+    if (recNo != 0) {
+      LandOnRecord(recNo, position, false);
+      return CopyOut(KURA_NONE, buffer);
+    }
+    found = false;
+  } else {
+    if (FEof) {
+      found = LastVisible();
+    } else if (!ReseekCurrent()) {
+      // The current key vanished; the walker stands on its follower (or is invalid at
+      // the end of the index): the record before the gap is the previous one.
+      found = (FWalker->Valid() ? FWalker->Prev() : FWalker->Last()) && BackwardToVisible();
+    } else {
+      found = FWalker->Prev() && BackwardToVisible();
+    }
+    if (found) {
+      LandOnWalker(false);
+      return CopyOut(KURA_NONE, buffer);
+    }
+  }
+  ClearPosition();
+  FBof = true;
+  FEof = false;
+  return CopyOut(KURA_BOF, buffer);
+}
+
+int TDataCursor::GetCurrentRecord(uint8_t* buffer, bool lock) {
+  TReadScope scope(*this);
+  const bool onRecord = FOnKey && !FBof && !FEof;
+  if (lock && onRecord && buffer) {
+    const TLockProtocol protocol = FDirectory.Session().LockProtocol();
+    if (protocol == lpPessimistic) LockRecord(0);
+    if (!FTable->LockFree() || protocol == lpOptimistic) {
+      if (FOnKey) LoadRecord(FRecordNumber, true, 0);
+      if (!FOnKey || std::memcmp(FCurrentRecord.data(), buffer, static_cast<size_t>(FRecordSize)) != 0) {
+        if (protocol == lpPessimistic && FLockedRecord != 0) UnlockRecord(FLockedRecord);
+        RaiseEngineError(KURA_KEYORRECDELETED, Names());
+      }
+    }
+  }
+  if (FBof && FEof) return CopyOut(KURA_NOCURRREC, buffer);
+  if (FBof) return CopyOut(KURA_BOF, buffer);
+  if (FEof) return CopyOut(KURA_EOF, buffer);
+  LoadRecord(FRecordNumber, true, 0);
+  return CopyOut(KURA_NONE, buffer);
+}
+
+int TDataCursor::ReadRecordBlock(int32_t& count, uint8_t* buffer) {
+  const int32_t wanted = count;
+  for (int32_t i = 0; i < wanted; ++i) {
+    uint8_t* slot = buffer ? buffer + static_cast<size_t>(i) * static_cast<size_t>(FRecordSize) : nullptr;
+    const int code = GetNextRecord(slot);
+    if (code != KURA_NONE) {
+      count = i;
+      return code;
+    }
+  }
+  return KURA_NONE;
+}
+
+int TDataCursor::CloneCurrentRecord(uint8_t* buffer) {
+  TReadScope scope(*this);
+  if (buffer) std::memset(buffer, 0, static_cast<size_t>(FRecordSize));
+  if (FBof && FEof) return KURA_NOCURRREC;
+  if (FBof) return KURA_BOF;
+  if (FEof) return KURA_EOF;
+  LoadRecord(FRecordNumber, true, 0);
+  if (!buffer) return KURA_NONE;
+  // Field by field: a BLOB field's reference belongs to the stored record and must not
+  // be shared by a new one, so BLOB fields start empty here.
+  for (const TFieldDefinition& field : FTable->DataFile().FieldDefinitions()) {
+    if (!field.IsStored() || field.FieldType == TFieldType::Blob) continue;
+    const size_t length = 1 + static_cast<size_t>(field.DataSize);
+    if (field.Offset + length > static_cast<size_t>(FRecordSize)) continue;
+    std::memcpy(buffer + field.Offset, FCurrentRecord.data() + field.Offset, length);
+  }
+  return KURA_NONE;
+}
+
+// ---------------------------------------------------------------------------------------
+// Identity and counts
+
+int32_t TDataCursor::GetRecNo() {
+  TReadScope scope(*this);
+  if (!FOnKey || FBof || FEof) return 0;
+  if (FNatural) return static_cast<int32_t>(FPosition);
+  return static_cast<int32_t>(FPosition - FRangeStart + 1);
+}
+
+int32_t TDataCursor::GetRecordCount() {
+  TReadScope scope(*this);
+  if (FBitmapMode) return FVisibleCount;
+  if (FRangeStart == 0 || FRangeEnd == 0) return 0;
+  return FRangeEnd - FRangeStart + 1;
+}
+
+void TDataCursor::GetBookmark(uint8_t* buffer) {
+  const bool onRecord = FOnKey && !FBof && !FEof;
+  if (FNatural) {
+    WriteI32(buffer, onRecord ? FRecordNumber : 0);
+  } else if (onRecord) {
+    std::memcpy(buffer, FCurrentKey.data(), static_cast<size_t>(FKeySize));
+  } else {
+    std::memset(buffer, 0, static_cast<size_t>(FKeySize));
+  }
+}
+
+int TDataCursor::CompareBookmarks(const uint8_t* a, const uint8_t* b) const {
+  if (FNatural) {
+    const int32_t x = ReadI32(a);
+    const int32_t y = ReadI32(b);
+    return x < y ? -1 : (x > y ? 1 : 0);
+  }
+  return Sign(FComparer.Compare(a, b));
+}
+
+// ---------------------------------------------------------------------------------------
+// Ranges
+
+// The key of a range end: the first fieldCount fields of the record's key, the rest
+// filled with the lowest (start) or highest (end) bytes in the index's order.
+void TDataCursor::BuildRangeKey(const uint8_t* record, int fieldCount, bool high, uint8_t* key) const {
+  const int fields = FDescriptor.IndexFieldCount;
+  if (!record) {
+    // An open end: below (above) every key in the index's order.
+    std::memset(key, (high != FDescriptor.Descending) ? 0xFF : 0x00, static_cast<size_t>(FKeySize));
+    return;
+  }
+  BuildKey(record, key);
+  const bool partial = (fieldCount >= 1 && fieldCount <= fields - 1) || !FDescriptor.Unique;
+  if (!partial) return;
+  if (fieldCount <= 0 || fieldCount > fields) fieldCount = fields;
+  const std::vector<TFieldDefinition>& definitions = FTable->DataFile().FieldDefinitions();
+  int offset = 0;
+  for (int i = 0; i < fields; ++i) {
+    const TFieldDefinition* field = FindFieldByNumber(definitions, FDescriptor.IndexFields[static_cast<size_t>(i)]);
+    const int length = field ? 1 + KeyDataSize(*field) : 0;
+    if (i >= fieldCount && field) {
+      // With a language driver a descending field's comparison is negated, so its
+      // lowest key is its highest bytes; byte-order keys are already inverted.
+      const bool fieldDescending = FLocaleId != 0 && FDescriptor.FieldDescending[static_cast<size_t>(i)] != 0;
+      const bool wantHigh = (high != FDescriptor.Descending) != fieldDescending;
+      const uint8_t fill = wantHigh ? 0xFF : 0x00;
+      key[offset] = fill;
+      if (field->FieldType == TFieldType::String && FSortOrder) {
+        std::memset(key + offset + 1, wantHigh ? FSortOrder->Highest() : FSortOrder->Lowest(),
+                    static_cast<size_t>(length - 1));
+      } else {
+        std::memset(key + offset + 1, fill, static_cast<size_t>(length - 1));
+      }
+    }
+    offset += length;
+  }
+  // The unique-id suffix of a non-unique index.
+  if (offset < FKeySize) {
+    const uint8_t fill = (high != FDescriptor.Descending) ? 0xFF : 0x00;
+    std::memset(key + offset, fill, static_cast<size_t>(FKeySize - offset));
+  }
+}
+
+void TDataCursor::SetRange(const uint8_t* startRecord, int startFieldCount, const uint8_t* endRecord,
+                           int endFieldCount) {
+  TReadScope scope(*this);
+  if (FNatural) return;
+  BuildRangeKey(startRecord, startFieldCount, false, FStartKey.data());
+  BuildRangeKey(endRecord, endFieldCount, true, FEndKey.data());
+  FRangeActive = true;
+  RecomputeView();
+  Refind(false);
+  if (FOnKey && !FEof) FCrack = false;
+}
+
+void TDataCursor::ResetRange() {
+  TReadScope scope(*this);
+  if (FNatural) return;
+  std::fill(FStartKey.begin(), FStartKey.end(), 0x00);
+  std::fill(FEndKey.begin(), FEndKey.end(), 0xFF);
+  FRangeActive = false;
+  RecomputeView();
+  Refind(false);
+}
+
+// ---------------------------------------------------------------------------------------
+// Record locks
+
+void TDataCursor::LockRecord(int32_t recNo) {
+  TDataTable& table = *FTable;
+  if (table.LockFree()) return;
+  const int32_t target = recNo == 0 ? (FOnKey && !FBof && !FEof ? FRecordNumber : 0) : recNo;
+  TRecordsBitmap& locked = table.CursorLockedRecords();
+  if (target > 0 && target <= locked.RecordCount() && locked.IsSet(target)) {
+    RaiseEngineError(KURA_RECLOCKFAILED, Names());
+  }
+  const bool changed = table.LockRecord(target);
+  if (locked.RecordCount() < target) locked.SetRecordCount(target);
+  locked.Include(target);
+  FLockedRecord = target;
+  if (changed || !(FChangeCounters == table.ChangeCounters())) {
+    SyncCounters();
+    RecomputeView();
+    Refind(false);
+  }
+}
+
+void TDataCursor::UnlockRecord(int32_t recNo) {
+  TDataTable& table = *FTable;
+  if (table.LockFree()) return;
+  const int32_t target = recNo == 0 ? (FOnKey && !FBof && !FEof ? FRecordNumber : 0) : recNo;
+  TRecordsBitmap& locked = table.CursorLockedRecords();
+  if (target > 0 && target <= locked.RecordCount()) locked.Exclude(target);
+  if (FLockedRecord == target) FLockedRecord = 0;
+  table.UnlockRecord(target);
+}
+
+}  // namespace kura

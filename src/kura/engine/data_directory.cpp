@@ -1,0 +1,347 @@
+#include "kura/engine/data_directory.h"
+
+#include <algorithm>
+#include <exception>
+#include <utility>
+
+#include "kura/base/engine_error.h"
+#include "kura/base/file_handler.h"
+#include "kura/base/file_list.h"
+#include "kura/base/names_paths.h"
+#include "kura/engine/data_session.h"
+#include "kura/engine/data_table.h"
+#include "kura/storage/blob_file.h"
+#include "kura/storage/data_file.h"
+
+// Transactions of a directory. Invariants:
+//  1. The directory's InTransaction goes to true only in StartTransaction, after every
+//     registered table has started its own transaction; if one fails, every table that
+//     started is rolled back and the flag stays false, so no table is left in a
+//     transaction the directory does not know about.
+//  2. While InTransaction is set, every table that is opened joins the transaction, and
+//     a table stays registered (files open, buffers kept) until the transaction ends,
+//     even when no cursor holds it any more.
+//  3. A table in a transaction holds its transaction lock (the data file's table byte)
+//     from its start to the end; its changes stay in its buffers (every flush becomes a
+//     MarkChanged) and its record unlocks are deferred to the end.
+//  4. Commit takes the write locks of all tables (last registered first) before any table
+//     writes, so other processes see either none or all of the changes; the transaction
+//     lock is taken before the write lock and released after it.
+//  5. Whatever fails in a commit, every table afterwards has released its write lock and
+//     (when the commit ends the transaction) its transaction lock and deferred record
+//     locks; a table whose changes were not written has them discarded, so they can
+//     never reach the files later outside the transaction. The first error is raised
+//     once all that is done.
+
+namespace kura {
+
+namespace {
+
+constexpr const char* kDataExtension = ".DAT";
+constexpr const char* kIndexExtension = ".IDX";
+constexpr const char* kBlobExtension = ".BLB";
+
+// Runs `step` and keeps the first exception it raises in `failure`.
+template <typename TStep>
+void Attempt(std::exception_ptr& failure, TStep&& step) {
+  try {
+    step();
+  } catch (...) {
+    if (!failure) failure = std::current_exception();
+  }
+}
+
+}  // namespace
+
+TDataDirectory::TDataDirectory(TDataSession& session, std::string databaseName, std::string path)
+    : FSession(session), FDatabaseName(std::move(databaseName)), FPath(std::move(path)) {}
+
+TDataDirectory::~TDataDirectory() {
+  if (FInTransaction) {
+    try {
+      Rollback();
+    } catch (const EKuraEngineError&) {
+      // A destructor cannot report it; the tables are closed below either way.
+    }
+  }
+  while (!FTables.empty()) {
+    std::unique_ptr<TDataTable> last = std::move(FTables.back());
+    FTables.pop_back();
+    last.reset();
+  }
+}
+
+bool TDataDirectory::Held(const TDataTable& table) { return table.OpenCount() > 0 || table.TakesPartInTransaction(); }
+
+TDataTable* TDataDirectory::FindTable(const std::string& tableName, bool inMemory) const {
+  for (const auto& table : FTables) {
+    if (table->InMemory() == inMemory && SameName(table->Name(), tableName)) return table.get();
+  }
+  return nullptr;
+}
+
+void TDataDirectory::RemoveTable(TDataTable* table) {
+  const auto it =
+      std::find_if(FTables.begin(), FTables.end(), [table](const auto& entry) { return entry.get() == table; });
+  if (it == FTables.end()) return;
+  std::unique_ptr<TDataTable> removed = std::move(*it);
+  FTables.erase(it);
+  removed.reset();
+}
+
+void TDataDirectory::ReleaseIfUnheld(TDataTable* table) {
+  if (Held(*table)) return;
+  std::exception_ptr failure;
+  Attempt(failure, [table] { table->CloseFiles(false); });
+  RemoveTable(table);
+  if (failure) std::rethrow_exception(failure);
+}
+
+std::string TDataDirectory::TableFileName(const std::string& tableName, const char* extension) const {
+  const std::string name(TrimBlanks(tableName));
+  const std::string full = HasPath(name) ? NormalizePath(name) : FPath + name;
+  return ForceExtension(full, kDataExtension, extension);
+}
+
+// ---------------------------------------------------------------------------------------
+// Tables
+
+int TDataDirectory::OpenTable(const std::string& tableName, bool inMemory, bool exclusive, bool temporary,
+                              bool cloneOfExclusive, TDataTable*& table) {
+  table = nullptr;
+  if (TDataTable* found = FindTable(tableName, inMemory)) {
+    if (Held(*found)) {
+      const bool exclusiveSide = found->Exclusive() || exclusive;
+      const bool conflicting = found->OpenCount() > 0 || !found->TakesPartInTransaction();
+      if (exclusiveSide && conflicting && !cloneOfExclusive) return -static_cast<int>(KURA_OSEACCES);
+      found->Open();
+      table = found;
+      return 0;
+    }
+    found->SetOpenFlags(exclusive, inMemory, temporary);
+    found->Open();
+    if (FInTransaction) {
+      try {
+        found->StartTransaction();
+      } catch (...) {
+        found->Close(false);
+        throw;
+      }
+    }
+    table = found;
+    return 0;
+  }
+
+  auto created = std::make_unique<TDataTable>(*this, std::string(TrimBlanks(tableName)), inMemory);
+  created->SetOpenFlags(exclusive, inMemory, temporary);
+  created->Open();  // on failure the new object goes with `created`
+  if (FInTransaction) {
+    try {
+      created->StartTransaction();
+    } catch (...) {
+      try {
+        created->Rollback();
+        created->Close(false);
+      } catch (const EKuraEngineError&) {
+        // The start's error is the one to report.
+      }
+      throw;
+    }
+  }
+  FTables.push_back(std::move(created));
+  table = FTables.back().get();
+  return 0;
+}
+
+int TDataDirectory::CloseTable(TDataTable* table, bool discardTemporary) {
+  const auto it =
+      std::find_if(FTables.begin(), FTables.end(), [table](const auto& entry) { return entry.get() == table; });
+  if (table == nullptr || it == FTables.end()) return -static_cast<int>(KURA_OSENOENT);
+  std::exception_ptr failure;
+  Attempt(failure, [table, discardTemporary] { table->Close(discardTemporary); });
+  if (!Held(*table)) RemoveTable(table);
+  if (failure) std::rethrow_exception(failure);
+  return 0;
+}
+
+int TDataDirectory::CreateTableFiles(const std::string& tableName, bool inMemory, const TTableDefinition& definition) {
+  if (TDataTable* found = FindTable(tableName, inMemory)) {
+    if (Held(*found)) return -static_cast<int>(KURA_OSEACCES);
+    ReleaseIfUnheld(found);
+  }
+  const std::string dataName = TableFileName(tableName, kDataExtension);
+  const std::string indexName = TableFileName(tableName, kIndexExtension);
+  const std::string blobName = TableFileName(tableName, kBlobExtension);
+
+  TDataFile data(dataName, inMemory);
+  TIndexFile index(indexName, inMemory);
+  TBlobFile blob(blobName, inMemory);
+  std::vector<TFileHandler*> created;
+  try {
+    data.CreateDataFile(definition.LocaleId, definition.SortId, definition.Fields, definition.BlobBlockSize,
+                        definition.Description, definition.Password, definition.Encrypted,
+                        definition.UserMajorVersion, definition.UserMinorVersion);
+    created.push_back(&data);
+    index.SetTableInfo(data.FieldDefinitions(), definition.LocaleId, definition.SortId, definition.Encrypted);
+    index.CreateIndexFile();
+    created.push_back(&index);
+    // A table without a primary index is marked as such, so that appends never reuse
+    // deleted slots.
+    index.DefinePrimaryIndex(definition.PrimaryIndex ? *definition.PrimaryIndex : TIndexDefinition{});
+    for (const TIndexDefinition& secondary : definition.SecondaryIndexes) index.AddSecondaryIndex(secondary);
+    index.FlushPages();
+    index.WriteHeader();
+    if (data.BlobFieldCount() > 0) {
+      blob.CreateBlobFile(data.BlobBlockSize(), definition.Encrypted);
+      created.push_back(&blob);
+    } else if (blob.FileExists()) {
+      // A BLOB file left by an earlier table of that name would be renamed and deleted
+      // with this one; it belongs to nothing now.
+      blob.Delete();
+    }
+    blob.CloseBlobFile();
+    index.CloseIndexFile();
+    data.CloseDataFile();
+  } catch (...) {
+    blob.CloseBlobFile();
+    index.CloseIndexFile();
+    data.CloseDataFile();
+    for (TFileHandler* file : created) {
+      try {
+        file->Delete();
+      } catch (const EKuraEngineError&) {
+        // The creation's error is the one to report; a file that cannot go stays.
+      }
+    }
+    throw;
+  }
+  return 0;
+}
+
+int TDataDirectory::RenameTableFiles(const std::string& tableName, const std::string& newName, bool inMemory) {
+  if (TDataTable* found = FindTable(tableName, inMemory)) {
+    if (Held(*found)) return -static_cast<int>(KURA_OSEACCES);
+    ReleaseIfUnheld(found);
+  }
+  const char* extensions[] = {kDataExtension, kIndexExtension, kBlobExtension};
+  // (old name, new name) of the files already renamed, to undo on failure.
+  std::vector<std::pair<std::string, std::string>> renamed;
+  try {
+    for (const char* extension : extensions) {
+      TFileHandler file(TableFileName(tableName, extension), inMemory);
+      if (!file.FileExists()) continue;
+      const std::string oldName = file.FileName;
+      const std::string target = TableFileName(newName, extension);
+      file.Rename(target);
+      renamed.emplace_back(oldName, target);
+    }
+  } catch (...) {
+    for (auto it = renamed.rbegin(); it != renamed.rend(); ++it) {
+      try {
+        TFileHandler back(it->second, inMemory);
+        back.Rename(it->first);
+      } catch (const EKuraEngineError&) {
+        // The rename's error is the one to report.
+      }
+    }
+    throw;
+  }
+  return 0;
+}
+
+int TDataDirectory::DeleteTableFiles(const std::string& tableName, bool inMemory) {
+  if (TDataTable* found = FindTable(tableName, inMemory)) {
+    if (Held(*found)) return -static_cast<int>(KURA_OSEACCES);
+    ReleaseIfUnheld(found);
+  }
+  TFileHandler data(TableFileName(tableName, kDataExtension), inMemory);
+  data.Delete();  // 11010 when the table does not exist
+  for (const char* extension : {kIndexExtension, kBlobExtension}) {
+    TFileHandler file(TableFileName(tableName, extension), inMemory);
+    if (file.FileExists()) file.Delete();
+  }
+  return 0;
+}
+
+bool TDataDirectory::TableExists(const std::string& tableName, bool inMemory) const {
+  return TFileList::Instance().FileExists(TableFileName(tableName, kDataExtension), inMemory);
+}
+
+std::string TDataDirectory::GetTempTableName(bool inMemory) const {
+  int64_t id = FSession.CurrentThreadId();
+  // The absolute value; the most negative id has none in 64 bits, its digits are the
+  // same as those of its successor's but for the last, which is cut off anyway.
+  if (id < 0) id = id == INT64_MIN ? INT64_MAX : -id;
+  const std::string stem = std::to_string(id).substr(0, 5);
+  for (uint64_t n = 0;; ++n) {
+    std::string name = stem + std::to_string(n) + kDataExtension;
+    if (!TableExists(name, inMemory)) return name;
+  }
+}
+
+// ---------------------------------------------------------------------------------------
+// Transactions
+
+void TDataDirectory::StartTransaction() {
+  if (FInTransaction) return;
+  try {
+    for (const auto& table : FTables) table->StartTransaction();
+  } catch (...) {
+    for (auto it = FTables.rbegin(); it != FTables.rend(); ++it) {
+      try {
+        (*it)->Rollback();
+      } catch (const EKuraEngineError&) {
+        // The start's error is the one to report.
+      }
+    }
+    throw;
+  }
+  FInTransaction = true;
+}
+
+void TDataDirectory::Commit(bool endTransaction, bool forceFlush) {
+  if (!FInTransaction) return;
+  // A snapshot: tables are unregistered below while the list is walked.
+  std::vector<TDataTable*> tables;
+  for (const auto& table : FTables) tables.push_back(table.get());
+  std::vector<bool> written(tables.size(), false);
+
+  std::exception_ptr failure;
+  try {
+    for (size_t i = tables.size(); i-- > 0;) tables[i]->CommitPrepare();
+    for (size_t i = tables.size(); i-- > 0;) {
+      tables[i]->CommitWrite(forceFlush);
+      written[i] = true;
+    }
+  } catch (...) {
+    failure = std::current_exception();
+  }
+
+  // A failed commit ends the transaction whatever was asked: its changes are partly
+  // written and cannot be committed or rolled back as a whole any more.
+  const bool end = endTransaction || failure != nullptr;
+  for (size_t i = tables.size(); i-- > 0;) {
+    TDataTable* table = tables[i];
+    // Changes a failed commit did not write must not reach the files later.
+    if (!written[i] && table->TakesPartInTransaction()) Attempt(failure, [table] { table->DiscardBuffers(true); });
+    Attempt(failure, [table, end] { table->CommitEnd(end); });
+    if (end) Attempt(failure, [this, table] { ReleaseIfUnheld(table); });
+  }
+  if (end) FInTransaction = false;
+  if (failure) std::rethrow_exception(failure);
+}
+
+void TDataDirectory::Rollback() {
+  std::vector<TDataTable*> tables;
+  for (const auto& table : FTables) tables.push_back(table.get());
+  std::exception_ptr failure;
+  for (size_t i = tables.size(); i-- > 0;) {
+    TDataTable* table = tables[i];
+    Attempt(failure, [table] { table->Rollback(); });
+    Attempt(failure, [this, table] { ReleaseIfUnheld(table); });
+  }
+  FInTransaction = false;
+  if (failure) std::rethrow_exception(failure);
+}
+
+}  // namespace kura

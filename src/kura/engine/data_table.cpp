@@ -1,0 +1,650 @@
+#include "kura/engine/data_table.h"
+
+#include <exception>
+#include <utility>
+
+#include "kura/base/names_paths.h"
+#include "kura/engine/data_directory.h"
+#include "kura/engine/data_session.h"
+
+// The lock protocol between sessions and processes sharing a table. Invariants:
+//  1. Read lock: one byte, drawn at random, in the shared area of the index file (and of
+//     the BLOB file when open). Readers never exclude each other (two that draw the same
+//     byte just draw again); any reader excludes every writer.
+//  2. Write lock: the data file's table byte plus the whole 65536-byte exclusive region
+//     of the index file (and BLOB file), which covers every possible read byte. Holding
+//     it means no other session or process reads or writes the table. Every change to
+//     the files is made under it.
+//  3. Transaction lock: the table byte alone, from the start of a transaction to its
+//     end. It keeps other writers out while this session's changes wait in its buffers;
+//     the commit's write lock then only has to wait for readers.
+//  4. Record lock: one byte per record in the data file, held while a record is being
+//     edited. Order: a table's read or write lock first, then its record locks; the
+//     transaction lock is taken before a commit's write lock and released after it.
+//     Inside a transaction a record's unlock is deferred to the end of the transaction,
+//     so no other process edits a record whose change is not yet committed.
+//  5. Change counters: the first four bytes of each file header count its writes. A
+//     writer writes the header of every file it changed, incrementing the counter,
+//     before it releases the write lock. So a reader that holds the read lock and finds
+//     the counter it cached still on disk knows that file's buffers are current; any
+//     other value means re-read the header and discard the buffers. The in-memory
+//     TChangeCounters only ever grow and move whenever the buffers' contents may have
+//     changed, which is what cursors of this session compare with.
+//  6. Exclusive tables and tables whose files carry the read-only attribute take no
+//     locks and make no change checks: no one else can write their files.
+//  7. The read and write locks are per table object, not counted: a lock operation that
+//     finds its lock (or a stronger one) already held does nothing, and the caller that
+//     took it releases it.
+
+namespace kura {
+
+namespace {
+
+constexpr const char* kDataExtension = ".DAT";
+constexpr const char* kIndexExtension = ".IDX";
+constexpr const char* kBlobExtension = ".BLB";
+constexpr int kTableLockPauseMs = 3;
+
+template <typename TStep>
+void Attempt(std::exception_ptr& failure, TStep&& step) {
+  try {
+    step();
+  } catch (...) {
+    if (!failure) failure = std::current_exception();
+  }
+}
+
+// Sets a flag for a scope and restores it.
+class TFlagScope {
+public:
+  TFlagScope(bool& flag, bool value) : FFlag(flag), FSaved(flag) { FFlag = value; }
+  ~TFlagScope() { FFlag = FSaved; }
+  TFlagScope(const TFlagScope&) = delete;
+  TFlagScope& operator=(const TFlagScope&) = delete;
+
+private:
+  bool& FFlag;
+  bool FSaved;
+};
+
+}  // namespace
+
+TDataTable::TDataTable(TDataDirectory& directory, std::string name, bool inMemory)
+    : FDirectory(directory), FName(std::move(name)), FInMemory(inMemory) {}
+
+TDataTable::~TDataTable() {
+  try {
+    CloseFiles(false);
+  } catch (const EKuraEngineError&) {
+    // Nobody is left to report it to; the files are closed all the same.
+  }
+}
+
+TDataSession& TDataTable::Session() const { return FDirectory.Session(); }
+
+void TDataTable::SetOpenFlags(bool exclusive, bool inMemory, bool temporary) {
+  if (FFilesOpen) return;
+  FExclusive = exclusive;
+  FInMemory = inMemory;
+  FTemporary = temporary;
+}
+
+std::string TDataTable::DataFileName() const { return FDirectory.TableFileName(FName, kDataExtension); }
+std::string TDataTable::IndexFileName() const { return FDirectory.TableFileName(FName, kIndexExtension); }
+std::string TDataTable::BlobFileName() const { return FDirectory.TableFileName(FName, kBlobExtension); }
+
+TErrorNames TDataTable::ErrorNames() const {
+  TErrorNames names;
+  names.DatabaseName = FDirectory.Path();
+  names.TableName = FName;
+  return names;
+}
+
+void TDataTable::RaiseTableError(TErrorCode code) const { RaiseEngineError(code, ErrorNames()); }
+
+// ---------------------------------------------------------------------------------------
+// Owner interfaces
+
+std::string TDataTable::DirectoryPath() const { return FDirectory.Path(); }
+
+bool TDataTable::NoPrimaryIndex() const {
+  if (!FIndexFile || !FIndexFile->IsOpen) return false;
+  return FIndexFile->NoPrimaryIndex() || FIndexFile->Descriptor(kPrimaryIndex).IndexFieldCount == 0;
+}
+
+int32_t TDataTable::MaxDataBufferSize() const { return Session().MaxDataBufferSize(); }
+int32_t TDataTable::MaxDataBufferCount() const { return Session().MaxDataBufferCount(); }
+int32_t TDataTable::MaxIndexBufferSize() const { return Session().MaxIndexBufferSize(); }
+int32_t TDataTable::MaxBlobBufferSize() const { return Session().MaxBlobBufferSize(); }
+int32_t TDataTable::MaxBlobBufferCount() const { return Session().MaxBlobBufferCount(); }
+bool TDataTable::ForceBufferFlush() const { return Session().ForceBufferFlush(); }
+std::string TDataTable::PrivateDir() const { return Session().GetPrivateDir(); }
+
+// ---------------------------------------------------------------------------------------
+// Open and close
+
+void TDataTable::Open() {
+  if (FFilesOpen) {
+    ++FOpenCount;
+    return;
+  }
+  bool rebuilt = false;
+  try {
+    FDataFile = std::make_unique<TDataFile>(DataFileName(), FInMemory, this);
+    FDataFile->Exclusive = FExclusive;
+    FDataFile->OpenDataFile();
+    const TDataFileHeader& header = FDataFile->Header();
+
+    FIndexFile = std::make_unique<TIndexFile>(IndexFileName(), FInMemory, this);
+    FIndexFile->Exclusive = FExclusive;
+    FIndexFile->SetTableInfo(FDataFile->FieldDefinitions(), header.LocaleId, header.SortId, header.Encrypted);
+    if (!FIndexFile->FileExists()) {
+      // The index file is gone: the table opens with a new, empty one. Its index
+      // definitions are lost until the table is repaired, so it has no primary index.
+      FIndexFile->CreateIndexFile();
+      FIndexFile->DefinePrimaryIndex(TIndexDefinition{});
+      FIndexFile->WriteHeader();
+      FIndexFile->CloseIndexFile();
+      rebuilt = true;
+    }
+    FIndexFile->OpenIndexFile();
+
+    if (FDataFile->BlobFieldCount() > 0) {
+      FBlobFile = std::make_unique<TBlobFile>(BlobFileName(), FInMemory, this);
+      FBlobFile->Exclusive = FExclusive;
+      FBlobFile->OpenBlobFile(FDataFile->BlobBlockSize(), header.Encrypted);
+    }
+  } catch (...) {
+    if (FBlobFile) FBlobFile->CloseBlobFile();
+    if (FIndexFile) FIndexFile->CloseIndexFile();
+    if (FDataFile) FDataFile->CloseDataFile();
+    FBlobFile.reset();
+    FIndexFile.reset();
+    FDataFile.reset();
+    throw;
+  }
+
+  FReadOnlyFiles = FDataFile->ReadOnlyAttribute || FIndexFile->ReadOnlyAttribute ||
+                   (FBlobFile && FBlobFile->ReadOnlyAttribute);
+  FReadOnly = FReadOnlyFiles || FDataFile->OpenedReadOnly || FIndexFile->OpenedReadOnly ||
+              (FBlobFile && FBlobFile->OpenedReadOnly);
+  FIndexesRebuilt = rebuilt;
+  FFilesOpen = true;
+  ConfigureLocking();
+  ++FOpenCount;
+}
+
+void TDataTable::Close(bool discardTemporary) {
+  if (FOpenCount > 0) --FOpenCount;
+  if (FOpenCount > 0 || FInTransaction) return;
+  CloseFiles(discardTemporary);
+}
+
+void TDataTable::CloseFiles(bool discardTemporary) {
+  if (!FFilesOpen) return;
+  std::exception_ptr failure;
+  if (FExclusive && !FReadOnly) {
+    if (discardTemporary && FTemporary) {
+      Attempt(failure, [this] { DiscardBuffers(false); });
+    } else {
+      Attempt(failure, [this] {
+        FlushTable(false);
+        TrimCaches();
+      });
+    }
+  }
+  ReleaseAllLocks();
+  FIndexFile->CloseIndexFile();
+  if (FBlobFile) FBlobFile->CloseBlobFile();
+  FDataFile->CloseDataFile();
+  FBlobFile.reset();
+  FIndexFile.reset();
+  FDataFile.reset();
+  FIndexesRebuilt = false;
+  FFilesOpen = false;
+  if (failure) std::rethrow_exception(failure);
+}
+
+// ---------------------------------------------------------------------------------------
+// Change detection and the write policy
+
+bool TDataTable::CheckForChanges() {
+  if (LockFree() || !FFilesOpen) return false;
+  bool changed = false;
+  if (FIndexFile->ReadHeaderIfChanged()) {
+    // The index file drops its own pages with its header. Index changes come with data
+    // changes, so the data file is refreshed as well.
+    FDataFile->ReadHeader();
+    FDataFile->DiscardCache();
+    ++FCounters.Index;
+    ++FCounters.Data;
+    changed = true;
+  } else if (FDataFile->ReadHeaderIfChanged()) {
+    FDataFile->DiscardCache();
+    ++FCounters.Data;
+    changed = true;
+  }
+  if (FBlobFile && FBlobFile->ReadHeaderIfChanged()) {
+    FBlobFile->DiscardCache();
+    ++FCounters.Blob;
+    changed = true;
+  }
+  return changed;
+}
+
+void TDataTable::MarkChanged() {
+  ++FCounters.Data;
+  ++FCounters.Index;
+  ++FCounters.Blob;
+}
+
+void TDataTable::FlushTable(bool forceFlush) {
+  if (!FFilesOpen) return;
+  if (InTransaction()) {
+    MarkChanged();
+    return;
+  }
+  const bool osFlush = forceFlush || Session().ForceBufferFlush();
+
+  bool written = FDataFile->FlushRecords();
+  written = FDataFile->WriteFieldDefinitions() || written;
+  if (written || FDataFile->HeaderChanged()) {
+    FDataFile->WriteHeader(true);
+    ++FCounters.Data;
+    if (osFlush) FDataFile->Flush();
+  }
+
+  written = FIndexFile->FlushPages();
+  if (written || FIndexFile->HeaderChanged()) {
+    FIndexFile->WriteHeader(true);
+    ++FCounters.Index;
+    if (osFlush) FIndexFile->Flush();
+  }
+
+  if (FBlobFile) {
+    written = FBlobFile->FlushBlocks();
+    if (written || FBlobFile->Header().HeaderChanged) {
+      FBlobFile->WriteHeader(true);
+      ++FCounters.Blob;
+      if (osFlush) FBlobFile->Flush();
+    }
+  }
+}
+
+void TDataTable::TrimCaches() {
+  if (!FFilesOpen) return;
+  FDataFile->TrimCache();
+  FIndexFile->TrimCache();
+  if (FBlobFile) FBlobFile->TrimCache();
+}
+
+void TDataTable::DiscardBuffers(bool rereadHeaders) {
+  if (!FFilesOpen) return;
+  FDataFile->DiscardCache();
+  FIndexFile->DiscardCache();
+  if (FBlobFile) FBlobFile->DiscardCache();
+  if (rereadHeaders) {
+    FDataFile->ReadHeader();
+    // Every change of the index header in memory moves its counter, so a header that
+    // differs from the file is always re-read.
+    FIndexFile->ReadHeaderIfChanged();
+    if (FBlobFile) FBlobFile->ReadHeader();
+  }
+  MarkChanged();
+}
+
+// ---------------------------------------------------------------------------------------
+// Locks
+
+void TDataTable::ConfigureLocking() {
+  const int32_t attempts = Session().TableLockAttempts();
+  const auto pause = [this] { Session().Pause(kTableLockPauseMs); };
+  if (FDataFile) {
+    FDataFile->LockAttempts = attempts;
+    FDataFile->LockSleep = pause;
+  }
+  if (FIndexFile) {
+    FIndexFile->LockAttempts = attempts;
+    FIndexFile->LockSleep = pause;
+  }
+  if (FBlobFile) {
+    FBlobFile->LockAttempts = attempts;
+    FBlobFile->LockSleep = pause;
+  }
+}
+
+void TDataTable::TakeSharedBytes(int32_t& indexToken, int32_t& blobToken) {
+  ConfigureLocking();
+  if (!FIndexFile->LockShared(indexToken)) {
+    indexToken = 0;
+    RaiseTableError(KURA_LOCKTIMEOUT);
+  }
+  if (FBlobFile && !FBlobFile->LockShared(blobToken)) {
+    FIndexFile->UnlockShared(indexToken);
+    indexToken = 0;
+    blobToken = 0;
+    RaiseTableError(KURA_LOCKTIMEOUT);
+  }
+}
+
+bool TDataTable::ReleaseSharedBytes(int32_t& indexToken, int32_t& blobToken) {
+  bool ok = true;
+  if (FBlobFile && blobToken != 0) ok = FBlobFile->UnlockShared(blobToken) && ok;
+  if (indexToken != 0) ok = FIndexFile->UnlockShared(indexToken) && ok;
+  indexToken = 0;
+  blobToken = 0;
+  return ok;
+}
+
+bool TDataTable::ReadLock() {
+  if (LockFree() || !FFilesOpen || FReadLocked || FQueryReadLocked || FWriteLocked || FTransactionLocked) {
+    return false;
+  }
+  TakeSharedBytes(FReadIndexToken, FReadBlobToken);
+  FReadLocked = true;
+  try {
+    return CheckForChanges();
+  } catch (...) {
+    // A damaged header: the caller will not come back to release the lock.
+    FReadLocked = false;
+    ReleaseSharedBytes(FReadIndexToken, FReadBlobToken);
+    throw;
+  }
+}
+
+void TDataTable::ReadUnlock() {
+  if (!FReadLocked) return;
+  FReadLocked = false;
+  if (FReadBytesSuspended) return;  // the write lock holds the region; nothing to give back
+  if (!ReleaseSharedBytes(FReadIndexToken, FReadBlobToken)) RaiseTableError(KURA_UNLOCKFAILED);
+}
+
+bool TDataTable::QueryReadLock() {
+  if (LockFree() || !FFilesOpen || FQueryReadLocked || FWriteLocked || FTransactionLocked) return false;
+  TakeSharedBytes(FQueryIndexToken, FQueryBlobToken);
+  FQueryReadLocked = true;
+  try {
+    return CheckForChanges();
+  } catch (...) {
+    FQueryReadLocked = false;
+    ReleaseSharedBytes(FQueryIndexToken, FQueryBlobToken);
+    throw;
+  }
+}
+
+void TDataTable::QueryReadUnlock() {
+  if (!FQueryReadLocked) return;
+  FQueryReadLocked = false;
+  if (FReadBytesSuspended) return;
+  if (!ReleaseSharedBytes(FQueryIndexToken, FQueryBlobToken)) RaiseTableError(KURA_UNLOCKFAILED);
+}
+
+bool TDataTable::WriteLock() {
+  if (LockFree() || !FFilesOpen || FWriteLocked) return false;
+  ConfigureLocking();
+  // The exclusive region covers this table's own read bytes too: give them back while
+  // the write lock is held (it excludes every other writer and reader anyway).
+  if ((FReadLocked || FQueryReadLocked) && !FReadBytesSuspended) {
+    ReleaseSharedBytes(FReadIndexToken, FReadBlobToken);
+    ReleaseSharedBytes(FQueryIndexToken, FQueryBlobToken);
+    FReadBytesSuspended = true;
+  }
+  bool tableByte = false;
+  bool indexRegion = false;
+  bool obtained = true;
+  if (!FTransactionLocked) {
+    obtained = FDataFile->LockTableWrite();
+    tableByte = obtained;
+  }
+  if (obtained) {
+    obtained = FIndexFile->LockExclusive();
+    indexRegion = obtained;
+  }
+  if (obtained && FBlobFile) obtained = FBlobFile->LockExclusive();
+  if (!obtained) {
+    if (indexRegion) FIndexFile->UnlockExclusive();
+    if (tableByte) FDataFile->UnlockTableWrite();
+    if (FReadBytesSuspended) {
+      FReadBytesSuspended = false;
+      // Without its bytes a read lock would protect nothing; if they cannot be taken
+      // back, the read locks are gone and the caller learns it from the error.
+      try {
+        if (FReadLocked) TakeSharedBytes(FReadIndexToken, FReadBlobToken);
+        if (FQueryReadLocked) TakeSharedBytes(FQueryIndexToken, FQueryBlobToken);
+      } catch (const EKuraEngineError&) {
+        ReleaseSharedBytes(FReadIndexToken, FReadBlobToken);
+        FReadLocked = false;
+        FQueryReadLocked = false;
+      }
+    }
+    RaiseTableError(KURA_LOCKTIMEOUT);
+  }
+  FWriteLocked = true;
+  if (FTransactionLocked) return false;
+  try {
+    return CheckForChanges();
+  } catch (...) {
+    WriteUnlock();
+    throw;
+  }
+}
+
+void TDataTable::WriteUnlock() {
+  if (!FWriteLocked) return;
+  FWriteLocked = false;
+  bool ok = true;
+  if (FBlobFile) ok = FBlobFile->UnlockExclusive() && ok;
+  ok = FIndexFile->UnlockExclusive() && ok;
+  if (!FTransactionLocked) ok = FDataFile->UnlockTableWrite() && ok;
+  if (FReadBytesSuspended) {
+    FReadBytesSuspended = false;
+    if (FReadLocked) {
+      try {
+        TakeSharedBytes(FReadIndexToken, FReadBlobToken);
+      } catch (...) {
+        FReadLocked = false;
+        throw;
+      }
+    }
+    if (FQueryReadLocked) {
+      try {
+        TakeSharedBytes(FQueryIndexToken, FQueryBlobToken);
+      } catch (...) {
+        FQueryReadLocked = false;
+        throw;
+      }
+    }
+  }
+  if (!ok) RaiseTableError(KURA_LOCKTIMEOUT);
+}
+
+void TDataTable::TransactionLock() {
+  if (FTransactionLocked || !FFilesOpen) return;
+  if (LockFree()) {
+    FTransactionLocked = true;
+    return;
+  }
+  ConfigureLocking();
+  // Under the write lock the table byte is already ours; it passes to the transaction.
+  if (!FWriteLocked && !FDataFile->LockTableWrite()) RaiseTableError(KURA_LOCKTIMEOUT);
+  FTransactionLocked = true;
+  CheckForChanges();
+}
+
+void TDataTable::PerformDeferredUnlocks(bool& failed) {
+  if (FFilesOpen && !LockFree()) {
+    for (int32_t r = FDeferredUnlocks.NextSet(0); r != 0; r = FDeferredUnlocks.NextSet(r)) {
+      if (!FOSLockedRecords.IsSet(r)) continue;
+      if (FDataFile->UnlockRecord(r)) {
+        FOSLockedRecords.Exclude(r);
+      } else {
+        failed = true;
+      }
+    }
+  }
+  FDeferredUnlocks.ClearAll();
+}
+
+void TDataTable::TransactionUnlock() {
+  if (!FTransactionLocked) return;
+  FTransactionLocked = false;
+  bool byteFailed = false;
+  if (FFilesOpen && !LockFree() && !FWriteLocked) byteFailed = !FDataFile->UnlockTableWrite();
+  bool recordFailed = false;
+  PerformDeferredUnlocks(recordFailed);
+  if (byteFailed) RaiseTableError(KURA_LOCKTIMEOUT);
+  if (recordFailed) RaiseTableError(KURA_UNLOCKFAILED);
+}
+
+void TDataTable::EnsureBitmapCovers(TRecordsBitmap& bitmap, int32_t recNo) {
+  if (bitmap.RecordCount() >= recNo) return;
+  int32_t count = recNo;
+  if (FDataFile && FDataFile->RecordCount() > count) count = FDataFile->RecordCount();
+  bitmap.SetRecordCount(count);
+}
+
+bool TDataTable::TakeTransientReadLock(bool& changed) {
+  changed = false;
+  if (FReadLocked || FQueryReadLocked || FWriteLocked || FTransactionLocked) return false;
+  changed = ReadLock();
+  return FReadLocked;
+}
+
+void TDataTable::ReleaseTransientReadLock(bool taken) {
+  if (taken) ReadUnlock();
+}
+
+bool TDataTable::LockRecord(int32_t recNo) {
+  if (LockFree() || !FFilesOpen) return false;
+  if (recNo < 1) RaiseTableError(KURA_RECLOCKFAILED);
+  if (FTransactionLocked && FOSLockedRecords.IsSet(recNo)) {
+    // Locked earlier in this transaction: it is wanted again, so its deferred unlock
+    // must not release it at an interval commit.
+    FDeferredUnlocks.Exclude(recNo);
+    return false;
+  }
+  TDataSession& session = Session();
+  // With strict change detection the cursor already holds the read lock.
+  const bool takeRead = !session.StrictChangeDetection();
+  bool changed = false;
+  bool readTaken = takeRead && TakeTransientReadLock(changed);
+  int failures = 0;
+  try {
+    while (!FDataFile->LockRecord(recNo)) {
+      ReleaseTransientReadLock(readTaken);
+      readTaken = false;
+      if (++failures > session.LockRetryCount()) RaiseTableError(KURA_RECLOCKFAILED);
+      session.Pause(session.LockWaitTime());
+      if (takeRead) {
+        bool seen = false;
+        readTaken = TakeTransientReadLock(seen);
+        changed = changed || seen;
+      }
+    }
+  } catch (...) {
+    if (readTaken) {
+      FReadLocked = false;
+      ReleaseSharedBytes(FReadIndexToken, FReadBlobToken);
+    }
+    throw;
+  }
+  try {
+    ReleaseTransientReadLock(readTaken);
+    EnsureBitmapCovers(FOSLockedRecords, recNo);
+  } catch (...) {
+    FDataFile->UnlockRecord(recNo);
+    throw;
+  }
+  FOSLockedRecords.Include(recNo);
+  FDeferredUnlocks.Exclude(recNo);
+  return changed;
+}
+
+void TDataTable::UnlockRecord(int32_t recNo) {
+  if (LockFree() || !FFilesOpen) return;
+  if (FTransactionLocked) {
+    if (recNo >= 1) {
+      EnsureBitmapCovers(FDeferredUnlocks, recNo);
+      FDeferredUnlocks.Include(recNo);
+    }
+    return;
+  }
+  if (recNo < 1 || !FOSLockedRecords.IsSet(recNo) || !FDataFile->UnlockRecord(recNo)) {
+    RaiseTableError(KURA_UNLOCKFAILED);
+  }
+  FOSLockedRecords.Exclude(recNo);
+}
+
+void TDataTable::ReleaseAllLocks() {
+  if (!FFilesOpen) return;
+  FDataFile->UnlockAllRecords();
+  FOSLockedRecords.ClearAll();
+  FCursorLockedRecords.ClearAll();
+  FDeferredUnlocks.ClearAll();
+  const bool tableByte = FWriteLocked || (FTransactionLocked && !LockFree());
+  if (FWriteLocked) {
+    if (FBlobFile) FBlobFile->UnlockExclusive();
+    FIndexFile->UnlockExclusive();
+  }
+  if (tableByte) FDataFile->UnlockTableWrite();
+  FWriteLocked = false;
+  FTransactionLocked = false;
+  if (!FReadBytesSuspended) {
+    ReleaseSharedBytes(FReadIndexToken, FReadBlobToken);
+    ReleaseSharedBytes(FQueryIndexToken, FQueryBlobToken);
+  }
+  FReadIndexToken = FReadBlobToken = FQueryIndexToken = FQueryBlobToken = 0;
+  FReadBytesSuspended = false;
+  FReadLocked = false;
+  FQueryReadLocked = false;
+}
+
+// ---------------------------------------------------------------------------------------
+// Transaction steps
+
+void TDataTable::StartTransaction() {
+  if (FReadOnly || FInTransaction || !FFilesOpen) return;
+  // An exclusive table's buffered changes belong before the transaction.
+  if (FExclusive) FlushTable(false);
+  FInTransaction = true;
+  TransactionLock();
+}
+
+void TDataTable::CommitPrepare() {
+  if (!FInTransaction) return;
+  WriteLock();
+}
+
+void TDataTable::CommitWrite(bool forceFlush) {
+  if (!FInTransaction) return;
+  TFlagScope suspended(FTransactionSuspended, true);
+  FlushTable(forceFlush);
+  TrimCaches();
+}
+
+void TDataTable::CommitEnd(bool endTransaction) {
+  if (!FInTransaction) return;
+  std::exception_ptr failure;
+  Attempt(failure, [this] { WriteUnlock(); });
+  if (endTransaction) {
+    Attempt(failure, [this] { TransactionUnlock(); });
+    FInTransaction = false;
+  } else {
+    bool failed = false;
+    PerformDeferredUnlocks(failed);
+    if (failed) Attempt(failure, [this] { RaiseTableError(KURA_UNLOCKFAILED); });
+  }
+  if (failure) std::rethrow_exception(failure);
+}
+
+void TDataTable::Rollback() {
+  if (!FInTransaction) return;
+  FInTransaction = false;
+  std::exception_ptr failure;
+  Attempt(failure, [this] { WriteUnlock(); });
+  Attempt(failure, [this] { DiscardBuffers(true); });
+  Attempt(failure, [this] { TransactionUnlock(); });
+  if (failure) std::rethrow_exception(failure);
+}
+
+}  // namespace kura

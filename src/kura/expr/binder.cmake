@@ -1,0 +1,2 @@
+# Expression binding (placeholder until the unit lands).
+add_library(kura_expr_binder INTERFACE)
