@@ -1,7 +1,11 @@
 # Cursors over shared tables: index and natural order, ranges, bookmarks, record numbers
-# and counts, change detection.
-target_sources(kura_engine PRIVATE engine/data_cursor.cpp)
+# and counts, change detection; record editing with index upkeep and the write policy.
+target_sources(kura_engine PRIVATE
+  engine/data_cursor.cpp
+  engine/data_cursor_editing.cpp)
 
 korvane_gtest(kura_cursor_test
-  SOURCES engine/data_cursor_test.cpp
+  SOURCES
+    engine/data_cursor_test.cpp
+    engine/data_cursor_editing_test.cpp
   LIBS kura_engine)

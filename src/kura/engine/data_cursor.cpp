@@ -207,6 +207,9 @@ void TDataCursor::RebuildRecordIndex() {
 }
 
 void TDataCursor::ReleaseState() {
+  // Open BLOB handles die with the cursor's open state; their buffers were never posted.
+  FBlobs.reset();
+  FPostFailed = false;
   TRecordsBitmapStack& pool = RecordsBitmapStack();
   pool.Release(FAllRecords);
   pool.Release(FRangeRecords);
@@ -887,14 +890,35 @@ int TDataCursor::CloneCurrentRecord(uint8_t* buffer) {
   if (FEof) return KURA_EOF;
   LoadRecord(FRecordNumber, true, 0);
   if (!buffer) return KURA_NONE;
-  // Field by field: a BLOB field's reference belongs to the stored record and must not
-  // be shared by a new one, so BLOB fields start empty here.
+  // Field by field. A BLOB field's stored reference belongs to the current record, so
+  // the copy gets an open BLOB of its own holding a copy of the content; posting the new
+  // record writes it as a chain of its own.
+  std::vector<uint8_t> source = FCurrentRecord;
+  std::vector<uint8_t> content;
   for (const TFieldDefinition& field : FTable->DataFile().FieldDefinitions()) {
-    if (!field.IsStored() || field.FieldType == TFieldType::Blob) continue;
+    if (!field.IsStored()) continue;
     const size_t length = 1 + static_cast<size_t>(field.DataSize);
     if (field.Offset + length > static_cast<size_t>(FRecordSize)) continue;
-    std::memcpy(buffer + field.Offset, FCurrentRecord.data() + field.Offset, length);
+    if (field.FieldType != TFieldType::Blob) {
+      std::memcpy(buffer + field.Offset, source.data() + field.Offset, length);
+      continue;
+    }
+    if (source[field.Offset] == 0) continue;
+    int32_t size = 0;
+    int code = OpenBlob(field.FieldNo, source.data(), TBlobOpenMode::Read, size);
+    if (code != KURA_NONE) RaiseEngineError(static_cast<TErrorCode>(code), Names());
+    content.resize(static_cast<size_t>(size));
+    int32_t count = 0;
+    code = GetBlob(field.FieldNo, source.data(), 0, size, content.data(), count);
+    FreeBlob(field.FieldNo, source.data());
+    if (code != KURA_NONE) RaiseEngineError(static_cast<TErrorCode>(code), Names());
+    if (size == 0) continue;
+    int32_t empty = 0;
+    code = OpenBlob(field.FieldNo, buffer, TBlobOpenMode::ReadWrite, empty);
+    if (code == KURA_NONE) code = PutBlob(field.FieldNo, buffer, 0, size, content.data());
+    if (code != KURA_NONE) RaiseEngineError(static_cast<TErrorCode>(code), Names());
   }
+  if (FSuppressAutoInc) std::memcpy(buffer + kRecordIdOffset, source.data() + kRecordIdOffset, 4);
   return KURA_NONE;
 }
 

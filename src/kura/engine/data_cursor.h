@@ -120,8 +120,10 @@ public:
   // Up to count successive GetNextRecord results into consecutive record-size slots;
   // on the first non-zero code count becomes the number delivered.
   int ReadRecordBlock(int32_t& count, uint8_t* buffer);
-  // A copy of the current record for prefilling a new one: the field area only (the
-  // record header is left zero); 8709 when the view is empty.
+  // A copy of the current record for prefilling a new one: the field area (the record
+  // header stays zero, except the RecordId while auto-increment is suppressed); every
+  // non-empty BLOB field gets an open BLOB of its own holding a copy of the content.
+  // 8709 when the view is empty (8705/8706 before the first or after the last record).
   int CloneCurrentRecord(uint8_t* buffer);
 
   // Identity and counts.

@@ -1,0 +1,511 @@
+// Record editing on a cursor: appending, changing and deleting records with every index
+// kept in step, unique keys checked before any index is touched, and the write policy
+// that decides when the changes reach the files.
+//
+// Invariants of an update (append, modify, delete):
+//  1. It runs inside BeginWrite/EndWrite: the table's write lock (shared tables) is held
+//     throughout, so the free-slot chain, the auto-increment counter and the index trees
+//     cannot move under it; the lock is released on every path.
+//  2. The record being written is locked (its byte in the data file) from before its
+//     keys change until after it is written; inside a transaction the unlock is deferred
+//     to the transaction's end by the table.
+//  3. Validity checks and unique-key checks run before any index page or record slot is
+//     changed, so those failures leave the table exactly as it was.
+//  4. After the write the cursor holds the table's new change counters and has adjusted
+//     its own view (bitmaps, range positions) itself.
+
+#include <algorithm>
+#include <cstring>
+#include <string_view>
+
+#include "kura/base/byte_order.h"
+#include "kura/engine/cursor_blobs.h"
+#include "kura/engine/data_cursor.h"
+#include "kura/engine/data_directory.h"
+#include "kura/engine/data_session.h"
+#include "kura/engine/default_values.h"
+#include "kura/storage/blob_file.h"
+#include "kura/storage/data_file.h"
+
+namespace kura {
+
+namespace {
+
+int32_t NextId(int32_t last) { return last == INT32_MAX ? 1 : last + 1; }
+
+std::string IndexDisplayName(const TIndexDescriptor& descriptor) {
+  return descriptor.Name.empty() ? std::string("Primary") : descriptor.Name;
+}
+
+bool SameKeys(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) { return a == b; }
+
+}  // namespace
+
+void TDataCursor::CheckWritable() const {
+  if (!FTable) CheckClosed();
+  if (FCursorReadOnly) RaiseEngineError(KURA_OSEACCES, Names());
+}
+
+void TDataCursor::BeginWrite() {
+  TDataTable& table = *FTable;
+  bool changed = false;
+  if (!table.LockFree()) {
+    changed = table.WriteLock();
+    FWriteLocked = true;
+  }
+  if (changed || !(FChangeCounters == table.ChangeCounters())) {
+    try {
+      SyncCounters();
+      RecomputeView();
+      Refind(false);
+    } catch (...) {
+      EndWrite();
+      throw;
+    }
+  }
+}
+
+void TDataCursor::EndWrite() {
+  if (!FWriteLocked) return;
+  FWriteLocked = false;
+  FTable->WriteUnlock();
+}
+
+// Shared tables write through (a transaction turns that into a mark); exclusive tables
+// keep their buffers until flushed, closed or committed.
+void TDataCursor::WritePolicy() {
+  TDataTable& table = *FTable;
+  if (table.Exclusive()) {
+    table.MarkChanged();
+  } else {
+    table.FlushTable(false);
+  }
+  SyncCounters();
+}
+
+bool TDataCursor::KeyExists(int index, const uint8_t* key) {
+  TIndexFile& file = FTable->IndexFile();
+  TIndexWalker walker(file, index);
+  return walker.SeekFirstNotBelow(key) && file.Comparer(index).Compare(walker.Key().data(), key) == 0;
+}
+
+void TDataCursor::BuildIndexKeys(const uint8_t* record, std::vector<std::vector<uint8_t>>& keys) const {
+  TIndexFile& index = FTable->IndexFile();
+  const TDataFile& data = FTable->DataFile();
+  keys.resize(kMaxSecondaryIndexes + 1);
+  for (int i = 0; i <= kMaxSecondaryIndexes; ++i) {
+    std::vector<uint8_t>& key = keys[static_cast<size_t>(i)];
+    key.clear();
+    if (!index.IndexInUse(i)) continue;
+    const TIndexDescriptor& descriptor = index.Descriptor(i);
+    if (descriptor.IndexFieldCount == 0 || descriptor.KeySize == 0) continue;
+    TIndexKeyBuilder builder(descriptor, data.FieldDefinitions(), FLocaleId, FMapper.get());
+    key.resize(descriptor.KeySize);
+    builder.BuildKey(record, key.data());
+  }
+}
+
+// Unique indexes whose key is new (all of them for an append; only changed ones for a
+// modify) must not hold the key yet.
+void TDataCursor::CheckUniqueKeys(const std::vector<std::vector<uint8_t>>& keys,
+                                  const std::vector<std::vector<uint8_t>>* oldKeys) {
+  if (FResultSetCursor && !FNaturalOrderSetting) return;
+  TIndexFile& index = FTable->IndexFile();
+  for (int i = 0; i <= kMaxSecondaryIndexes; ++i) {
+    const std::vector<uint8_t>& key = keys[static_cast<size_t>(i)];
+    if (key.empty()) continue;
+    const TIndexDescriptor& descriptor = index.Descriptor(i);
+    if (i != kPrimaryIndex && !descriptor.Unique) continue;
+    if (oldKeys && SameKeys((*oldKeys)[static_cast<size_t>(i)], key)) continue;
+    if (KeyExists(i, key.data())) {
+      TErrorNames names = Names();
+      names.IndexName = IndexDisplayName(descriptor);
+      RaiseEngineError(KURA_KEYVIOL, names);
+    }
+  }
+}
+
+bool TDataCursor::HasTextIndex() const {
+  TIndexFile& index = FTable->IndexFile();
+  return index.IndexInUse(kSysTextIndex) && index.Descriptor(kSysTextIndex).IndexFieldCount > 0;
+}
+
+// The text-index keys of every text-indexed field of a stored image (memo contents are
+// read from the BLOB file through the image's references).
+std::vector<std::vector<uint8_t>> TDataCursor::TextIndexKeys(const uint8_t* record, int32_t uniqueId) {
+  std::vector<std::vector<uint8_t>> keys;
+  TIndexFile& index = FTable->IndexFile();
+  const TDataFile& data = FTable->DataFile();
+  if (!FTextParameters) {
+    FTextParameters = std::make_unique<TTextIndexParameters>(index.ReadTextParameters(kSysTextIndex));
+  }
+  const TWordRules rules = WordRulesFor(FLocaleId, FSortId);
+  const TIndexDescriptor& descriptor = index.Descriptor(kSysTextIndex);
+  for (int i = 0; i < descriptor.IndexFieldCount; ++i) {
+    const uint16_t fieldNo = descriptor.IndexFields[static_cast<size_t>(i)];
+    const TFieldDefinition* field = FindFieldByNumber(data.FieldDefinitions(), fieldNo);
+    if (!field || !field->IsStored() || record[field->Offset] == 0) continue;
+    std::string text;
+    const uint8_t* value = record + field->Offset + 1;
+    if (field->FieldType == TFieldType::String) {
+      text.assign(reinterpret_cast<const char*>(value), strnlen(reinterpret_cast<const char*>(value), field->DataSize));
+    } else if (field->FieldType == TFieldType::Blob) {
+      TBlobFile* blob = FTable->BlobFile();
+      const int32_t first = ReadI32(value);
+      if (!blob || first <= 0) continue;
+      TBlobBuffer buffer;
+      buffer.FirstBlock = first;
+      buffer.BlobId = ReadI32(value + 4);
+      blob->ReadBlob(buffer);
+      text.assign(buffer.Data.begin(), buffer.Data.end());
+    } else {
+      continue;
+    }
+    for (std::vector<uint8_t>& key : BuildTextIndexKeys(fieldNo, text, uniqueId, *FTextParameters, rules)) {
+      keys.push_back(std::move(key));
+    }
+  }
+  return keys;
+}
+
+// The record byte for an edit by this cursor: taken at the table (retrying as the
+// session says) and noted in the cursors' shared bitmap.
+void TDataCursor::LockForEdit(int32_t recNo) {
+  TDataTable& table = *FTable;
+  if (table.LockFree()) return;
+  TRecordsBitmap& locked = table.CursorLockedRecords();
+  if (recNo <= locked.RecordCount() && locked.IsSet(recNo) && FLockedRecord != recNo) {
+    RaiseEngineError(KURA_RECLOCKFAILED, Names());
+  }
+  if (FLockedRecord == recNo) return;
+  table.LockRecord(recNo);
+  if (locked.RecordCount() < recNo) locked.SetRecordCount(recNo);
+  locked.Include(recNo);
+  FLockedRecord = recNo;
+}
+
+void TDataCursor::UnlockAfterEdit(int32_t recNo) {
+  TDataTable& table = *FTable;
+  if (table.LockFree() || FLockedRecord != recNo) return;
+  TRecordsBitmap& locked = table.CursorLockedRecords();
+  if (recNo <= locked.RecordCount()) locked.Exclude(recNo);
+  FLockedRecord = 0;
+  table.UnlockRecord(recNo);
+}
+
+// The cursor's own view after its write: change +1 added recNo, -1 removed it, 0 left
+// the set of records as it was.
+void TDataCursor::AfterWrite(int32_t recNo, int change) {
+  if (FBitmapMode && FVisibleRecords) {
+    for (TRecordsBitmap* bitmap : {FAllRecords.get(), FRangeRecords.get(), FVisibleRecords.get()}) {
+      if (bitmap->RecordCount() < recNo) bitmap->SetRecordCount(recNo);
+      if (change > 0) bitmap->Include(recNo);
+      if (change < 0) bitmap->Exclude(recNo);
+    }
+    FVisibleCount = FVisibleRecords->CountSet();
+  }
+  ComputeRangePositions();
+}
+
+void TDataCursor::RepositionOn(const uint8_t* record, int32_t recNo) {
+  if (FNatural) {
+    SeekNaturalBookmark(recNo, true);
+  } else {
+    std::vector<uint8_t> key(static_cast<size_t>(FKeySize));
+    BuildKey(record, key.data());
+    SeekBookmarkKey(key.data(), true);
+  }
+}
+
+void TDataCursor::InitRecord(uint8_t* buffer) {
+  if (!FTable) CheckClosed();
+  std::memset(buffer, 0, static_cast<size_t>(FRecordSize));
+  ApplyDefaultValues(*this, buffer);
+}
+
+void TDataCursor::SetSuppressAutoInc(bool value) { FSuppressAutoInc = value; }
+
+void TDataCursor::AppendRecord(uint8_t* buffer, bool reposition) {
+  CheckWritable();
+  CheckValidity(buffer);
+  BeginWrite();
+  TDataTable& table = *FTable;
+  TDataFile& data = table.DataFile();
+  TIndexFile& index = table.IndexFile();
+  int32_t recNo = 0;
+  try {
+    // The slot: the head of the free chain (tables with a primary index only) or a new one.
+    const int32_t freeHead = table.NoPrimaryIndex() ? 0 : data.Header().FirstFreeRecord;
+    recNo = freeHead != 0 ? freeHead : data.RecordCount() + 1;
+    int32_t oldId = 0;
+    if (freeHead != 0) {
+      TRecordPin old(data, data.GetRecord(freeHead));
+      if (!old->IsDeleted()) data.RaiseDataFileCorrupt(KURA_FILECORRUPT);
+      oldId = old->UniqueId();
+    }
+    LockForEdit(recNo);
+
+    const int32_t id = FSuppressAutoInc ? ReadI32(buffer + kRecordIdOffset) : NextId(data.LastAutoIncValue());
+    WriteI32(buffer + kRecordIdOffset, id);
+
+    std::vector<std::vector<uint8_t>> keys;
+    BuildIndexKeys(buffer, keys);
+    CheckUniqueKeys(keys, nullptr);
+    uint8_t sysKey[kSysDeletedKeySize];
+    if (FSuppressAutoInc) {
+      BuildSysDeletedKey(kRecordActive, id, sysKey);
+      if (KeyExists(kSysDeletedIndex, sysKey)) {
+        TErrorNames names = Names();
+        names.IndexName = kSysDeletedName;
+        RaiseEngineError(KURA_KEYVIOL, names);
+      }
+    }
+
+    if (data.BlobFieldCount() > 0) WriteOpenBlobs(buffer, nullptr);
+
+    for (int i = 0; i <= kMaxSecondaryIndexes; ++i) {
+      const std::vector<uint8_t>& key = keys[static_cast<size_t>(i)];
+      if (!key.empty() && !TIndexTree(index, i).Insert(key.data(), recNo)) index.RaiseIndexCorrupt();
+    }
+
+    TIndexTree records(index, kSysDeletedIndex);
+    if (freeHead != 0) {
+      BuildSysDeletedKey(kRecordDeleted, oldId, sysKey);
+      records.Delete(sysKey);
+    }
+    BuildSysDeletedKey(kRecordActive, id, sysKey);
+    if (!records.Insert(sysKey, recNo)) index.RaiseIndexCorrupt();
+
+    TRecordPin slot(data, data.AllocateRecord());
+    if (slot->RecNo != recNo) data.RaiseDataFileCorrupt(KURA_FILECORRUPT);
+    if (FSuppressAutoInc) {
+      if (id > data.LastAutoIncValue()) data.SetLastAutoIncValue(id);
+    } else {
+      data.NextAutoIncValue();
+    }
+    std::memcpy(slot->Bytes() + kRecordFieldsOffset, buffer + kRecordFieldsOffset,
+                static_cast<size_t>(FRecordSize - kRecordFieldsOffset));
+    slot->SetUniqueId(id);
+    data.MarkRecordDirty(slot.Get());
+    index.IncActiveRecordCount();
+    if (HasTextIndex()) {
+      TIndexTree text(index, kSysTextIndex);
+      for (const std::vector<uint8_t>& key : TextIndexKeys(slot->Bytes(), id)) text.Insert(key.data(), recNo);
+    }
+    std::memcpy(buffer, slot->Bytes(), static_cast<size_t>(FRecordSize));
+    WriteI32(buffer + kRecordLinkOffset, 0);
+  } catch (...) {
+    if (recNo != 0) UnlockAfterEdit(recNo);
+    EndWrite();
+    throw;
+  }
+  try {
+    WritePolicy();
+    AfterWrite(recNo, +1);
+    if (reposition) {
+      RepositionOn(buffer, recNo);
+    } else {
+      Refind(false);
+    }
+  } catch (...) {
+    UnlockAfterEdit(recNo);
+    EndWrite();
+    throw;
+  }
+  UnlockAfterEdit(recNo);
+  EndWrite();
+}
+
+void TDataCursor::ModifyRecord(uint8_t* buffer, bool unlock, bool reposition) {
+  CheckWritable();
+  CheckValidity(buffer);
+  const TLockProtocol protocol = FDirectory.Session().LockProtocol();
+  const bool optimistic = protocol == lpOptimistic;
+  const std::vector<uint8_t> seen = optimistic ? FCurrentRecord : std::vector<uint8_t>();
+  BeginWrite();
+  TDataTable& table = *FTable;
+  TDataFile& data = table.DataFile();
+  TIndexFile& index = table.IndexFile();
+  bool lockedHere = false;
+  int32_t recNo = 0;
+  try {
+    if (!OnRecord()) RaiseEngineError(KURA_NOCURRREC, Names());
+    recNo = FRecordNumber;
+    LoadRecord(recNo, true, 0);
+    if (optimistic && !table.LockFree()) {
+      if (FPostFailed || FCurrentRecord != seen) {
+        FPostFailed = true;
+        RaiseEngineError(KURA_KEYORRECDELETED, Names());
+      }
+      if (FLockedRecord != recNo) {
+        LockForEdit(recNo);
+        lockedHere = true;
+      }
+    }
+    TRecordPin stored(data, data.GetRecord(recNo));
+    if (stored->IsDeleted()) RaiseEngineError(KURA_KEYORRECDELETED, Names());
+    const int32_t oldId = stored->UniqueId();
+    int32_t id = oldId;
+    if (FSuppressAutoInc) {
+      id = ReadI32(buffer + kRecordIdOffset);
+    } else {
+      WriteI32(buffer + kRecordIdOffset, oldId);
+    }
+
+    std::vector<std::vector<uint8_t>> oldKeys;
+    std::vector<std::vector<uint8_t>> keys;
+    BuildIndexKeys(stored->Bytes(), oldKeys);
+    BuildIndexKeys(buffer, keys);
+    CheckUniqueKeys(keys, &oldKeys);
+    uint8_t sysKey[kSysDeletedKeySize];
+    if (id != oldId) {
+      BuildSysDeletedKey(kRecordActive, id, sysKey);
+      if (KeyExists(kSysDeletedIndex, sysKey)) {
+        TErrorNames names = Names();
+        names.IndexName = kSysDeletedName;
+        RaiseEngineError(KURA_KEYVIOL, names);
+      }
+    }
+
+    const bool textIndexed = HasTextIndex();
+    std::vector<std::vector<uint8_t>> oldText;
+    if (textIndexed) oldText = TextIndexKeys(stored->Bytes(), oldId);
+    if (data.BlobFieldCount() > 0) WriteOpenBlobs(buffer, stored->Bytes());
+
+    for (int i = 0; i <= kMaxSecondaryIndexes; ++i) {
+      const std::vector<uint8_t>& oldKey = oldKeys[static_cast<size_t>(i)];
+      const std::vector<uint8_t>& key = keys[static_cast<size_t>(i)];
+      if (key.empty() || SameKeys(oldKey, key)) continue;
+      TIndexTree tree(index, i);
+      if (!tree.Delete(oldKey.data())) index.RaiseIndexCorrupt();
+      if (!tree.Insert(key.data(), recNo)) index.RaiseIndexCorrupt();
+    }
+    if (id != oldId) {
+      TIndexTree records(index, kSysDeletedIndex);
+      BuildSysDeletedKey(kRecordActive, oldId, sysKey);
+      if (!records.Delete(sysKey)) index.RaiseIndexCorrupt();
+      BuildSysDeletedKey(kRecordActive, id, sysKey);
+      if (!records.Insert(sysKey, recNo)) index.RaiseIndexCorrupt();
+      if (id > data.LastAutoIncValue()) data.SetLastAutoIncValue(id);
+    }
+
+    std::memcpy(stored->Bytes() + kRecordFieldsOffset, buffer + kRecordFieldsOffset,
+                static_cast<size_t>(FRecordSize - kRecordFieldsOffset));
+    stored->SetUniqueId(id);
+    data.MarkRecordDirty(stored.Get());
+    if (textIndexed) {
+      std::vector<std::vector<uint8_t>> newText = TextIndexKeys(stored->Bytes(), id);
+      if (newText != oldText) {
+        TIndexTree text(index, kSysTextIndex);
+        for (const std::vector<uint8_t>& key : oldText) text.Delete(key.data());
+        for (const std::vector<uint8_t>& key : newText) text.Insert(key.data(), recNo);
+      }
+    }
+    std::memcpy(buffer, stored->Bytes(), static_cast<size_t>(FRecordSize));
+    WriteI32(buffer + kRecordLinkOffset, 0);
+  } catch (...) {
+    if (lockedHere) UnlockAfterEdit(recNo);
+    EndWrite();
+    throw;
+  }
+  try {
+    WritePolicy();
+    AfterWrite(recNo, 0);
+    // The cursor stays on the changed record, wherever its keys now put it.
+    (void)reposition;
+    RepositionOn(buffer, recNo);
+    if (lockedHere || (!optimistic && unlock)) UnlockAfterEdit(recNo);
+  } catch (...) {
+    if (lockedHere) UnlockAfterEdit(recNo);
+    EndWrite();
+    throw;
+  }
+  EndWrite();
+}
+
+void TDataCursor::DeleteRecord(const uint8_t* buffer, bool reposition) {
+  CheckWritable();
+  BeginWrite();
+  TDataTable& table = *FTable;
+  TDataFile& data = table.DataFile();
+  TIndexFile& index = table.IndexFile();
+  int32_t recNo = 0;
+  try {
+    if (!OnRecord()) RaiseEngineError(KURA_NOCURRREC, Names());
+    recNo = FRecordNumber;
+    TRecordsBitmap& locked = table.CursorLockedRecords();
+    const bool isLocked = !table.LockFree() && recNo <= locked.RecordCount() && locked.IsSet(recNo);
+    if (isLocked) {
+      if (FLockedRecord != recNo) RaiseEngineError(KURA_RECLOCKFAILED, Names());
+      FreeAllBlobs();
+    } else {
+      LoadRecord(recNo, true, 0);
+      if (!table.LockFree() && buffer &&
+          std::memcmp(FCurrentRecord.data(), buffer, static_cast<size_t>(FRecordSize)) != 0) {
+        RaiseEngineError(KURA_KEYORRECDELETED, Names());
+      }
+      LockForEdit(recNo);
+    }
+    TRecordPin stored(data, data.GetRecord(recNo));
+    if (stored->IsDeleted()) RaiseEngineError(KURA_KEYORRECDELETED, Names());
+    const int32_t id = stored->UniqueId();
+    std::vector<std::vector<uint8_t>> keys;
+    BuildIndexKeys(stored->Bytes(), keys);
+    for (int i = 0; i <= kMaxSecondaryIndexes; ++i) {
+      const std::vector<uint8_t>& key = keys[static_cast<size_t>(i)];
+      if (!key.empty() && !TIndexTree(index, i).Delete(key.data())) index.RaiseIndexCorrupt();
+    }
+    TIndexTree records(index, kSysDeletedIndex);
+    uint8_t sysKey[kSysDeletedKeySize];
+    BuildSysDeletedKey(kRecordActive, id, sysKey);
+    if (!records.Delete(sysKey)) index.RaiseIndexCorrupt();
+    BuildSysDeletedKey(kRecordDeleted, id, sysKey);
+    records.Insert(sysKey, recNo);
+    if (HasTextIndex()) {
+      TIndexTree text(index, kSysTextIndex);
+      for (const std::vector<uint8_t>& key : TextIndexKeys(stored->Bytes(), id)) text.Delete(key.data());
+    }
+    if (data.BlobFieldCount() > 0) FreeStoredBlobs(stored->Bytes());
+    data.FreeRecord(stored.Get());
+    index.DecActiveRecordCount();
+  } catch (...) {
+    if (recNo != 0) UnlockAfterEdit(recNo);
+    EndWrite();
+    throw;
+  }
+  try {
+    WritePolicy();
+    AfterWrite(recNo, -1);
+    // The cursor stands just before the record that followed, so a walk that deletes
+    // as it goes visits every record.
+    (void)reposition;
+    Refind(true);
+    UnlockAfterEdit(recNo);
+  } catch (...) {
+    UnlockAfterEdit(recNo);
+    EndWrite();
+    throw;
+  }
+  EndWrite();
+}
+
+void TDataCursor::CancelRecord() {
+  if (!FTable) CheckClosed();
+  if (FDirectory.Session().LockProtocol() == lpOptimistic) {
+    FPostFailed = false;
+  } else if (FLockedRecord != 0) {
+    UnlockRecord(FLockedRecord);
+  }
+}
+
+void TDataCursor::FlushBuffers(bool force, bool trimCaches) {
+  if (!FTable) CheckClosed();
+  TDataTable& table = *FTable;
+  if (!table.Exclusive() || force) {
+    table.FlushTable(false);
+    SyncCounters();
+  }
+  if (trimCaches) table.TrimCaches();
+}
+
+}  // namespace kura

@@ -1,0 +1,107 @@
+#include "kura/expr/expression_text.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <string_view>
+
+namespace kura {
+namespace {
+
+constexpr TTextCollation kBytes{0, 0};
+
+struct TLikeCase {
+  std::string_view Text;
+  std::string_view Pattern;
+  bool Match;
+};
+
+TEST(ExpressionTextTest, LikeMatchesPercentAndUnderscore) {
+  const TLikeCase cases[] = {
+      {"abc", "a_c", true},      {"abbc", "a_c", false},   {"ac", "a%c", true},       {"abbbc", "a%c", true},
+      {"ab", "a%c", false},      {"abc", "%", true},       {"", "%", true},           {"abc", "abc", true},
+      {"abc", "ab", false},      {"ab", "abc", false},     {"abc", "%c", true},       {"abc", "%b", false},
+      {"abcbc", "%bc", true},    {"aXbXc", "a%b%c", true}, {"abcabd", "a%d", true},   {"mississippi", "%iss%pi", true},
+      {"abc", "___", true},      {"abc", "____", false},   {"abc", "a%%%", true},     {"abc", "A%", false},
+      {"a%c", "a%c", true},      {"axxbyyc", "a%b_%c", true}, {"abc", "_%_", true},   {"a", "_%_", false},
+  };
+  for (const TLikeCase& c : cases)
+    EXPECT_EQ(LikeMatch(kBytes, c.Text, c.Pattern), c.Match) << c.Text << " LIKE " << c.Pattern;
+}
+
+TEST(ExpressionTextTest, LikeIgnoresCaseOnlyWhenAsked) {
+  EXPECT_FALSE(LikeMatch(kBytes, "ABC", "a_c"));
+  EXPECT_TRUE(LikeMatch(kBytes, "ABC", "a_c", true));
+  EXPECT_TRUE(LikeMatch(kBytes, "Smith", "sm%", true));
+}
+
+TEST(ExpressionTextTest, LikeUnderADriverComparesCharactersWithItsCollation) {
+  // English (USA), Windows-1252: accents are ignored, case is not.
+  const TTextCollation english{0x0409, 0};
+  EXPECT_TRUE(LikeMatch(english, "caf\xE9", "cafe"));
+  EXPECT_FALSE(LikeMatch(english, "CAFE", "cafe"));
+  EXPECT_FALSE(LikeMatch(kBytes, "caf\xE9", "cafe"));
+}
+
+TEST(ExpressionTextTest, LikePrefixLengthRecognisesOnlyTrailingPercent) {
+  EXPECT_EQ(LikePrefixLength("ab%"), 2u);
+  EXPECT_EQ(LikePrefixLength("ab%%%"), 2u);
+  EXPECT_EQ(LikePrefixLength("%"), 0u);
+  EXPECT_EQ(LikePrefixLength("%ab"), 0u);
+  EXPECT_EQ(LikePrefixLength("a%b%"), 0u);
+  EXPECT_EQ(LikePrefixLength("a_%"), 0u);
+  EXPECT_EQ(LikePrefixLength("abc"), 0u);
+}
+
+TEST(ExpressionTextTest, PrefixComparisonComparesLeadingCharacters) {
+  EXPECT_EQ(CompareTextPrefix(kBytes, "Smith", "Sm", 2, false), 0);
+  EXPECT_NE(CompareTextPrefix(kBytes, "S", "Sm", 2, false), 0);
+  EXPECT_NE(CompareTextPrefix(kBytes, "smith", "Sm", 2, false), 0);
+  EXPECT_EQ(CompareTextPrefix(kBytes, "smith", "Sm", 2, true), 0);
+  EXPECT_LT(CompareTextPrefix(kBytes, "Smith", "Smithson", 0, false), 0);
+  EXPECT_GT(CompareTextPrefix(kBytes, "b", "a", 0, false), 0);
+}
+
+TEST(ExpressionTextTest, SubstringFollowsItsBounds) {
+  EXPECT_EQ(SubstringOf("hello", 2, true, 3), "ell");
+  EXPECT_EQ(SubstringOf("hello", 0, false, 0), "hello");
+  EXPECT_EQ(SubstringOf("hello", -5, true, 2), "he");
+  EXPECT_EQ(SubstringOf("hello", 4, false, 0), "lo");
+  EXPECT_EQ(SubstringOf("hello", 4, true, 10), "lo");
+  EXPECT_EQ(SubstringOf("hello", 2, true, -1), "");
+  EXPECT_EQ(SubstringOf("hello", 6, false, 0), "");
+  EXPECT_EQ(SubstringOf("hello", INT64_MAX, true, INT64_MAX), "");
+}
+
+TEST(ExpressionTextTest, TrimRemovesRunsOfOneCharacter) {
+  EXPECT_EQ(TrimText("xxabcxx", 'x', TTrimMode::Leading), "abcxx");
+  EXPECT_EQ(TrimText("xxabcxx", 'x', TTrimMode::Trailing), "xxabc");
+  EXPECT_EQ(TrimText("xxabcxx", 'x', TTrimMode::Both), "abc");
+  EXPECT_EQ(TrimText("xxxx", 'x', TTrimMode::Both), "");
+  EXPECT_EQ(TrimText("XabcX", 'x', TTrimMode::Both), "XabcX");
+}
+
+TEST(ExpressionTextTest, PosOccursAndReplace) {
+  EXPECT_EQ(PosOf("lo", "hello"), 4);
+  EXPECT_EQ(PosOf("x", "hello"), 0);
+  EXPECT_EQ(PosOf("", "hello"), 0);
+  EXPECT_EQ(OccursOf("aa", "aaaaa"), 2);
+  EXPECT_EQ(OccursOf("l", "hello"), 2);
+  EXPECT_EQ(OccursOf("", "hello"), 0);
+  std::string result;
+  ReplaceText("aa", "b", "aaaaa", result);
+  EXPECT_EQ(result, "bba");
+  ReplaceText("l", "LL", "hello", result);
+  EXPECT_EQ(result, "heLLLLo");
+  ReplaceText("x", "y", "hello", result);
+  EXPECT_EQ(result, "hello");
+  ReplaceText("", "y", "hello", result);
+  EXPECT_EQ(result, "hello");
+  ReplaceText("L", "x", "hello", result);
+  EXPECT_EQ(result, "hello");
+  ReplaceText("ab", "", "abcab", result);
+  EXPECT_EQ(result, "c");
+}
+
+}  // namespace
+}  // namespace kura
