@@ -109,15 +109,28 @@ void TDataCursor::OpenCursor() {
     RaiseEngineError(static_cast<TErrorCode>(-rc), Names());
   }
   FTable = table;
+  // The whole opening reads under the read lock: the header checks, and the first view
+  // (counts, bitmaps, the first key), which another process's writer could otherwise
+  // change halfway through a walk of the tree.
+  const bool locked = !table->LockFree() && !table->HasReadLock();
   try {
+    if (locked) table->ReadLock();
     OpenSteps();
   } catch (...) {
+    if (locked && table->HasReadLock()) {
+      try {
+        table->ReadUnlock();
+      } catch (const EKuraEngineError&) {
+        // The failure of the opening is the one to report.
+      }
+    }
     ReleaseState();
     TDataTable* opened = FTable;
     FTable = nullptr;
     FDirectory.CloseTable(opened, false);
     throw;
   }
+  if (locked) table->ReadUnlock();
 }
 
 void TDataCursor::OpenSteps() {

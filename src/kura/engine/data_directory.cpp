@@ -164,6 +164,21 @@ int TDataDirectory::CloseTable(TDataTable* table, bool discardTemporary) {
   return 0;
 }
 
+TTextIndexParameters EffectiveTextIndexParameters(const TTextIndexParameters& given) {
+  const TTextIndexParameters defaults = DefaultTextIndexParameters();
+  const TCharSet none{};
+  if (given.StopWords.empty() && given.SpaceChars == none && given.IncludeChars == none) return defaults;
+  TTextIndexParameters result;
+  for (const std::string& word : given.StopWords) {
+    if (!word.empty()) result.StopWords.push_back(word);
+  }
+  std::sort(result.StopWords.begin(), result.StopWords.end());
+  result.StopWords.erase(std::unique(result.StopWords.begin(), result.StopWords.end()), result.StopWords.end());
+  result.SpaceChars = given.SpaceChars == none ? defaults.SpaceChars : given.SpaceChars;
+  result.IncludeChars = given.IncludeChars == none ? defaults.IncludeChars : given.IncludeChars;
+  return result;
+}
+
 int TDataDirectory::CreateTableFiles(const std::string& tableName, bool inMemory, const TTableDefinition& definition) {
   if (TDataTable* found = FindTable(tableName, inMemory)) {
     if (Held(*found)) return -static_cast<int>(KURA_OSEACCES);
@@ -189,6 +204,21 @@ int TDataDirectory::CreateTableFiles(const std::string& tableName, bool inMemory
     // deleted slots.
     index.DefinePrimaryIndex(definition.PrimaryIndex ? *definition.PrimaryIndex : TIndexDefinition{});
     for (const TIndexDefinition& secondary : definition.SecondaryIndexes) index.AddSecondaryIndex(secondary);
+    if (!definition.TextIndexFields.empty()) {
+      if (definition.TextIndexFields.size() > static_cast<size_t>(kMaxIndexFields)) {
+        index.RaiseIndexError(KURA_INDEXLIMIT, kSysTextName);
+      }
+      TIndexDescriptor text = index.Descriptor(kSysTextIndex);
+      text.IndexFieldCount = static_cast<uint8_t>(definition.TextIndexFields.size());
+      text.IndexFields.fill(0);
+      std::copy(definition.TextIndexFields.begin(), definition.TextIndexFields.end(), text.IndexFields.begin());
+      index.UpdateDescriptor(kSysTextIndex, text);
+      index.WriteTextParameters(kSysTextIndex, EffectiveTextIndexParameters(definition.TextIndexParams));
+    }
+    if (definition.LastAutoIncValue != 0) {
+      data.SetLastAutoIncValue(definition.LastAutoIncValue);
+      data.WriteHeader();
+    }
     index.FlushPages();
     index.WriteHeader();
     if (data.BlobFieldCount() > 0) {

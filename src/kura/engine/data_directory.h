@@ -25,6 +25,9 @@ class TDataTable;
 // What CreateTableFiles needs to make a table: its fields, indexes, language driver and
 // header texts.
 struct TTableDefinition {
+  // The fields in their order; index field numbers count them from 1. For
+  // RestructureTable a field's FieldNo names the field of the old table whose values it
+  // takes over (0: a new field, filled with its default).
   std::vector<TFieldDefinition> Fields;
   // Absent: the table has no primary index (appends never reuse deleted slots).
   std::optional<TIndexDefinition> PrimaryIndex;
@@ -37,7 +40,20 @@ struct TTableDefinition {
   int32_t BlobBlockSize = 0;  // 0: 512
   uint16_t UserMajorVersion = 0;
   uint16_t UserMinorVersion = 0;
+  // The unique id given out last; the first record gets this value + 1. -1 or above.
+  int32_t LastAutoIncValue = 0;
+  // The fields of the text index ("Sys Text"): string and memo fields, by number. Empty:
+  // the table has no text index.
+  std::vector<uint16_t> TextIndexFields;
+  // How the text index splits words. A character set that is all zero bits stands for
+  // the default set; parameters left entirely empty stand for the defaults as a whole.
+  // Stop words are kept sorted, duplicates dropped.
+  TTextIndexParameters TextIndexParams;
 };
+
+// The text-index parameters a table is created with: the defaults where `given` leaves
+// them empty; the stop words sorted, without duplicates or empty words.
+TTextIndexParameters EffectiveTextIndexParameters(const TTextIndexParameters& given);
 
 class TDataDirectory {
 public:
@@ -72,9 +88,11 @@ public:
   // unregistered. -11010 for a table that is not registered here.
   int CloseTable(TDataTable* table, bool discardTemporary);
 
-  // Creates the data file, the index file (with the primary and secondary indexes) and,
-  // when the fields include BLOBs, the BLOB file. -11013 when the table is held open
-  // here; definition and file errors raise, and then nothing of the new table is left.
+  // Creates the data file, the index file (with the primary and secondary indexes, the
+  // text index and its parameters) and, when the fields include BLOBs, the BLOB file;
+  // the data header starts from the definition's LastAutoIncValue. -11013 when the
+  // table is held open here; definition and file errors raise, and then nothing of the
+  // new table is left.
   int CreateTableFiles(const std::string& tableName, bool inMemory, const TTableDefinition& definition);
   // Renames each of the table's files that exists, each keeping its own extension. A
   // new name with a directory part is used as given, otherwise it is placed in Path.

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <iomanip>
 #include <sstream>
 #include <vector>
@@ -15,6 +16,9 @@
 #include "kura/base/language_driver.h"
 #include "kura/base/names_paths.h"
 #include "kura/base/text_forms.h"
+#include "kura/engine/data_cursor.h"
+#include "kura/engine/data_directory.h"
+#include "kura/engine/data_session.h"
 #include "kura/storage/blob_file.h"
 #include "kura/storage/data_file.h"
 #include "kura/storage/index_file.h"
@@ -180,6 +184,66 @@ void PrintIndexes(const TDataFile& data, std::ostream& out, uint16_t codePage) {
   PrintTable(out, rows);
 }
 
+// Cross-checks the index file against the data file: every active record is in every
+// regular index exactly once under the key its values give, no key names a deleted or
+// missing slot, the internal record index lists every slot once under its state and
+// unique id, and the header's active count is the data file's. The first problem in
+// words, or empty.
+std::string CrossCheck(TDataFile& data, TIndexFile& index) {
+  const int32_t count = data.RecordCount();
+  std::vector<uint8_t> states(static_cast<size_t>(count) + 1, kRecordDeleted);
+  std::vector<int32_t> ids(static_cast<size_t>(count) + 1, 0);
+  int32_t active = 0;
+  for (int32_t recNo = 1; recNo <= count; ++recNo) {
+    TRecordPin record(data, data.GetRecord(recNo, TReadAhead{true, false, count - recNo + 1}));
+    states[static_cast<size_t>(recNo)] = record->State();
+    ids[static_cast<size_t>(recNo)] = record->UniqueId();
+    if (!record->IsDeleted()) ++active;
+  }
+  if (index.ActiveRecordCount() != active) {
+    return "the index header counts " + std::to_string(index.ActiveRecordCount()) +
+           " active records, the data file holds " + std::to_string(active);
+  }
+  TLanguageKeyTextMapper mapper(data.LocaleId(), data.SortId());
+  std::vector<uint8_t> seen(static_cast<size_t>(count) + 1);
+  std::vector<uint8_t> expected(kMaxKeySize);
+  for (int i = 0; i <= kSysDeletedIndex; ++i) {
+    const bool records = i == kSysDeletedIndex;
+    if (!index.IndexInUse(i) || (!records && index.Descriptor(i).IndexFieldCount == 0)) continue;
+    const std::string where = "index " + std::to_string(i) + " (" + IndexName(i, index.Descriptor(i)) + "): ";
+    std::optional<TIndexKeyBuilder> builder;
+    if (!records) builder.emplace(index.Descriptor(i), data.FieldDefinitions(), data.LocaleId(), &mapper);
+    const TIndexKeyComparer comparer = index.Comparer(i);
+    std::fill(seen.begin(), seen.end(), 0);
+    TIndexWalker walker(index, i);
+    for (bool ok = walker.First(); ok; ok = walker.Next()) {
+      const int32_t recNo = walker.Value();
+      if (recNo < 1 || recNo > count) return where + "a key names slot " + std::to_string(recNo) + " beyond the data";
+      const auto slot = static_cast<size_t>(recNo);
+      if (!records && states[slot] != kRecordActive) {
+        return where + "a key names the deleted record " + std::to_string(recNo);
+      }
+      if (seen[slot]++ != 0) return where + "record " + std::to_string(recNo) + " is listed twice";
+      if (records) {
+        BuildSysDeletedKey(states[slot], ids[slot], expected.data());
+      } else {
+        TRecordPin record(data, data.GetRecord(recNo));
+        builder->BuildKey(record->Bytes(), expected.data());
+      }
+      if (comparer.Compare(walker.Key().data(), expected.data()) != 0) {
+        return where + "the key of record " + std::to_string(recNo) + " does not match its values";
+      }
+    }
+    for (int32_t recNo = 1; recNo <= count; ++recNo) {
+      const auto slot = static_cast<size_t>(recNo);
+      if (seen[slot] == 0 && (records || states[slot] == kRecordActive)) {
+        return where + "record " + std::to_string(recNo) + " is missing";
+      }
+    }
+  }
+  return {};
+}
+
 }  // namespace
 
 std::string IndexFileNameOf(const std::string& table) { return ForceExtension(DataFileNameOf(table), ".DAT", ".IDX"); }
@@ -252,6 +316,10 @@ int VerifyCommand(const std::string& table, std::ostream& out) {
           return 1;
         }
       }
+      if (const std::string problem = CrossCheck(file, *index); !problem.empty()) {
+        out << problem << '\n';
+        return 1;
+      }
     }
     // The BLOB file exists only for tables with BLOB fields; its header must agree with
     // the data file's block size and encryption.
@@ -261,6 +329,23 @@ int VerifyCommand(const std::string& table, std::ostream& out) {
       blobs.CheckHeader();
     }
     out << "ok\n";
+    return 0;
+  } catch (const EKuraEngineError& error) {
+    out << error.what() << '\n';
+    return 1;
+  }
+}
+
+int RepairCommand(const std::string& table, std::ostream& out) {
+  try {
+    const std::filesystem::path path(DataFileNameOf(table));
+    TDataSession session;
+    TDataDirectory* directory = session.OpenDirectory("", path.has_parent_path() ? path.parent_path().string() : ".");
+    TDataCursor cursor(*directory);
+    cursor.SetTableName(path.filename().string());
+    cursor.SetExclusive(true);
+    cursor.RepairTable();
+    out << "repaired\n";
     return 0;
   } catch (const EKuraEngineError& error) {
     out << error.what() << '\n';
@@ -289,8 +374,10 @@ int RunCommandLine(int argc, const char* const* argv, std::ostream& out, std::os
   }
   if (words.size() == 2 && words[0] == "info") return InfoCommand(words[1], out, err);
   if (words.size() == 2 && words[0] == "verify") return VerifyCommand(words[1], out);
+  if (words.size() == 2 && words[0] == "repair") return RepairCommand(words[1], out);
   err << "usage: kura [--codepage N] info TABLE\n"
          "       kura [--codepage N] verify TABLE\n"
+         "       kura repair TABLE\n"
          "TABLE is the data file's path, with or without \".DAT\". Text of tables without a\n"
          "language driver is read in code page N (default 932) and printed as UTF-8.\n";
   return 2;

@@ -27,9 +27,15 @@ int InfoCommand(const std::string& table, std::ostream& out, std::ostream& err);
 
 // "kura verify TABLE": "ok" and 0 when the data file passes its consistency check and,
 // when the table has an index file, its header check and the tree check of every index
-// (key order, counts, sibling links); otherwise the engine's message, or the index and
-// its first inconsistency, and 1.
+// (key order, counts, sibling links), and every active record is in every index exactly
+// once under its own key with the header's active count equal to the data file's;
+// otherwise the engine's message, or the index and its first inconsistency, and 1.
 int VerifyCommand(const std::string& table, std::ostream& out);
+
+// "kura repair TABLE": rebuilds every index of the table from its data file (the old
+// index file kept as ".IBK"); "repaired" and 0, or the engine's message and 1. The table
+// must not be open elsewhere.
+int RepairCommand(const std::string& table, std::ostream& out);
 
 // Parses the arguments (without the program name) and runs the command; 2 with a usage
 // text for anything else.

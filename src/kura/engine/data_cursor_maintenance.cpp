@@ -1,0 +1,823 @@
+// Table maintenance on a cursor: creating, deleting, renaming and emptying tables,
+// adding and deleting indexes, restructuring and repairing.
+//
+// Invariants:
+//  1. Every definition fault is raised before any file is touched.
+//  2. An operation that rebuilds an index from the records either completes it or
+//     leaves the table as it was: a unique index that meets a key twice is taken out
+//     again (its pages recycled) before 9729 is raised.
+//  3. RestructureTable keeps the old table's files untouched until the new table is
+//     complete; the swap moves the old files aside first and puts them back when the
+//     new ones cannot take their place.
+//  4. RepairTable never destroys the only readable copy of the index definitions: the
+//     backup ".IBK" is replaced only by an index file whose header could be read, or
+//     when there was no backup.
+
+#include <algorithm>
+#include <cstring>
+#include <optional>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "kura/base/byte_order.h"
+#include "kura/base/names_paths.h"
+#include "kura/base/value_conversion.h"
+#include "kura/engine/cursor_blobs.h"
+#include "kura/engine/data_cursor.h"
+#include "kura/engine/data_directory.h"
+#include "kura/engine/data_session.h"
+#include "kura/engine/progress_reporter.h"
+#include "kura/engine/table_definition_check.h"
+#include "kura/storage/blob_file.h"
+#include "kura/storage/data_file.h"
+
+namespace kura {
+
+namespace {
+
+constexpr const char* kDataExtension = ".DAT";
+constexpr const char* kIndexExtension = ".IDX";
+constexpr const char* kBlobExtension = ".BLB";
+constexpr const char* kIndexBackupExtension = ".IBK";
+
+std::string DisplayName(int index, const std::string& name) { return index == kPrimaryIndex ? "Primary" : name; }
+
+// The index definitions of an index file (or of a table definition), enough to make
+// the index file anew.
+struct TIndexLayout {
+  std::optional<TIndexDefinition> Primary;
+  std::vector<TIndexDefinition> Secondaries;
+  std::vector<uint16_t> TextFields;
+  std::optional<TTextIndexParameters> TextParameters;
+};
+
+TIndexDefinition DefinitionOf(const TIndexDescriptor& d) {
+  TIndexDefinition def;
+  def.Name = d.Name;
+  const int count = std::min<int>(d.IndexFieldCount, kMaxIndexFields);
+  for (int i = 0; i < count; ++i) {
+    def.Fields.push_back(d.IndexFields[static_cast<size_t>(i)]);
+    def.FieldDescending.push_back(d.FieldDescending[static_cast<size_t>(i)] != 0);
+  }
+  def.Descending = d.Descending;
+  def.CaseInsensitive = d.CaseInsensitive;
+  def.Unique = d.Unique;
+  def.Compression = d.Compression;
+  def.NoCounts = d.NoCounts;
+  return def;
+}
+
+// The definitions in an index file's header (temporary indexes are not part of it).
+// Text parameters whose pages cannot be read give way to the defaults.
+TIndexLayout LayoutOfFile(TIndexFile& file) {
+  TIndexLayout layout;
+  if (file.IndexInUse(kPrimaryIndex) && file.Descriptor(kPrimaryIndex).IndexFieldCount > 0) {
+    layout.Primary = DefinitionOf(file.Descriptor(kPrimaryIndex));
+  }
+  for (int i = 1; i <= file.SecondaryCount() && i <= kMaxSecondaryIndexes; ++i) {
+    if (!file.Descriptor(i).TemporaryIndex) layout.Secondaries.push_back(DefinitionOf(file.Descriptor(i)));
+  }
+  const TIndexDescriptor& text = file.Descriptor(kSysTextIndex);
+  for (int i = 0; i < std::min<int>(text.IndexFieldCount, kMaxIndexFields); ++i) {
+    layout.TextFields.push_back(text.IndexFields[static_cast<size_t>(i)]);
+  }
+  if (!layout.TextFields.empty() && text.ParameterPage != 0) {
+    try {
+      layout.TextParameters = file.ReadTextParameters(kSysTextIndex);
+    } catch (const EKuraEngineError&) {
+      layout.TextParameters.reset();
+    }
+  }
+  return layout;
+}
+
+TIndexLayout LayoutOfDefinition(const TTableDefinition& definition) {
+  TIndexLayout layout;
+  if (definition.PrimaryIndex && !definition.PrimaryIndex->Fields.empty()) layout.Primary = definition.PrimaryIndex;
+  layout.Secondaries = definition.SecondaryIndexes;
+  layout.TextFields = definition.TextIndexFields;
+  if (!layout.TextFields.empty()) layout.TextParameters = EffectiveTextIndexParameters(definition.TextIndexParams);
+  return layout;
+}
+
+// The text of a text-indexed field of a stored record: a string's characters, or a
+// memo's contents read from the BLOB file. False when the field holds nothing.
+bool FieldText(const TFieldDefinition& field, const uint8_t* record, TBlobFile* blob, std::string& text) {
+  text.clear();
+  if (!field.IsStored() || record[field.Offset] == 0) return false;
+  const uint8_t* value = record + field.Offset + 1;
+  if (field.FieldType == TFieldType::String) {
+    text.assign(reinterpret_cast<const char*>(value), strnlen(reinterpret_cast<const char*>(value), field.DataSize));
+    return true;
+  }
+  if (field.FieldType != TFieldType::Blob || !blob) return false;
+  const int32_t first = ReadI32(value);
+  if (first <= 0) return false;
+  TBlobBuffer buffer;
+  buffer.FirstBlock = first;
+  buffer.BlobId = ReadI32(value + 4);
+  blob->ReadBlob(buffer);
+  text.assign(buffer.Data.begin(), buffer.Data.end());
+  return true;
+}
+
+enum class TDuplicates { Raise, Skip };
+
+// Inserts the keys of every active record into the indexes `indexes` (regular indexes
+// 0-30), in record-number order; with `systemIndexes` also every slot's key into the
+// internal record index and the words of every active record into the text index, and
+// the active count into the header. A unique index meeting a key twice raises 9729 with
+// its name, or with TDuplicates::Skip leaves the record out of that index. Reports
+// progress per record and 100 at the end.
+void FillIndexes(TIndexFile& file, TDataFile& data, TBlobFile* blob, const std::vector<int>& indexes,
+                 bool systemIndexes, TProgressReporter& progress, TDuplicates duplicates, const TErrorNames& names) {
+  const std::vector<TFieldDefinition>& fields = data.FieldDefinitions();
+  TLanguageKeyTextMapper mapper(data.LocaleId(), data.SortId());
+  struct TTarget {
+    int Index;
+    TIndexKeyBuilder Builder;
+    TIndexTree Tree;
+  };
+  std::vector<TTarget> targets;
+  targets.reserve(indexes.size());
+  for (const int index : indexes) {
+    targets.push_back({index, TIndexKeyBuilder(file.Descriptor(index), fields, data.LocaleId(), &mapper),
+                       TIndexTree(file, index)});
+  }
+  std::optional<TIndexTree> records;
+  std::optional<TIndexTree> words;
+  std::vector<const TFieldDefinition*> textFields;
+  TTextIndexParameters parameters;
+  TWordRules rules;
+  if (systemIndexes) {
+    records.emplace(file, kSysDeletedIndex);
+    const TIndexDescriptor& text = file.Descriptor(kSysTextIndex);
+    for (int i = 0; i < std::min<int>(text.IndexFieldCount, kMaxIndexFields); ++i) {
+      if (const TFieldDefinition* f = FindFieldByNumber(fields, text.IndexFields[static_cast<size_t>(i)])) {
+        textFields.push_back(f);
+      }
+    }
+    if (!textFields.empty()) {
+      words.emplace(file, kSysTextIndex);
+      parameters = file.ReadTextParameters(kSysTextIndex);
+      rules = WordRulesFor(data.LocaleId(), data.SortId());
+    }
+  }
+
+  std::vector<uint8_t> key(kMaxKeySize);
+  std::string text;
+  int32_t active = 0;
+  const int32_t count = data.RecordCount();
+  for (int32_t recNo = 1; recNo <= count; ++recNo) {
+    TRecordPin record(data, data.GetRecord(recNo, TReadAhead{true, false, count - recNo + 1}));
+    const bool deleted = record->IsDeleted();
+    if (records) {
+      BuildSysDeletedKey(record->State(), record->UniqueId(), key.data());
+      // A unique id met twice (a damaged file) cannot be listed twice; the slot is
+      // still counted and reachable through the other indexes.
+      records->Insert(key.data(), recNo);
+    }
+    if (!deleted) {
+      ++active;
+      for (TTarget& target : targets) {
+        target.Builder.BuildKey(record->Bytes(), key.data());
+        if (target.Tree.Insert(key.data(), recNo) || duplicates == TDuplicates::Skip) continue;
+        TErrorNames withIndex = names;
+        withIndex.IndexName = DisplayName(target.Index, file.Descriptor(target.Index).Name);
+        RaiseEngineError(KURA_KEYVIOL, withIndex);
+      }
+      if (words) {
+        for (const TFieldDefinition* field : textFields) {
+          if (!FieldText(*field, record->Bytes(), blob, text)) continue;
+          for (const std::vector<uint8_t>& word :
+               BuildTextIndexKeys(field->FieldNo, text, record->UniqueId(), parameters, rules)) {
+            words->Insert(word.data(), recNo);
+          }
+        }
+      }
+    }
+    progress.Step(recNo, count);
+  }
+  if (systemIndexes) file.SetActiveRecordCount(active);
+  progress.Finish();
+}
+
+// Every page of an index: its tree, its free chain and its parameter chain. False when
+// a link leads somewhere it cannot (a damaged index): the list is then not to be used.
+bool CollectIndexPages(TIndexFile& file, int index, std::vector<int32_t>& pages) {
+  std::set<int32_t> seen;
+  const TIndexDescriptor& d = file.Descriptor(index);
+  const int32_t limit = file.Header().NextPageNo;
+  auto add = [&](int32_t pageNo) {
+    if (pageNo <= 0 || pageNo >= limit || !seen.insert(pageNo).second) return false;
+    pages.push_back(pageNo);
+    return true;
+  };
+  try {
+    std::vector<int32_t> pending;
+    if (d.RootPage != 0) {
+      if (!add(d.RootPage)) return false;
+      pending.push_back(d.RootPage);
+    }
+    while (!pending.empty()) {
+      const int32_t pageNo = pending.back();
+      pending.pop_back();
+      TPage* page = file.GetPage(index, pageNo);
+      std::vector<int32_t> children;
+      if (!page->IsLeaf()) {
+        for (int i = 0; i < page->Count(); ++i) children.push_back(page->Value(i));
+      }
+      file.ReleasePage(page);
+      for (const int32_t child : children) {
+        if (!add(child)) return false;
+        pending.push_back(child);
+      }
+    }
+    for (int32_t first : {d.FirstFreePage, d.ParameterPage}) {
+      for (int32_t pageNo = first; pageNo != 0;) {
+        if (!add(pageNo)) return false;
+        TPage* page = file.GetPage(index, pageNo);
+        const int32_t next = page->NextPage;
+        file.ReleasePage(page);
+        pageNo = next;
+      }
+    }
+  } catch (const EKuraEngineError&) {
+    return false;
+  }
+  return true;
+}
+
+// Removes an index and gives its pages to the internal record index's free chain, so
+// that the file does not keep pages nobody can reach. The pages of a damaged index
+// cannot be told apart from other indexes' pages and are left where they are.
+void ReleaseIndex(TIndexFile& file, int index) {
+  std::vector<int32_t> pages;
+  const bool recycle = !file.Descriptor(index).TemporaryIndex && CollectIndexPages(file, index, pages);
+  file.DeleteIndex(index);
+  if (index == kPrimaryIndex) file.UpdateDescriptor(kPrimaryIndex, TIndexDescriptor{});
+  if (!recycle) return;
+  for (const int32_t pageNo : pages) {
+    TPage* page = file.GetPage(kSysDeletedIndex, pageNo, true);
+    file.FreePage(page);
+    file.ReleasePage(page);
+  }
+}
+
+// Creates the index file `fileName` with the layout's indexes and fills them from the
+// data file. Definitions that the file refuses are raised, or with `tolerant` (repair)
+// left out. The file is closed again, also on failure.
+void WriteIndexFile(TDataFile& data, TBlobFile* blob, const std::string& fileName, bool inMemory,
+                    const TIndexLayout& layout, TProgressReporter& progress, bool tolerant, const TErrorNames& names) {
+  TIndexFile file(fileName, inMemory);
+  file.SetTableInfo(data.FieldDefinitions(), data.LocaleId(), data.SortId(), data.Encrypted());
+  file.CreateIndexFile();
+  try {
+    auto define = [tolerant](auto&& step) {
+      try {
+        step();
+      } catch (const EKuraEngineError&) {
+        if (!tolerant) throw;
+      }
+    };
+    file.DefinePrimaryIndex(TIndexDefinition{});
+    if (layout.Primary) {
+      define([&] {
+        file.DeleteIndex(kPrimaryIndex);
+        file.UpdateDescriptor(kPrimaryIndex, TIndexDescriptor{});
+        file.DefinePrimaryIndex(*layout.Primary);
+      });
+    }
+    for (const TIndexDefinition& secondary : layout.Secondaries) define([&] { file.AddSecondaryIndex(secondary); });
+    std::vector<uint16_t> textFields;
+    for (const uint16_t fieldNo : layout.TextFields) {
+      if (FindFieldByNumber(data.FieldDefinitions(), fieldNo)) textFields.push_back(fieldNo);
+    }
+    if (!textFields.empty()) {
+      TIndexDescriptor text = file.Descriptor(kSysTextIndex);
+      text.IndexFieldCount = static_cast<uint8_t>(std::min<size_t>(textFields.size(), kMaxIndexFields));
+      text.IndexFields.fill(0);
+      std::copy_n(textFields.begin(), text.IndexFieldCount, text.IndexFields.begin());
+      file.UpdateDescriptor(kSysTextIndex, text);
+      if (layout.TextParameters) file.WriteTextParameters(kSysTextIndex, *layout.TextParameters);
+    }
+    std::vector<int> indexes;
+    for (int i = 0; i <= kMaxSecondaryIndexes; ++i) {
+      if (file.IndexInUse(i) && file.Descriptor(i).IndexFieldCount > 0) indexes.push_back(i);
+    }
+    FillIndexes(file, data, blob, indexes, true, progress, tolerant ? TDuplicates::Skip : TDuplicates::Raise, names);
+    file.FlushPages();
+    file.WriteHeader();
+  } catch (...) {
+    file.CloseIndexFile();
+    throw;
+  }
+  file.CloseIndexFile();
+}
+
+bool FileExists(const std::string& name, bool inMemory) {
+  TFileHandler file(name, inMemory);
+  return file.FileExists();
+}
+
+void DeleteIfExists(const std::string& name, bool inMemory) {
+  TFileHandler file(name, inMemory);
+  if (file.FileExists()) file.Delete();
+}
+
+// Copies a closed file to `target` (created or emptied).
+void CopyFile(const std::string& source, const std::string& target, bool inMemory) {
+  TFileHandler file(source, inMemory);
+  file.Open();
+  try {
+    file.CopyTo(target, inMemory);
+  } catch (...) {
+    file.Close();
+    throw;
+  }
+  file.Close();
+}
+
+// Moves a closed file: renamed where the system can, otherwise (another file system)
+// copied and the source deleted.
+void MoveFile(const std::string& source, const std::string& target, bool inMemory) {
+  TFileHandler file(source, inMemory);
+  try {
+    file.Rename(target);
+    return;
+  } catch (const EKuraEngineError&) {
+    if (FileExists(target, inMemory)) throw;
+  }
+  CopyFile(source, target, inMemory);
+  file.Delete();
+}
+
+// The directory of the session's private dir for the duration of a restructure (the
+// directory of the table itself for in-memory tables).
+class TWorkDirectory {
+public:
+  TWorkDirectory(TDataDirectory& tableDirectory, bool inMemory) : FSession(tableDirectory.Session()) {
+    if (inMemory) {
+      FDirectory = &tableDirectory;
+    } else {
+      FDirectory = FSession.OpenDirectory(tableDirectory.DatabaseName(), FSession.GetPrivateDir());
+      FOpened = true;
+    }
+  }
+  ~TWorkDirectory() {
+    if (FOpened) FSession.CloseDirectory(FDirectory);
+  }
+  TWorkDirectory(const TWorkDirectory&) = delete;
+  TWorkDirectory& operator=(const TWorkDirectory&) = delete;
+  TDataDirectory& operator*() const { return *FDirectory; }
+  TDataDirectory* operator->() const { return FDirectory; }
+
+private:
+  TDataSession& FSession;
+  TDataDirectory* FDirectory = nullptr;
+  bool FOpened = false;
+};
+
+// Whether a new definition keeps the record layout of the table: the same fields with
+// the same types, sizes, scales, cases and places, each taking over its own old field,
+// and the same language driver, encryption and BLOB block size. Then the records can
+// stay where they are and only the definitions and indexes change.
+bool SameLayout(const TDataFile& data, const TTableDefinition& d) {
+  const TDataFileHeader& h = data.Header();
+  if (d.LocaleId != h.LocaleId || d.SortId != h.SortId || d.Encrypted != h.Encrypted) return false;
+  if (d.Encrypted && d.Password != h.Password) return false;
+  const int32_t blockSize = d.BlobBlockSize == 0 ? 512 : d.BlobBlockSize;
+  if (data.BlobFieldCount() > 0 && blockSize != data.BlobBlockSize()) return false;
+  const std::vector<TFieldDefinition>& old = data.FieldDefinitions();
+  if (old.size() != d.Fields.size()) return false;
+  for (size_t i = 0; i < old.size(); ++i) {
+    const TFieldDefinition& a = old[i];
+    const TFieldDefinition& b = d.Fields[i];
+    if (b.FieldNo != a.FieldNo || b.FieldType != a.FieldType || b.SubType != a.SubType || b.Size != a.Size ||
+        b.Scale != a.Scale || b.CharCase != a.CharCase || b.Computed != a.Computed || b.Offset != a.Offset) {
+      return false;
+    }
+  }
+  return true;
+}
+
+TErrorNames NamesOf(const TDataCursor& cursor) {
+  TErrorNames names;
+  names.DatabaseName = cursor.Directory().Path();
+  names.TableName = cursor.TableName();
+  return names;
+}
+
+// Carries one field value of an old record into the new record image: converted to the
+// new type, BLOB contents copied. Raises what keeps the value out (9985 for a value the
+// new type cannot hold).
+void CarryField(TDataCursor& source, const TFieldDefinition& from, std::vector<uint8_t>& oldImage,
+                TDataCursor& target, const TFieldDefinition& to, uint8_t* image, std::vector<uint8_t>& blobBytes,
+                uint8_t* value) {
+  const auto fail = [&] {
+    TErrorNames names = NamesOf(target);
+    names.FieldName = to.Name;
+    RaiseEngineError(KURA_OUTOFRANGE, names);
+  };
+  const bool fromBlob = from.FieldType == TFieldType::Blob;
+  const bool toBlob = to.FieldType == TFieldType::Blob;
+  if (fromBlob || toBlob) {
+    if (!(fromBlob && toBlob)) fail();
+    int32_t size = 0;
+    if (oldImage[from.Offset] == 0 || ReadI32(oldImage.data() + from.Offset + 1) <= 0) return;
+    if (source.OpenBlob(from.FieldNo, oldImage.data(), TBlobOpenMode::Read, size) != 0) fail();
+    blobBytes.resize(static_cast<size_t>(size));
+    int32_t got = 0;
+    const int readCode = source.GetBlob(from.FieldNo, oldImage.data(), 0, size, blobBytes.data(), got);
+    source.FreeBlob(from.FieldNo, oldImage.data());
+    if (readCode != 0 || got != size) fail();
+    int32_t opened = 0;
+    if (target.OpenBlob(to.FieldNo, image, TBlobOpenMode::ReadWrite, opened) != 0 ||
+        target.PutBlob(to.FieldNo, image, 0, size, blobBytes.data()) != 0) {
+      fail();
+    }
+    return;
+  }
+  std::memset(value, 0, kValueBufferSize);
+  if (from.IsAutoInc()) {
+    std::memcpy(value, oldImage.data() + kRecordIdOffset, 4);
+  } else if (oldImage[from.Offset] == 0) {
+    target.SetField(to.FieldNo, image, nullptr);
+    return;
+  } else {
+    std::memcpy(value, oldImage.data() + from.Offset + 1, from.DataSize);
+  }
+  if (!ConvertValue(from.FieldType, from.DataSize, from.Scale, value, to.Scale, to.DataSize, to.FieldType)) fail();
+  target.SetField(to.FieldNo, image, value);
+}
+
+// Restructure by copying the records into a new table made in the session's private
+// directory, then putting its files in the old table's place. The cursor is open
+// (exclusively) on the old table and is closed when this returns.
+void RestructureByCopy(TDataCursor& cursor, const TTableDefinition& definition, const TDataLostCallback& dataLost) {
+  TDataDirectory& directory = cursor.Directory();
+  const bool inMemory = cursor.InMemory();
+  TDataFile& oldData = cursor.Table().DataFile();
+  TWorkDirectory work(directory, inMemory);
+  const std::string tempName = work->GetTempTableName(inMemory);
+  TTableDefinition target = definition;
+  target.LastAutoIncValue = std::max(oldData.LastAutoIncValue(), definition.LastAutoIncValue);
+  try {
+    const int rc = work->CreateTableFiles(tempName, inMemory, target);
+    if (rc < 0) RaiseEngineError(static_cast<TErrorCode>(-rc), NamesOf(cursor));
+  } catch (...) {
+    cursor.CloseCursor(false);
+    throw;
+  }
+
+  try {
+    TDataCursor copy(*work);
+    copy.SetTableName(tempName);
+    copy.SetExclusive(true);
+    copy.SetInMemory(inMemory);
+    copy.OpenCursor();
+    copy.SetSuppressAutoInc(true);
+    const TDataFile& newData = copy.Table().DataFile();
+    // Pairs of (old field, new field) that carry values, by the new field's FieldNo.
+    std::vector<std::pair<const TFieldDefinition*, const TFieldDefinition*>> carried;
+    for (size_t i = 0; i < definition.Fields.size(); ++i) {
+      const uint16_t sourceNo = definition.Fields[i].FieldNo;
+      const TFieldDefinition* from = sourceNo != 0 ? oldData.FieldByNumber(sourceNo) : nullptr;
+      const TFieldDefinition* to = newData.FieldByPosition(static_cast<int>(i + 1));
+      if (!from || !to || from->Computed || to->Computed || to->IsAutoInc()) continue;
+      carried.emplace_back(from, to);
+    }
+    std::vector<uint8_t> oldImage(static_cast<size_t>(oldData.RecordSize()));
+    std::vector<uint8_t> image(static_cast<size_t>(copy.RecordSize()));
+    std::vector<uint8_t> blobBytes;
+    uint8_t value[kValueBufferSize];
+    TProgressReporter progress(directory.Session());
+    const int32_t count = oldData.RecordCount();
+    for (int32_t recNo = 1; recNo <= count; ++recNo) {
+      {
+        TRecordPin record(oldData, oldData.GetRecord(recNo, TReadAhead{true, false, count - recNo + 1}));
+        if (record->IsDeleted()) {
+          progress.Step(recNo, count);
+          continue;
+        }
+        std::memcpy(oldImage.data(), record->Bytes(), oldImage.size());
+      }
+      try {
+        copy.InitRecord(image.data());
+        std::memcpy(image.data() + kRecordIdOffset, oldImage.data() + kRecordIdOffset, 4);
+        for (const auto& [from, to] : carried) CarryField(cursor, *from, oldImage, copy, *to, image.data(), blobBytes, value);
+        copy.AppendRecord(image.data(), false);
+      } catch (const EKuraEngineError& error) {
+        copy.FreeAllBlobs();
+        cursor.FreeAllBlobs();
+        // Without someone to tell, no record is dropped: the restructure fails instead.
+        if (!dataLost || !dataLost(recNo, error)) throw;
+      }
+      progress.Step(recNo, count);
+    }
+    progress.Finish();
+    copy.CloseCursor(false);
+  } catch (...) {
+    cursor.CloseCursor(false);
+    try {
+      work->DeleteTableFiles(tempName, inMemory);
+    } catch (const EKuraEngineError&) {
+      // The restructure's failure is the one to report.
+    }
+    throw;
+  }
+  cursor.CloseCursor(false);
+
+  // The swap: the old files step aside, the new ones take their names, the old ones go.
+  const std::string& tableName = cursor.TableName();
+  const std::string backup = directory.GetTempTableName(inMemory);
+  int rc = directory.RenameTableFiles(tableName, backup, inMemory);
+  if (rc < 0) RaiseEngineError(static_cast<TErrorCode>(-rc), NamesOf(cursor));
+  try {
+    for (const char* extension : {kDataExtension, kIndexExtension, kBlobExtension}) {
+      const std::string source = work->TableFileName(tempName, extension);
+      if (FileExists(source, inMemory)) MoveFile(source, directory.TableFileName(tableName, extension), inMemory);
+    }
+  } catch (...) {
+    try {
+      for (const char* extension : {kDataExtension, kIndexExtension, kBlobExtension}) {
+        DeleteIfExists(directory.TableFileName(tableName, extension), inMemory);
+      }
+      directory.RenameTableFiles(backup, tableName, inMemory);
+      work->DeleteTableFiles(tempName, inMemory);
+    } catch (const EKuraEngineError&) {
+      // The swap's failure is the one to report.
+    }
+    throw;
+  }
+  rc = directory.DeleteTableFiles(backup, inMemory);
+  if (rc < 0) RaiseEngineError(static_cast<TErrorCode>(-rc), NamesOf(cursor));
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------
+// Tables
+
+void TDataCursor::CreateTable(const TTableDefinition& definition, bool overwrite) {
+  if (!FExclusive) RaiseEngineError(KURA_NEEDEXCLACCESS, Names());
+  if (FReadOnly) RaiseEngineError(KURA_OSEACCES, Names());
+  const TTableDefinition checked = CheckTableDefinition(definition, Names());
+  if (!overwrite && FDirectory.TableExists(FTableName, FInMemory)) RaiseEngineError(KURA_TABLEEXISTS, Names());
+  if (FTable) CloseCursor(false);
+  const int rc = FDirectory.CreateTableFiles(FTableName, FInMemory, checked);
+  if (rc < 0) RaiseEngineError(static_cast<TErrorCode>(-rc), Names());
+}
+
+void TDataCursor::DeleteTable() {
+  CheckClosed();
+  const int rc = FDirectory.DeleteTableFiles(FTableName, FInMemory);
+  if (rc < 0) RaiseEngineError(static_cast<TErrorCode>(-rc), Names());
+}
+
+void TDataCursor::RenameTable(const std::string& newName) {
+  CheckClosed();
+  if (const TDataTable* table = FDirectory.FindTable(FTableName, FInMemory)) {
+    if (table->OpenCount() > 0 || table->TakesPartInTransaction()) RaiseEngineError(KURA_OSEACCES, Names());
+  }
+  // A rename never replaces another table's files.
+  if (FDirectory.TableExists(newName, FInMemory)) {
+    TErrorNames names = Names();
+    names.TableName = std::string(TrimBlanks(newName));
+    RaiseEngineError(KURA_TABLEEXISTS, names);
+  }
+  const int rc = FDirectory.RenameTableFiles(FTableName, newName, FInMemory);
+  if (rc < 0) RaiseEngineError(static_cast<TErrorCode>(-rc), Names());
+}
+
+void TDataCursor::EmptyTable() {
+  if (!FTable || !FTable->Exclusive()) RaiseEngineError(KURA_NEEDEXCLACCESS, Names());
+  if (FCursorReadOnly) RaiseEngineError(KURA_OSEACCES, Names());
+  TDataTable& table = *FTable;
+  TIndexFile& index = table.IndexFile();
+  FreeAllBlobs();
+  // The text-index parameters live in index pages; they survive the emptying.
+  std::optional<TTextIndexParameters> parameters;
+  if (index.ParameterPage(kSysTextIndex) != 0) parameters = index.ReadTextParameters(kSysTextIndex);
+  table.DataFile().EmptyDataFile();
+  index.EmptyIndexFile();
+  if (TBlobFile* blob = table.BlobFile()) blob->EmptyBlobFile();
+  if (parameters) index.WriteTextParameters(kSysTextIndex, *parameters);
+  if (table.InTransaction()) {
+    table.MarkChanged();
+  } else {
+    table.FlushTable(FDirectory.Session().ForceBufferFlush());
+    table.DiscardBuffers(false);
+    table.MarkChanged();
+  }
+  SyncCounters();
+  FTextParameters.reset();
+  SelectIndex(FIndexNo, false);
+  SetToBegin();
+}
+
+// ---------------------------------------------------------------------------------------
+// Indexes
+
+void TDataCursor::AddSecondaryIndex(const TIndexDefinition& definition) {
+  if (!FTable) RaiseEngineError(KURA_NEEDEXCLACCESS, Names());
+  TDataTable& table = *FTable;
+  if (!definition.Temporary) {
+    if (!table.Exclusive()) RaiseEngineError(KURA_NEEDEXCLACCESS, Names());
+    if (FCursorReadOnly) RaiseEngineError(KURA_OSEACCES, Names());
+  }
+  TDataFile& data = table.DataFile();
+  TIndexFile& index = table.IndexFile();
+  const int keySize = IndexKeyDataSize(definition.Fields, data.FieldDefinitions());
+  if (keySize == 0 || keySize > kMaxKeyDataSize) {
+    TErrorNames names = Names();
+    names.IndexName = std::string(TrimBlanks(definition.Name));
+    RaiseEngineError(KURA_INVALIDKEY, names);
+  }
+  // A temporary index on a shared table reads the records under the read lock.
+  const bool locked = !table.LockFree() && !table.HasReadLock();
+  if (locked && table.ReadLock()) SyncCounters();
+  int number = -1;
+  try {
+    number = index.AddSecondaryIndex(definition);
+    if (data.RecordCount() > 0) {
+      TProgressReporter progress(FDirectory.Session());
+      FillIndexes(index, data, table.BlobFile(), {number}, false, progress, TDuplicates::Raise, Names());
+    }
+  } catch (...) {
+    if (number >= 0) {
+      try {
+        ReleaseIndex(index, number);
+      } catch (const EKuraEngineError&) {
+        // The failure that stopped the build is the one to report.
+      }
+    }
+    if (locked) table.ReadUnlock();
+    throw;
+  }
+  if (locked) table.ReadUnlock();
+  if (!definition.Temporary) table.MarkChanged();
+  SyncCounters();
+  RecomputeView();
+  SetToBegin();
+}
+
+void TDataCursor::DeleteIndex(const std::string& name) {
+  if (!FTable || !FTable->Exclusive()) RaiseEngineError(KURA_NEEDEXCLACCESS, Names());
+  if (FCursorReadOnly) RaiseEngineError(KURA_OSEACCES, Names());
+  TIndexFile& index = FTable->IndexFile();
+  const std::string wanted(TrimBlanks(name));
+  int number = -1;
+  for (int i = 0; i <= index.SecondaryCount() && i <= kMaxSecondaryIndexes; ++i) {
+    if (!index.IndexInUse(i) || index.Descriptor(i).IndexFieldCount == 0) continue;
+    if (SameName(index.Descriptor(i).Name, wanted)) {
+      number = i;
+      break;
+    }
+  }
+  if (number < 0) {
+    TErrorNames names = Names();
+    names.IndexName = wanted;
+    RaiseEngineError(KURA_INVALIDINDEXNAME, names);
+  }
+  ReleaseIndex(index, number);
+  FTable->MarkChanged();
+  SyncCounters();
+  SelectIndex(kPrimaryIndex, false);
+  SetToBegin();
+}
+
+// ---------------------------------------------------------------------------------------
+// Restructure
+
+void TDataCursor::RestructureTable(const TTableDefinition& definition, TDataLostCallback dataLost) {
+  CheckClosed();
+  if (!FExclusive) RaiseEngineError(KURA_NEEDEXCLACCESS, Names());
+  if (FReadOnly) RaiseEngineError(KURA_OSEACCES, Names());
+  const TTableDefinition checked = CheckTableDefinition(definition, Names());
+  // Opening checks the headers and the password.
+  OpenCursor();
+  if (FCursorReadOnly) {
+    CloseCursor(false);
+    RaiseEngineError(KURA_OSEACCES, Names());
+  }
+  const bool layoutKept = SameLayout(FTable->DataFile(), checked);
+  if (!layoutKept) {
+    RestructureByCopy(*this, checked, dataLost);
+    return;
+  }
+  CloseCursor(false);
+
+  // The records stay; the definitions are updated in place and the index file is made
+  // anew beside the old one, which it replaces only when complete.
+  const std::string dataName = FDirectory.TableFileName(FTableName, kDataExtension);
+  const std::string indexName = FDirectory.TableFileName(FTableName, kIndexExtension);
+  const std::string newIndexName = FDirectory.TableFileName(FDirectory.GetTempTableName(FInMemory), kIndexExtension);
+  TDataFile data(dataName, FInMemory);
+  data.Exclusive = true;
+  data.OpenDataFile();
+  std::unique_ptr<TBlobFile> blob;
+  try {
+    if (data.BlobFieldCount() > 0) {
+      blob = std::make_unique<TBlobFile>(FDirectory.TableFileName(FTableName, kBlobExtension), FInMemory);
+      blob->OpenBlobFile(data.BlobBlockSize(), data.Encrypted());
+    }
+    TProgressReporter progress(FDirectory.Session());
+    WriteIndexFile(data, blob.get(), newIndexName, FInMemory, LayoutOfDefinition(checked), progress, false, Names());
+    for (size_t i = 0; i < checked.Fields.size(); ++i) {
+      const TFieldDefinition& f = checked.Fields[i];
+      data.UpdateFieldDefinition(static_cast<int>(i + 1), f.Name, f.Description, f.Required, f.MinValue, f.MaxValue,
+                                 f.DefaultValue);
+    }
+    data.SetTableInfo(checked.Password, checked.Description, checked.UserMajorVersion, checked.UserMinorVersion,
+                      std::max(data.LastAutoIncValue(), checked.LastAutoIncValue));
+    DeleteIfExists(indexName, FInMemory);
+    MoveFile(newIndexName, indexName, FInMemory);
+    data.WriteFieldDefinitions();
+    data.WriteHeader();
+  } catch (...) {
+    try {
+      DeleteIfExists(newIndexName, FInMemory);
+    } catch (const EKuraEngineError&) {
+      // The restructure's failure is the one to report.
+    }
+    if (blob) blob->CloseBlobFile();
+    data.CloseDataFile();
+    throw;
+  }
+  if (blob) blob->CloseBlobFile();
+  data.CloseDataFile();
+}
+
+// ---------------------------------------------------------------------------------------
+// Repair
+
+void TDataCursor::RepairTable() {
+  CheckClosed();
+  if (FReadOnly) RaiseEngineError(KURA_OSEACCES, Names());
+  if (const TDataTable* table = FDirectory.FindTable(FTableName, FInMemory)) {
+    if (table->OpenCount() > 0 || table->TakesPartInTransaction()) RaiseEngineError(KURA_OSEACCES, Names());
+  }
+  const std::string dataName = FDirectory.TableFileName(FTableName, kDataExtension);
+  const std::string indexName = FDirectory.TableFileName(FTableName, kIndexExtension);
+  const std::string backupName = FDirectory.TableFileName(FTableName, kIndexBackupExtension);
+
+  TDataFile data(dataName, FInMemory);
+  data.Exclusive = true;
+  data.OpenDataFile();
+  std::unique_ptr<TBlobFile> blob;
+  try {
+    data.CheckHeader();
+    // An encrypted table is repaired only by whoever may open it.
+    if (data.Encrypted() && !data.Password().empty()) {
+      TDataSession& session = FDirectory.Session();
+      while (!session.HasPassword(data.Password())) {
+        if (!FPasswordCallback || !FPasswordCallback(FTableName)) RaiseEngineError(KURA_NOTSUFFTABLERIGHTS, Names());
+      }
+    }
+    if (data.BlobFieldCount() > 0) {
+      const std::string blobName = FDirectory.TableFileName(FTableName, kBlobExtension);
+      if (FileExists(blobName, FInMemory)) {
+        blob = std::make_unique<TBlobFile>(blobName, FInMemory);
+        blob->OpenBlobFile(data.BlobBlockSize(), data.Encrypted());
+      }
+    }
+
+    // The index definitions: from the index file's header, else from the backup's,
+    // else only the internal indexes.
+    auto readLayout = [&](const std::string& name, TIndexLayout& layout) {
+      if (!FileExists(name, FInMemory)) return false;
+      TIndexFile file(name, FInMemory);
+      file.SetTableInfo(data.FieldDefinitions(), data.LocaleId(), data.SortId(), data.Encrypted());
+      try {
+        file.OpenIndexFile();
+        file.CheckHeader();
+        layout = LayoutOfFile(file);
+      } catch (const EKuraEngineError&) {
+        file.CloseIndexFile();
+        return false;
+      }
+      file.CloseIndexFile();
+      return true;
+    };
+    TIndexLayout layout;
+    const bool fromIndex = readLayout(indexName, layout);
+    if (!fromIndex) readLayout(backupName, layout);
+
+    if (FileExists(indexName, FInMemory) && (fromIndex || !FileExists(backupName, FInMemory))) {
+      CopyFile(indexName, backupName, FInMemory);
+    }
+    TProgressReporter progress(FDirectory.Session());
+    WriteIndexFile(data, blob.get(), indexName, FInMemory, layout, progress, true, Names());
+  } catch (...) {
+    if (blob) blob->CloseBlobFile();
+    data.CloseDataFile();
+    throw;
+  }
+  if (blob) blob->CloseBlobFile();
+  data.CloseDataFile();
+}
+
+}  // namespace kura

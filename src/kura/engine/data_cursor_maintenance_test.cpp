@@ -1,0 +1,478 @@
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "kura/engine/cursor_test_support.h"
+#include "kura/engine/progress_reporter.h"
+#include "kura/storage/index_walker.h"
+
+namespace kura {
+namespace {
+
+using cursor_test::Field;
+using cursor_test::Index;
+using cursor_test::PeopleDefinition;
+using cursor_test::TRecordImage;
+
+class MaintenanceTest : public cursor_test::TCursorFixture {
+protected:
+  std::unique_ptr<TDataCursor> Closed(const std::string& name = "people", bool exclusive = true) {
+    auto cursor = std::make_unique<TDataCursor>(*Directory);
+    cursor->SetTableName(name);
+    cursor->SetExclusive(exclusive);
+    return cursor;
+  }
+
+  static TErrorCode CodeOf(const std::function<void()>& action) {
+    try {
+      action();
+    } catch (const EKuraEngineError& error) {
+      return error.ErrorCode;
+    }
+    return 0;
+  }
+
+  std::filesystem::path FileOf(const std::string& name, const char* extension) const {
+    return Temp.Path() / (name + extension);
+  }
+
+  // The ids of a forward walk in the named index.
+  std::vector<int32_t> WalkIndex(const std::string& indexName, const std::string& table = "people") {
+    auto cursor = Open(table);
+    cursor->SetIndexName(indexName);
+    return WalkForward(*cursor);
+  }
+
+  // Every index of the table passes the tree check and holds one key per active record.
+  void ExpectSoundIndexes(const std::string& table = "people") {
+    auto cursor = Open(table);
+    TIndexFile& index = cursor->Table().IndexFile();
+    const int32_t active = index.ActiveRecordCount();
+    for (int i = 0; i <= kSysDeletedIndex; ++i) {
+      if (!index.IndexInUse(i) || (i != kSysDeletedIndex && index.Descriptor(i).IndexFieldCount == 0)) continue;
+      const TIndexCheckResult result = CheckIndexTree(index, i);
+      EXPECT_TRUE(result.Ok) << "index " << i << ": " << result.Problem;
+      if (i != kSysDeletedIndex) {
+        EXPECT_EQ(result.KeyCount, active) << "index " << i;
+      }
+    }
+  }
+
+  std::vector<int32_t> Progress;
+};
+
+std::vector<int32_t> Ids(int from, int to) {
+  std::vector<int32_t> ids;
+  for (int i = from; i <= to; ++i) ids.push_back(i);
+  return ids;
+}
+
+std::vector<int32_t> FivesToHundred() {
+  std::vector<int32_t> expected;
+  for (int p = 5; p <= 100; p += 5) expected.push_back(p);
+  return expected;
+}
+
+// ---- progress --------------------------------------------------------------------------
+
+TEST(ProgressReporter, ReportsEachIntervalAndOneHundredOnce) {
+  struct TCase {
+    uint16_t Steps;
+    std::vector<int32_t> Expected;
+  };
+  const TCase cases[] = {
+      {20, FivesToHundred()},
+      {0, {100}},
+      {3, {33, 66, 99, 100}},
+      {1, {100}},
+  };
+  for (const TCase& c : cases) {
+    std::vector<int32_t> seen;
+    TProgressReporter progress([&](int32_t p) { seen.push_back(p); }, c.Steps);
+    for (int i = 1; i <= 1000; ++i) progress.Step(i, 1000);
+    progress.Finish();
+    EXPECT_EQ(seen, c.Expected) << "steps " << c.Steps;
+  }
+}
+
+// ---- CreateTable -----------------------------------------------------------------------
+
+TEST_F(MaintenanceTest, CreateTableRejectsBadDefinitionsWithTheirCodesAndMakesNoFile) {
+  struct TCase {
+    const char* Name;
+    void (*Change)(TTableDefinition&);
+    TErrorCode Code;
+  };
+  const TCase cases[] = {
+      {"31-character field name", [](TTableDefinition& t) { t.Fields[1].Name = std::string(31, 'A'); },
+       KURA_INVALIDFIELDNAME},
+      {"Name and NAME", [](TTableDefinition& t) { t.Fields[0].Name = "Name"; }, KURA_INVALIDFIELDNAME},
+      {"string of size 0", [](TTableDefinition& t) { t.Fields[1].Size = 0; }, KURA_INVALIDFLDTYPE},
+      {"string of size 251", [](TTableDefinition& t) { t.Fields[1].Size = 251; }, KURA_INVALIDFLDTYPE},
+      {"three 250-character key fields",
+       [](TTableDefinition& t) {
+         t.Fields = {Field("A", TFieldType::String, 250), Field("B", TFieldType::String, 250),
+                     Field("C", TFieldType::String, 250)};
+         t.PrimaryIndex = Index("", {1, 2, 3}, true);
+         t.SecondaryIndexes.clear();
+       },
+       KURA_INVALIDKEY},
+      {"16-character password", [](TTableDefinition& t) { t.Encrypted = true; t.Password = "0123456789abcdef"; },
+       KURA_INVALIDPASSWORD},
+  };
+  for (const TCase& c : cases) {
+    TTableDefinition t = PeopleDefinition();
+    c.Change(t);
+    auto cursor = Closed("made");
+    EXPECT_EQ(CodeOf([&] { cursor->CreateTable(t, false); }), c.Code) << c.Name;
+    EXPECT_FALSE(Directory->TableExists("made", false)) << c.Name;
+  }
+}
+
+TEST_F(MaintenanceTest, CreateTableAcceptsAKeyOfTwo250CharacterStrings) {
+  TTableDefinition t;
+  t.Fields = {Field("A", TFieldType::String, 250), Field("B", TFieldType::String, 250)};
+  t.PrimaryIndex = Index("", {1, 2}, true);
+  Closed("wide")->CreateTable(t, false);
+  auto cursor = Open("wide");
+  EXPECT_EQ(cursor->Table().IndexFile().Descriptor(kPrimaryIndex).KeySize, 2 * (251 + 1));
+}
+
+TEST_F(MaintenanceTest, CreateTableNeedsExclusiveWritableAndANewName) {
+  EXPECT_EQ(CodeOf([&] { Closed("people", false)->CreateTable(PeopleDefinition(), false); }), KURA_NEEDEXCLACCESS);
+  auto readOnly = Closed();
+  readOnly->SetReadOnly(true);
+  EXPECT_EQ(CodeOf([&] { readOnly->CreateTable(PeopleDefinition(), false); }), KURA_OSEACCES);
+
+  Closed()->CreateTable(PeopleDefinition(), false);
+  {
+    auto cursor = Open();
+    Fill(*cursor, 3);
+  }
+  EXPECT_EQ(CodeOf([&] { Closed()->CreateTable(PeopleDefinition(), false); }), KURA_TABLEEXISTS);
+  EXPECT_EQ(WalkForward(*Open()), Ids(1, 3));
+  {
+    auto other = Open();
+    EXPECT_EQ(CodeOf([&] { Closed()->CreateTable(PeopleDefinition(), true); }), KURA_OSEACCES);
+  }
+  Closed()->CreateTable(PeopleDefinition(), true);
+  EXPECT_TRUE(WalkForward(*Open()).empty());
+}
+
+TEST_F(MaintenanceTest, CreateTableStoresTextIndexAndFirstAutoIncValue) {
+  TTableDefinition t;
+  t.Fields = {Field("ID", TFieldType::Integer), Field("TEXT", TFieldType::String, 40)};
+  t.Fields[0].SubType = TFieldSubType::AutoInc;
+  t.PrimaryIndex = Index("", {1}, true);
+  t.TextIndexFields = {2};
+  t.TextIndexParams.StopWords = {"ZETA", "ALPHA", "ZETA"};
+  t.LastAutoIncValue = 41;
+  Closed("texts")->CreateTable(t, false);
+  auto cursor = Open("texts");
+  TIndexFile& index = cursor->Table().IndexFile();
+  EXPECT_EQ(index.Descriptor(kSysTextIndex).IndexFieldCount, 1);
+  const TTextIndexParameters stored = index.ReadTextParameters(kSysTextIndex);
+  EXPECT_EQ(stored.StopWords, (std::vector<std::string>{"ALPHA", "ZETA"}));
+  EXPECT_EQ(stored.SpaceChars, DefaultTextIndexParameters().SpaceChars);
+  std::vector<uint8_t> record(static_cast<size_t>(cursor->RecordSize()));
+  cursor->InitRecord(record.data());
+  cursor->SetField(2, record.data(), reinterpret_cast<const uint8_t*>("hello world"));
+  cursor->AppendRecord(record.data(), true);
+  EXPECT_EQ(ReadI32(record.data() + kRecordIdOffset), 42);
+  EXPECT_EQ(TIndexTree(index, kSysTextIndex).KeyCount(), 2);
+}
+
+// ---- DeleteTable, RenameTable ----------------------------------------------------------
+
+TEST_F(MaintenanceTest, DeleteAndRenameOfAnOpenTableRaise11013) {
+  CreatePeople();
+  auto open = Open();
+  EXPECT_EQ(CodeOf([&] { Closed()->DeleteTable(); }), KURA_OSEACCES);
+  EXPECT_EQ(CodeOf([&] { Closed()->RenameTable("other"); }), KURA_OSEACCES);
+  EXPECT_EQ(CodeOf([&] { open->DeleteTable(); }), KURA_TABLEOPEN);
+  open->CloseCursor();
+  EXPECT_TRUE(Directory->TableExists("people", false));
+}
+
+TEST_F(MaintenanceTest, RenameTableMovesEveryFileAndRefusesAnExistingName) {
+  CreatePeople();
+  CreatePeople("taken");
+  Fill(*Open(), 4);
+  EXPECT_EQ(CodeOf([&] { Closed()->RenameTable("taken"); }), KURA_TABLEEXISTS);
+  Closed()->RenameTable("renamed");
+  EXPECT_FALSE(Directory->TableExists("people", false));
+  EXPECT_FALSE(std::filesystem::exists(FileOf("people", ".IDX")));
+  EXPECT_EQ(WalkIndex("ByGroup", "renamed").size(), 4U);
+  Closed("renamed")->DeleteTable();
+  EXPECT_FALSE(std::filesystem::exists(FileOf("renamed", ".DAT")));
+  EXPECT_FALSE(std::filesystem::exists(FileOf("renamed", ".IDX")));
+}
+
+// ---- EmptyTable ------------------------------------------------------------------------
+
+TEST_F(MaintenanceTest, EmptyTableRemovesEveryRecord) {
+  CreatePeople();
+  auto shared = Open();
+  Fill(*shared, 50);
+  EXPECT_EQ(CodeOf([&] { shared->EmptyTable(); }), KURA_NEEDEXCLACCESS);
+  shared->CloseCursor();
+  auto cursor = Open("people", true);
+  cursor->EmptyTable();
+  EXPECT_EQ(cursor->GetRecordCount(), 0);
+  EXPECT_EQ(cursor->GetNextRecord(nullptr), 8706);
+  EXPECT_EQ(cursor->Table().DataFile().RecordCount(), 0);
+  EXPECT_EQ(cursor->Table().DataFile().LastAutoIncValue(), 0);
+  Fill(*cursor, 2);
+  EXPECT_EQ(WalkForward(*cursor), Ids(1, 2));
+  cursor->CloseCursor();
+  EXPECT_EQ(WalkIndex("ByNameDesc"), (std::vector<int32_t>{2, 1}));
+  ExpectSoundIndexes();
+}
+
+// ---- AddSecondaryIndex, DeleteIndex ------------------------------------------------------
+
+TEST_F(MaintenanceTest, AddSecondaryIndexBuildsItOverExistingRecordsWithProgress) {
+  CreatePeople();
+  Fill(*Open(), 1000);
+  Session.SetProgressSteps(20);
+  Session.OnProgress = [this](int32_t percent) { Progress.push_back(percent); };
+  auto cursor = Open("people", true);
+  TIndexDefinition byValue = Index("ByValueDesc", {4}, true, true);
+  cursor->AddSecondaryIndex(byValue);
+  EXPECT_EQ(Progress, FivesToHundred());
+  cursor->SetIndexName("ByValueDesc");
+  std::vector<int32_t> expected = Ids(1, 1000);
+  std::reverse(expected.begin(), expected.end());
+  EXPECT_EQ(WalkForward(*cursor), expected);
+  cursor->CloseCursor();
+  ExpectSoundIndexes();
+}
+
+TEST_F(MaintenanceTest, AUniqueIndexOverCollidingKeysFailsAndLeavesTheTableUnchanged) {
+  CreatePeople();
+  Fill(*Open(), 30, 7);  // GRP repeats every 7 records
+  auto cursor = Open("people", true);
+  TIndexFile& index = cursor->Table().IndexFile();
+  const int secondaries = index.SecondaryCount();
+  const int32_t pages = index.Header().NextPageNo;
+  TErrorNames names;
+  try {
+    cursor->AddSecondaryIndex(Index("UniqueGroup", {3}, true));
+    FAIL() << "no error";
+  } catch (const EKuraEngineError& error) {
+    EXPECT_EQ(error.ErrorCode, KURA_KEYVIOL);
+    EXPECT_EQ(error.ErrorIndexName, "UniqueGroup");
+  }
+  EXPECT_EQ(index.SecondaryCount(), secondaries);
+  EXPECT_EQ(index.FindIndex("UniqueGroup"), -1);
+  EXPECT_EQ(WalkForward(*cursor), Ids(1, 30));
+  // The pages the failed index took are kept for reuse, not appended again.
+  cursor->AddSecondaryIndex(Index("ByValue", {4}, true));
+  EXPECT_LE(index.Header().NextPageNo, pages + 2);
+  cursor->CloseCursor();
+  ExpectSoundIndexes();
+}
+
+TEST_F(MaintenanceTest, DeleteIndexWithAnUnknownNameChangesNothing) {
+  CreatePeople();
+  Fill(*Open(), 20);
+  auto cursor = Open("people", true);
+  TIndexFile& index = cursor->Table().IndexFile();
+  EXPECT_EQ(CodeOf([&] { cursor->DeleteIndex("NoSuchIndex"); }), KURA_INVALIDINDEXNAME);
+  EXPECT_EQ(CodeOf([&] { cursor->DeleteIndex("Sys Deleted"); }), KURA_INVALIDINDEXNAME);
+  EXPECT_EQ(index.SecondaryCount(), 2);
+  cursor->DeleteIndex(" bygroup ");
+  EXPECT_EQ(index.SecondaryCount(), 1);
+  EXPECT_EQ(index.FindIndex("ByNameDesc"), 1);
+  EXPECT_EQ(cursor->IndexNumber(), kPrimaryIndex);
+  EXPECT_EQ(WalkForward(*cursor), Ids(1, 20));
+  cursor->CloseCursor();
+  EXPECT_EQ(WalkIndex("ByNameDesc").size(), 20U);
+  ExpectSoundIndexes();
+}
+
+TEST_F(MaintenanceTest, IndexChangesNeedAnExclusiveWritableCursor) {
+  CreatePeople();
+  auto shared = Open();
+  EXPECT_EQ(CodeOf([&] { shared->AddSecondaryIndex(Index("ByValue", {4}, false)); }), KURA_NEEDEXCLACCESS);
+  EXPECT_EQ(CodeOf([&] { shared->DeleteIndex("ByGroup"); }), KURA_NEEDEXCLACCESS);
+}
+
+// ---- RestructureTable --------------------------------------------------------------------
+
+TTableDefinition RestructuredPeople() {
+  TTableDefinition t = PeopleDefinition();
+  for (size_t i = 0; i < t.Fields.size(); ++i) t.Fields[i].FieldNo = static_cast<uint16_t>(i + 1);
+  t.Fields[3] = Field("VAL", TFieldType::String, 10);  // integer to text
+  t.Fields[3].FieldNo = 4;
+  t.Fields.push_back(Field("NOTE", TFieldType::String, 8));
+  t.Fields.back().DefaultValue = "new";
+  // GRP repeats every 7 records: only the first record of each group fits.
+  t.SecondaryIndexes.push_back(Index("UniqueGroup", {3}, true));
+  return t;
+}
+
+TEST_F(MaintenanceTest, RestructureConvertsFieldsAndReportsRecordsItCannotCarry) {
+  CreatePeople();
+  Fill(*Open(), 20, 7);
+  std::vector<int32_t> lost;
+  Session.OnProgress = [this](int32_t percent) { Progress.push_back(percent); };
+  auto cursor = Closed();
+  cursor->RestructureTable(RestructuredPeople(), [&](int32_t recNo, const EKuraEngineError& error) {
+    EXPECT_EQ(error.ErrorCode, KURA_KEYVIOL);
+    lost.push_back(recNo);
+    return true;
+  });
+  EXPECT_FALSE(cursor->Active());
+  EXPECT_EQ(lost, Ids(8, 20));
+  ASSERT_FALSE(Progress.empty());
+  EXPECT_EQ(Progress.back(), 100);
+
+  auto check = Open();
+  const TDataFile& data = check->Table().DataFile();
+  ASSERT_EQ(data.FieldCount(), 5);
+  EXPECT_EQ(data.FieldByPosition(4)->FieldType, TFieldType::String);
+  std::vector<uint8_t> record(static_cast<size_t>(check->RecordSize()));
+  check->SetToBegin();
+  int seen = 0;
+  while (check->GetNextRecord(record.data()) == 0) {
+    ++seen;
+    const int32_t id = TRecordImage::Int(data, record.data(), 1);
+    EXPECT_EQ(TRecordImage::Text(data, record.data(), 4), std::to_string(id));
+    EXPECT_EQ(TRecordImage::Text(data, record.data(), 5), "new");
+    // The unique record ids are kept.
+    EXPECT_EQ(ReadI32(record.data() + kRecordIdOffset), id);
+  }
+  EXPECT_EQ(seen, 7);
+  check->CloseCursor();
+  ExpectSoundIndexes();
+  // No temporary table is left behind, here or in the private directory.
+  int files = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(Temp.Path())) files += entry.is_regular_file();
+  EXPECT_EQ(files, 2);  // people.DAT, people.IDX
+}
+
+TEST_F(MaintenanceTest, RestructureStoppedByTheCallbackLeavesTheOldTable) {
+  CreatePeople();
+  Fill(*Open(), 20, 7);
+  auto cursor = Closed();
+  EXPECT_EQ(CodeOf([&] {
+              cursor->RestructureTable(RestructuredPeople(), [](int32_t, const EKuraEngineError&) { return false; });
+            }),
+            KURA_KEYVIOL);
+  // Without a callback nothing may be dropped silently either.
+  EXPECT_EQ(CodeOf([&] { cursor->RestructureTable(RestructuredPeople()); }), KURA_KEYVIOL);
+  auto check = Open();
+  EXPECT_EQ(check->Table().DataFile().FieldCount(), 4);
+  EXPECT_EQ(WalkForward(*check), Ids(1, 20));
+}
+
+TEST_F(MaintenanceTest, RestructureOfIndexesOnlyRebuildsTheIndexFile) {
+  CreatePeople();
+  Fill(*Open(), 50);
+  TTableDefinition t = PeopleDefinition();
+  for (size_t i = 0; i < t.Fields.size(); ++i) t.Fields[i].FieldNo = static_cast<uint16_t>(i + 1);
+  t.Fields[3].Name = "AMOUNT";
+  t.SecondaryIndexes = {Index("ByValue", {4}, true, true)};
+  Closed()->RestructureTable(t);
+  std::vector<int32_t> expected = Ids(1, 50);
+  std::reverse(expected.begin(), expected.end());
+  EXPECT_EQ(WalkIndex("ByValue"), expected);
+  auto check = Open();
+  EXPECT_EQ(check->Table().IndexFile().SecondaryCount(), 1);
+  EXPECT_NE(check->Table().DataFile().FieldByName("AMOUNT"), nullptr);
+  check->CloseCursor();
+  ExpectSoundIndexes();
+}
+
+TEST_F(MaintenanceTest, RestructureNeedsAClosedExclusiveCursor) {
+  CreatePeople();
+  EXPECT_EQ(CodeOf([&] { Closed("people", false)->RestructureTable(PeopleDefinition()); }), KURA_NEEDEXCLACCESS);
+  auto open = Open("people", true);
+  EXPECT_EQ(CodeOf([&] { open->RestructureTable(PeopleDefinition()); }), KURA_TABLEOPEN);
+}
+
+// ---- RepairTable ---------------------------------------------------------------------------
+
+void OverwritePages(const std::filesystem::path& file, int32_t firstPage) {
+  const auto size = static_cast<int64_t>(std::filesystem::file_size(file));
+  std::fstream stream(file, std::ios::in | std::ios::out | std::ios::binary);
+  std::string garbage(kIndexPageSize, '\xA5');
+  for (int64_t offset = int64_t{firstPage} * kIndexPageSize; offset < size; offset += kIndexPageSize) {
+    stream.seekp(offset);
+    stream.write(garbage.data(), static_cast<std::streamsize>(garbage.size()));
+  }
+}
+
+TEST_F(MaintenanceTest, RepairRestoresATableWhoseIndexPagesAreGarbage) {
+  CreatePeople();
+  {
+    auto cursor = Open();
+    Fill(*cursor, 300);
+    cursor_test::DeleteDirect(cursor->Table(), 5);
+  }
+  OverwritePages(FileOf("people", ".IDX"), 1);
+  Closed()->RepairTable();
+  EXPECT_TRUE(std::filesystem::exists(FileOf("people", ".IBK")));
+  std::vector<int32_t> expected = Ids(1, 300);
+  expected.erase(expected.begin() + 4);
+  EXPECT_EQ(WalkIndex(""), expected);
+  EXPECT_EQ(WalkIndex("ByGroup").size(), 299U);
+  auto natural = Open("people", false, true);
+  EXPECT_EQ(natural->GetRecordCount(), 299);
+  EXPECT_EQ(natural->Table().IndexFile().ActiveRecordCount(), 299);
+  natural->CloseCursor();
+  ExpectSoundIndexes();
+}
+
+TEST_F(MaintenanceTest, RepairTakesTheDefinitionsFromTheBackupWhenTheIndexFileIsGone) {
+  CreatePeople();
+  Fill(*Open(), 120);
+  Closed()->RepairTable();  // leaves the backup
+  std::filesystem::remove(FileOf("people", ".IDX"));
+  Closed()->RepairTable();
+  auto cursor = Open();
+  EXPECT_EQ(cursor->Table().IndexFile().SecondaryCount(), 2);
+  cursor->CloseCursor();
+  EXPECT_EQ(WalkIndex(""), Ids(1, 120));
+  EXPECT_EQ(WalkIndex("ByGroup").size(), 120U);
+  EXPECT_EQ(WalkIndex("ByNameDesc").size(), 120U);
+  ExpectSoundIndexes();
+}
+
+TEST_F(MaintenanceTest, RepairKeepsAGoodBackupWhenTheIndexHeaderIsUnreadable) {
+  CreatePeople();
+  Fill(*Open(), 40);
+  Closed()->RepairTable();
+  OverwritePages(FileOf("people", ".IDX"), 0);
+  Closed()->RepairTable();
+  EXPECT_EQ(WalkIndex("ByGroup").size(), 40U);
+  // Twice: the backup still holds the definitions.
+  OverwritePages(FileOf("people", ".IDX"), 0);
+  Closed()->RepairTable();
+  EXPECT_EQ(WalkIndex("ByNameDesc").size(), 40U);
+}
+
+TEST_F(MaintenanceTest, RepairWithoutAnyDefinitionsRebuildsTheSystemIndexes) {
+  CreatePeople();
+  Fill(*Open(), 10);
+  std::filesystem::remove(FileOf("people", ".IDX"));
+  Closed()->RepairTable();
+  auto cursor = Open();
+  EXPECT_EQ(cursor->Table().IndexFile().SecondaryCount(), 0);
+  EXPECT_EQ(cursor->GetRecordCount(), 10);
+  EXPECT_EQ(WalkForward(*cursor), Ids(1, 10));
+}
+
+TEST_F(MaintenanceTest, RepairOfAnOpenTableRaises11013) {
+  CreatePeople();
+  auto open = Open();
+  EXPECT_EQ(CodeOf([&] { Closed()->RepairTable(); }), KURA_OSEACCES);
+}
+
+}  // namespace
+}  // namespace kura
