@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <exception>
 
 #include "kura/base/byte_order.h"
 #include "kura/base/collation.h"
@@ -24,32 +23,6 @@ constexpr int32_t kMaxReadAheadRun = 256;
 int Sign(int value) { return value < 0 ? -1 : (value > 0 ? 1 : 0); }
 
 }  // namespace
-
-// BeginRead/EndRead for one operation. When the operation fails, a second failure from
-// EndRead would only hide the first, so it is dropped while the first propagates.
-class TDataCursor::TReadScope {
-public:
-  explicit TReadScope(TDataCursor& cursor) : FCursor(cursor), FUncaught(std::uncaught_exceptions()) {
-    FCursor.BeginRead();
-  }
-  ~TReadScope() noexcept(false) {
-    if (std::uncaught_exceptions() > FUncaught) {
-      try {
-        FCursor.EndRead();
-      } catch (const EKuraEngineError&) {
-        // The failure that is already propagating is the one the caller must see.
-      }
-    } else {
-      FCursor.EndRead();
-    }
-  }
-  TReadScope(const TReadScope&) = delete;
-  TReadScope& operator=(const TReadScope&) = delete;
-
-private:
-  TDataCursor& FCursor;
-  int FUncaught;
-};
 
 TDataCursor::TDataCursor(TDataDirectory& directory) : FDirectory(directory) {
   FStartKey.assign(kKeyBufferSize, 0x00);
@@ -222,6 +195,7 @@ void TDataCursor::RebuildRecordIndex() {
 void TDataCursor::ReleaseState() {
   // Open BLOB handles die with the cursor's open state; their buffers were never posted.
   FBlobs.reset();
+  FFilters.clear();
   FPostFailed = false;
   TRecordsBitmapStack& pool = RecordsBitmapStack();
   pool.Release(FAllRecords);
@@ -286,6 +260,21 @@ std::unique_ptr<TDataCursor> TDataCursor::CloneCursor() {
     clone->FEndKey = FEndKey;
     clone->FRangeActive = true;
     clone->RecomputeView();
+  }
+  // Every filter again, activated when active here: expression filters with a copy of
+  // the bound tree, callback filters with the same callback.
+  for (const std::unique_ptr<TFilter>& filter : FFilters) {
+    TFilter* copy;
+    if (filter->Callback()) {
+      copy = clone->AddCallbackFilter(filter->Callback(), filter->AfterOthers());
+    } else {
+      TFilterOptions options = filter->Options();
+      options.OwnsExpression = true;
+      TExpTree tree(CopyTree(filter->Expression()));
+      copy = clone->AddExprFilter(tree.get(), options);
+      tree.release();
+    }
+    if (filter->Active()) clone->ActivateFilter(copy);
   }
   clone->SetToCursor(*this);
   return clone;
@@ -369,7 +358,7 @@ void TDataCursor::SelectIndex(int number, bool refind) {
     FWalker = std::make_unique<TIndexWalker>(index, number);
   }
   FCurrentKey.assign(static_cast<size_t>(std::max(FKeySize, 4)), 0);
-  FBitmapMode = FNatural;
+  FBitmapMode = FNatural || AnyFilterActive();
   FRangeActive = false;
   std::fill(FStartKey.begin(), FStartKey.end(), 0x00);
   std::fill(FEndKey.begin(), FEndKey.end(), 0xFF);
@@ -404,29 +393,8 @@ void TDataCursor::BuildKey(const uint8_t* record, uint8_t* key) const {
 void TDataCursor::RecomputeView() {
   // Another writer may have replaced the text-index parameters.
   FTextParameters.reset();
-  if (FBitmapMode) RebuildBitmaps();
+  if (FBitmapMode) BuildView();
   ComputeRangePositions();
-}
-
-// Natural order shows every active record. The active slots come from the internal
-// record index (state byte 0 first), so no record is read to build the bitmap.
-void TDataCursor::RebuildBitmaps() {
-  TRecordsBitmapStack& pool = RecordsBitmapStack();
-  if (!FAllRecords) FAllRecords = pool.Acquire();
-  if (!FRangeRecords) FRangeRecords = pool.Acquire();
-  if (!FVisibleRecords) FVisibleRecords = pool.Acquire();
-  const int32_t count = FTable->DataFile().RecordCount();
-  FAllRecords->SetRecordCount(count);
-  FAllRecords->ClearAll();
-  TIndexWalker walker(FTable->IndexFile(), kSysDeletedIndex);
-  uint8_t first[kSysDeletedKeySize] = {kRecordActive, 0, 0, 0, 0};
-  for (bool ok = walker.SeekFirstNotBelow(first); ok && walker.Key()[0] == kRecordActive; ok = walker.Next()) {
-    const int32_t recNo = walker.Value();
-    if (recNo >= 1 && recNo <= count) FAllRecords->Include(recNo);
-  }
-  FRangeRecords->Assign(*FAllRecords);
-  FVisibleRecords->Assign(*FRangeRecords);
-  FVisibleCount = FVisibleRecords->CountSet();
 }
 
 int32_t TDataCursor::KeyCount() {
@@ -720,7 +688,8 @@ void TDataCursor::SetToEnd() {
 
 bool TDataCursor::SetToRecNo(int32_t recNo) {
   TReadScope scope(*this);
-  const int32_t count = FNatural ? FVisibleCount : (FRangeStart == 0 ? 0 : FRangeEnd - FRangeStart + 1);
+  const int32_t count =
+      FBitmapMode ? FVisibleCount : (FRangeStart == 0 ? 0 : FRangeEnd - FRangeStart + 1);
   if (count <= 0) {
     MarkEmpty();
     return false;
@@ -728,6 +697,13 @@ bool TDataCursor::SetToRecNo(int32_t recNo) {
   const int32_t wanted = std::clamp(recNo, 1, count);
   if (FNatural) {
     LandOnRecord(FVisibleRecords->NthSet(wanted), wanted, true);
+  } else if (FBitmapMode) {
+    // Filters in index order: step over the visible keys.
+    bool ok = FirstVisible();
+    for (int32_t i = 1; ok && i < wanted; ++i) ok = FWalker->Next() && ForwardToVisible();
+    if (!ok) FTable->IndexFile().RaiseIndexCorrupt();
+    LandOnWalker(true);
+    return wanted == recNo;
   } else {
     if (!FWalker->SeekOrdinal(static_cast<int64_t>(FRangeStart) - 1 + wanted - 1)) {
       FTable->IndexFile().RaiseIndexCorrupt();
@@ -942,7 +918,23 @@ int32_t TDataCursor::GetRecNo() {
   TReadScope scope(*this);
   if (!FOnKey || FBof || FEof) return 0;
   if (FNatural) return static_cast<int32_t>(FPosition);
+  if (FBitmapMode) return VisibleOrdinal();
   return static_cast<int32_t>(FPosition - FRangeStart + 1);
+}
+
+// The current record's ordinal among the visible keys of the range (filters in index
+// order): the index positions count every key, so the visible ones are counted.
+int32_t TDataCursor::VisibleOrdinal() {
+  TIndexWalker walker(FTable->IndexFile(), FIndexNo);
+  int32_t ordinal = 0;
+  for (bool ok = FRangeActive ? walker.SeekFirstNotBelow(FStartKey.data()) : walker.First(); ok; ok = walker.Next()) {
+    if (AboveEnd(walker.Key().data())) break;
+    const int order = FComparer.Compare(walker.Key().data(), FCurrentKey.data());
+    if (order > 0) break;
+    if (Visible(walker.Value())) ++ordinal;
+    if (order == 0) return ordinal;
+  }
+  return 0;
 }
 
 int32_t TDataCursor::GetRecordCount() {
@@ -988,32 +980,7 @@ void TDataCursor::BuildRangeKey(const uint8_t* record, int fieldCount, bool high
   const bool partial = (fieldCount >= 1 && fieldCount <= fields - 1) || !FDescriptor.Unique;
   if (!partial) return;
   if (fieldCount <= 0 || fieldCount > fields) fieldCount = fields;
-  const std::vector<TFieldDefinition>& definitions = FTable->DataFile().FieldDefinitions();
-  int offset = 0;
-  for (int i = 0; i < fields; ++i) {
-    const TFieldDefinition* field = FindFieldByNumber(definitions, FDescriptor.IndexFields[static_cast<size_t>(i)]);
-    const int length = field ? 1 + KeyDataSize(*field) : 0;
-    if (i >= fieldCount && field) {
-      // With a language driver a descending field's comparison is negated, so its
-      // lowest key is its highest bytes; byte-order keys are already inverted.
-      const bool fieldDescending = FLocaleId != 0 && FDescriptor.FieldDescending[static_cast<size_t>(i)] != 0;
-      const bool wantHigh = (high != FDescriptor.Descending) != fieldDescending;
-      const uint8_t fill = wantHigh ? 0xFF : 0x00;
-      key[offset] = fill;
-      if (field->FieldType == TFieldType::String && FSortOrder) {
-        std::memset(key + offset + 1, wantHigh ? FSortOrder->Highest() : FSortOrder->Lowest(),
-                    static_cast<size_t>(length - 1));
-      } else {
-        std::memset(key + offset + 1, fill, static_cast<size_t>(length - 1));
-      }
-    }
-    offset += length;
-  }
-  // The unique-id suffix of a non-unique index.
-  if (offset < FKeySize) {
-    const uint8_t fill = (high != FDescriptor.Descending) ? 0xFF : 0x00;
-    std::memset(key + offset, fill, static_cast<size_t>(FKeySize - offset));
-  }
+  FillKeyTail(key, fieldCount, 0, high);
 }
 
 void TDataCursor::SetRange(const uint8_t* startRecord, int startFieldCount, const uint8_t* endRecord,

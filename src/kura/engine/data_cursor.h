@@ -19,6 +19,7 @@
 // current record: the view is empty); every other failure raises EKuraEngineError.
 
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <string>
@@ -26,6 +27,7 @@
 
 #include "kura/base/records_bitmap.h"
 #include "kura/engine/data_table.h"
+#include "kura/engine/filter.h"
 #include "kura/storage/index_file.h"
 #include "kura/storage/index_key.h"
 #include "kura/storage/index_walker.h"
@@ -197,6 +199,29 @@ public:
   // Delete support: frees the BLOB chains a stored record references.
   void FreeStoredBlobs(const uint8_t* stored);
 
+  // ---- Filters and key searches (data_cursor_filters.cpp) ----------------------------
+  // At most 64 filters (9482 beyond). Filters are added inactive; an AfterOthers filter
+  // goes to the end of the list, any other before the first AfterOthers filter.
+  TFilter* AddExprFilter(const std::string& text, const TFilterOptions& options = {});
+  TFilter* AddExprFilter(TExpToken* tree, const TFilterOptions& options = {});
+  TFilter* AddCallbackFilter(TFilterCallback callback, bool afterOthers);
+  // nullptr means every filter; a filter of another cursor raises 10050.
+  void ActivateFilter(TFilter* filter);
+  void DeactivateFilter(TFilter* filter);
+  void DropFilter(TFilter* filter);
+  int GetFilterOptimizeLevel(TFilter* filter);
+  void ReplaceFilterExpression(TFilter* filter, TExpToken* tree);
+  size_t FilterCount() const { return FFilters.size(); }
+  // The key search in the current index: the key is buffer itself (bufferIsKey) or built
+  // from the record image in buffer. A partial search (fieldCount below the key's field
+  // count, a non-unique index, or partialLength >= 0 for the leading bytes of the next
+  // field) lands on the first key with that prefix; a full key of a unique index is
+  // searched exactly (or its follower with nearest). A search past the last key leaves
+  // the cursor on the last record. The landed record is copied to recordBuffer when given.
+  // False in natural order (nothing moves).
+  bool Find(const uint8_t* buffer, bool bufferIsKey, int fieldCount, int partialLength, bool nearest,
+            uint8_t* recordBuffer);
+
   // ---- Table maintenance (data_cursor_maintenance.cpp) -------------------------------
   void CreateTable(const TTableDefinition& definition, bool overwrite);
   void DeleteTable();
@@ -231,7 +256,31 @@ public:
   void BuildKey(const uint8_t* record, uint8_t* key) const;
 
 private:
-  class TReadScope;
+  // BeginRead/EndRead for one operation. When the operation fails, a second failure from
+  // EndRead would only hide the first, so it is dropped while the first propagates.
+  class TReadScope {
+  public:
+    explicit TReadScope(TDataCursor& cursor) : FCursor(cursor), FUncaught(std::uncaught_exceptions()) {
+      FCursor.BeginRead();
+    }
+    ~TReadScope() noexcept(false) {
+      if (std::uncaught_exceptions() > FUncaught) {
+        try {
+          FCursor.EndRead();
+        } catch (const EKuraEngineError&) {
+          // The failure that is already propagating is the one the caller must see.
+        }
+      } else {
+        FCursor.EndRead();
+      }
+    }
+    TReadScope(const TReadScope&) = delete;
+    TReadScope& operator=(const TReadScope&) = delete;
+
+  private:
+    TDataCursor& FCursor;
+    int FUncaught;
+  };
 
   void CheckClosed() const;
   void OpenSteps();
@@ -241,7 +290,6 @@ private:
   void ReleaseState();
   void SelectIndex(int number, bool refind);
   void RecomputeView();
-  void RebuildBitmaps();
   void ComputeRangePositions();
   void Refind(bool keepCrackOnMiss = true);
   void ClearPosition();
@@ -258,7 +306,10 @@ private:
   bool BelowStart(const uint8_t* key) const;
   bool Visible(int32_t recNo) const;
   int32_t KeyCount();
+  int32_t VisibleOrdinal();
   void BuildRangeKey(const uint8_t* record, int fieldCount, bool high, uint8_t* key) const;
+  void FillKeyTail(uint8_t* key, int keepFields, int keepBytes, bool high) const;
+  bool InRange(const uint8_t* record) const;
   int CopyOut(int code, uint8_t* buffer);
   bool SeekBookmarkKey(const uint8_t* key, bool nearest);
   bool SeekNaturalBookmark(int32_t recNo, bool nearest);
@@ -281,7 +332,7 @@ private:
   std::vector<std::vector<uint8_t>> TextIndexKeys(const uint8_t* record, int32_t uniqueId);
   void LockForEdit(int32_t recNo);
   void UnlockAfterEdit(int32_t recNo);
-  void AfterWrite(int32_t recNo, int change);
+  void AfterWrite(int32_t recNo, int change, const uint8_t* record);
   void RepositionOn(const uint8_t* record, int32_t recNo);
 
   TDataDirectory& FDirectory;
@@ -346,6 +397,13 @@ private:
   int FReadDepth = 0;
   bool FReadLocked = false;
   int32_t FLockedRecord = 0;
+
+  // Filters, in list order.
+  std::vector<std::unique_ptr<TFilter>> FFilters;
+  bool AnyFilterActive() const;
+  size_t FilterIndex(const TFilter* filter) const;
+  void BuildView();
+  void EnterOrLeaveBitmapMode();
 
   // Editing.
   bool FSuppressAutoInc = false;

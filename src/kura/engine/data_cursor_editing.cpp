@@ -193,14 +193,58 @@ void TDataCursor::UnlockAfterEdit(int32_t recNo) {
   table.UnlockRecord(recNo);
 }
 
-// The cursor's own view after its write: change +1 added recNo, -1 removed it, 0 left
-// the set of records as it was.
-void TDataCursor::AfterWrite(int32_t recNo, int change) {
+// The cursor's own view after its write, kept up to date record by record: change +1
+// added recNo, -1 removed it, 0 changed it in place (its range membership and the
+// filters' verdicts are taken again from the new image).
+bool TDataCursor::InRange(const uint8_t* record) const {
+  if (!FRangeActive || FNatural) return true;
+  std::vector<uint8_t> key(static_cast<size_t>(FKeySize));
+  BuildKey(record, key.data());
+  return !BelowStart(key.data()) && !AboveEnd(key.data());
+}
+
+void TDataCursor::AfterWrite(int32_t recNo, int change, const uint8_t* record) {
   if (FBitmapMode && FVisibleRecords) {
+    const bool range = FRangeActive && !FNatural;
     for (TRecordsBitmap* bitmap : {FAllRecords.get(), FRangeRecords.get(), FVisibleRecords.get()}) {
       if (bitmap->RecordCount() < recNo) bitmap->SetRecordCount(recNo);
-      if (change > 0) bitmap->Include(recNo);
-      if (change < 0) bitmap->Exclude(recNo);
+    }
+    if (change < 0) {
+      FAllRecords->Exclude(recNo);
+      FRangeRecords->Exclude(recNo);
+      FVisibleRecords->Exclude(recNo);
+      for (const std::unique_ptr<TFilter>& f : FFilters) {
+        if (f->Active() && recNo <= f->Bitmap().RecordCount()) f->Bitmap().Exclude(recNo);
+      }
+    } else {
+      FAllRecords->Include(recNo);
+      bool visible = true;
+      if (range) {
+        const bool inRange = InRange(record);
+        if (inRange) {
+          FRangeRecords->Include(recNo);
+        } else {
+          FRangeRecords->Exclude(recNo);
+        }
+        visible = inRange;
+      }
+      for (const std::unique_ptr<TFilter>& f : FFilters) {
+        if (!f->Active()) continue;
+        TRecordsBitmap& bitmap = f->Bitmap();
+        if (bitmap.RecordCount() < recNo) bitmap.SetRecordCount(recNo);
+        const bool passes = f->Passes(record, recNo);
+        if (passes) {
+          bitmap.Include(recNo);
+        } else {
+          bitmap.Exclude(recNo);
+        }
+        visible = visible && passes;
+      }
+      if (visible) {
+        FVisibleRecords->Include(recNo);
+      } else {
+        FVisibleRecords->Exclude(recNo);
+      }
     }
     FVisibleCount = FVisibleRecords->CountSet();
   }
@@ -301,7 +345,7 @@ void TDataCursor::AppendRecord(uint8_t* buffer, bool reposition) {
   }
   try {
     WritePolicy();
-    AfterWrite(recNo, +1);
+    AfterWrite(recNo, +1, buffer);
     if (reposition) {
       RepositionOn(buffer, recNo);
     } else {
@@ -410,7 +454,7 @@ void TDataCursor::ModifyRecord(uint8_t* buffer, bool unlock, bool reposition) {
   }
   try {
     WritePolicy();
-    AfterWrite(recNo, 0);
+    AfterWrite(recNo, 0, buffer);
     // The cursor stays on the changed record, wherever its keys now put it.
     (void)reposition;
     RepositionOn(buffer, recNo);
@@ -475,7 +519,7 @@ void TDataCursor::DeleteRecord(const uint8_t* buffer, bool reposition) {
   }
   try {
     WritePolicy();
-    AfterWrite(recNo, -1);
+    AfterWrite(recNo, -1, nullptr);
     // The cursor stands just before the record that followed, so a walk that deletes
     // as it goes visits every record.
     (void)reposition;

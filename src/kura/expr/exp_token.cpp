@@ -1,5 +1,6 @@
 #include "kura/expr/exp_token.h"
 
+#include <algorithm>
 #include <cstring>
 #include <utility>
 
@@ -131,10 +132,11 @@ void CopyFields(const TExpToken& from, TExpToken& to) {
   to.TableName = from.TableName;
   to.SourceTable = from.SourceTable;
   to.SubQuery = from.SubQuery;
+  // DataLength is the value's type length; a bound column carries it without holding a
+  // value, so only the bytes the source really has are copied.
   to.ReserveData(from.DataLength);
-  if (from.DataLength > 0) {
-    std::memcpy(to.Data.data(), from.Data.data(), static_cast<size_t>(from.DataLength));
-  }
+  const size_t held = std::min(from.Data.size(), static_cast<size_t>(std::max<int32_t>(from.DataLength, 0)));
+  if (held > 0) std::memcpy(to.Data.data(), from.Data.data(), held);
   to.IsNull = from.IsNull;
   to.IsParameter = from.IsParameter;
   to.PatternPosition = from.PatternPosition;

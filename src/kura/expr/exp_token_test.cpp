@@ -153,6 +153,19 @@ TEST(ExpTokenTest, CopyTreeIsDeepAndLinksParents) {
   EXPECT_EQ(destroyed, 1);
 }
 
+// A bound column has its type's length but holds no value bytes.
+TEST(ExpTokenTest, CopyingABoundColumnWithoutValueBytes) {
+  TExpTree column(ExpTokenStack().Get());
+  column->Kind = kNodeColumn;
+  column->ColumnName = "CMT";
+  column->DataType = TFieldType::String;
+  column->DataLength = 21;
+  column->Data.clear();
+  TExpTree copy(CopyTree(column.get()));
+  EXPECT_EQ(copy->DataLength, 21);
+  EXPECT_EQ(copy->ColumnName, "CMT");
+}
+
 TEST(ExpTokenTest, PoolIsSafeAcrossThreads) {
   auto work = [] {
     for (int i = 0; i < 2000; ++i) {

@@ -89,6 +89,8 @@ std::string LocaleText(uint16_t localeId, uint16_t sortId) {
   return text.str();
 }
 
+}  // namespace
+
 // Table text (names, descriptions, value texts) in the code page the table holds it in,
 // printed as UTF-8.
 std::string Shown(const std::string& text, uint16_t codePage) {
@@ -96,7 +98,7 @@ std::string Shown(const std::string& text, uint16_t codePage) {
 }
 
 // Display width of UTF-8 text: one column per character. Continuation bytes do not count.
-size_t Columns(const std::string& text) {
+static size_t Columns(const std::string& text) {
   size_t columns = 0;
   for (unsigned char c : text) columns += (c & 0xC0) != 0x80;
   return columns;
@@ -118,6 +120,8 @@ void PrintTable(std::ostream& out, const std::vector<std::vector<std::string>>& 
     out << line << '\n';
   }
 }
+
+namespace {
 
 const char* CompressionName(TIndexCompression compression) {
   switch (compression) {
@@ -375,9 +379,30 @@ int RunCommandLine(int argc, const char* const* argv, std::ostream& out, std::os
   if (words.size() == 2 && words[0] == "info") return InfoCommand(words[1], out, err);
   if (words.size() == 2 && words[0] == "verify") return VerifyCommand(words[1], out);
   if (words.size() == 2 && words[0] == "repair") return RepairCommand(words[1], out);
+  if ((words.size() == 3 || words.size() == 4) && words[0] == "count") {
+    const bool explain = words.size() == 4 && words[3] == "--explain";
+    if (words.size() == 3 || explain) return CountCommand(words[1], words[2], explain, out);
+  }
+  if (words.size() >= 2 && words[0] == "dump") {
+    std::string filter;
+    std::string index;
+    bool valid = true;
+    for (size_t i = 2; i < words.size(); ++i) {
+      if (words[i] == "--filter" && i + 1 < words.size()) {
+        filter = words[++i];
+      } else if (words[i] == "--index" && i + 1 < words.size()) {
+        index = words[++i];
+      } else {
+        valid = false;
+      }
+    }
+    if (valid) return DumpCommand(words[1], filter, index, out);
+  }
   err << "usage: kura [--codepage N] info TABLE\n"
          "       kura [--codepage N] verify TABLE\n"
          "       kura repair TABLE\n"
+         "       kura [--codepage N] count TABLE FILTER [--explain]\n"
+         "       kura [--codepage N] dump TABLE [--filter FILTER] [--index NAME]\n"
          "TABLE is the data file's path, with or without \".DAT\". Text of tables without a\n"
          "language driver is read in code page N (default 932) and printed as UTF-8.\n";
   return 2;

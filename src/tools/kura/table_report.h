@@ -4,8 +4,10 @@
 // each command writes its report to `out` (errors to `err`) and returns the process's
 // exit status.
 
+#include <cstdint>
 #include <ostream>
 #include <string>
+#include <vector>
 
 namespace kura::tool {
 
@@ -37,6 +39,18 @@ int VerifyCommand(const std::string& table, std::ostream& out);
 // must not be open elsewhere.
 int RepairCommand(const std::string& table, std::ostream& out);
 
+// "kura count TABLE FILTER": the number of records that pass the filter expression; with
+// explain also the filter's optimisation level and which index served each part. 0, or
+// the engine's message (a bad filter's included) and 1.
+int CountCommand(const std::string& table, const std::string& filter, bool explain, std::ostream& out);
+// "kura dump TABLE [--filter F] [--index NAME]": the records as a table (a header row of
+// field names, one row per record in the index's order, NULL shown empty), then the
+// number of records. 0, or the engine's message and 1.
+int DumpCommand(const std::string& table, const std::string& filter, const std::string& index, std::ostream& out);
+// Table text (names, value texts) held in `codePage`, as UTF-8.
+std::string Shown(const std::string& text, uint16_t codePage);
+// Rows as columns aligned by their display width.
+void PrintTable(std::ostream& out, const std::vector<std::vector<std::string>>& rows);
 // Parses the arguments (without the program name) and runs the command; 2 with a usage
 // text for anything else.
 int RunCommandLine(int argc, const char* const* argv, std::ostream& out, std::ostream& err);

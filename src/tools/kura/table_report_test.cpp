@@ -1,5 +1,8 @@
 #include "tools/kura/table_report.h"
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -284,6 +287,76 @@ TEST_F(KuraToolEngineTest, RepairRestoresADeletedIndexFileFromTheBackup) {
   std::ostringstream missing;
   EXPECT_EQ(RepairCommand((Dir / "nothing").string(), missing), 1);
   EXPECT_NE(missing.str().find("Kura Engine Error # 11010 "), std::string::npos) << missing.str();
+}
+
+TEST_F(KuraToolEngineTest, CountAndDumpThroughFilters) {
+  const std::string table = Table();
+  struct TCase {
+    std::vector<const char*> Args;
+    int Status;
+    std::string Output;  // the whole output, or a part of it after "~"
+  };
+  const std::vector<TCase> cases = {
+      {{"count", table.c_str(), "ID > 40"}, 0, "10\n"},
+      {{"count", table.c_str(), "NAME = 'N7' OR ID <= 2"}, 0, "3\n"},
+      {{"count", table.c_str(), "ID = 5", "--explain"}, 0, "~optimization level 2\n"},
+      {{"count", table.c_str(), "ID >"}, 1, "~Kura Engine Error # 10051 "},
+      {{"dump", table.c_str(), "--filter", "ID <= 2"}, 0, "ID  NAME\n1   N1\n2   N2\n(2 records)\n"},
+      {{"dump", table.c_str(), "--filter", "ID IN (10, 9)", "--index", "ByName"}, 0,
+       "ID  NAME\n10  N10\n9   N9\n(2 records)\n"},
+      {{"dump", table.c_str(), "--index", "Nope"}, 1, "~Kura Engine Error # 10022 "},
+      {{"dump", table.c_str(), "--sideways"}, 2, ""},
+  };
+  for (const TCase& c : cases) {
+    std::ostringstream out;
+    std::ostringstream err;
+    EXPECT_EQ(RunCommandLine(static_cast<int>(c.Args.size()), c.Args.data(), out, err), c.Status) << c.Args[2];
+    if (c.Output.starts_with("~")) {
+      EXPECT_NE(out.str().find(c.Output.substr(1)), std::string::npos) << out.str();
+    } else if (c.Status != 2) {
+      EXPECT_EQ(out.str(), c.Output);
+    }
+  }
+}
+
+// Four processes append to one table at once; afterwards the table verifies.
+TEST_F(KuraToolEngineTest, VerifyPassesAfterConcurrentAppends) {
+  std::vector<pid_t> children;
+  for (int p = 0; p < 4; ++p) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+      int status = 0;
+      try {
+        TDataSession session;
+        TDataCursor cursor(*session.OpenDirectory("", Dir.Path().string()));
+        cursor.SetTableName("people");
+        cursor.OpenCursor();
+        std::vector<uint8_t> record(static_cast<size_t>(cursor.RecordSize()));
+        for (int32_t i = 0; i < 300; ++i) {
+          cursor.InitRecord(record.data());
+          uint8_t id[4];
+          WriteI32(id, 1000 + p * 1000 + i);
+          cursor.SetField(1, record.data(), id);
+          const std::string name = "P" + std::to_string(p) + "-" + std::to_string(i);
+          cursor.SetField(2, record.data(), reinterpret_cast<const uint8_t*>(name.c_str()));
+          cursor.AppendRecord(record.data(), false);
+        }
+      } catch (const EKuraEngineError&) {
+        status = 1;
+      }
+      _exit(status);
+    }
+    children.push_back(pid);
+  }
+  for (const pid_t pid : children) {
+    int status = -1;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  EXPECT_EQ(Verify(), "ok\n");
+  std::ostringstream out;
+  EXPECT_EQ(CountCommand(Table(), "ID > 0", false, out), 0);
+  EXPECT_EQ(out.str(), "1250\n");
 }
 
 TEST(KuraToolCommandLine, VerifyChecksTheBlobFile) {
