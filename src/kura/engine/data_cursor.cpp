@@ -673,7 +673,8 @@ void TDataCursor::SetToBegin() {
   ClearPosition();
   FBof = true;
   FEof = false;
-  const bool empty = FNatural ? FVisibleCount == 0 : !FirstVisible();
+  // In bitmap mode the visible count answers without walking to the first visible key.
+  const bool empty = FBitmapMode ? FVisibleCount == 0 : !FirstVisible();
   if (empty) MarkEmpty();
 }
 
@@ -682,7 +683,7 @@ void TDataCursor::SetToEnd() {
   ClearPosition();
   FBof = false;
   FEof = true;
-  const bool empty = FNatural ? FVisibleCount == 0 : !LastVisible();
+  const bool empty = FBitmapMode ? FVisibleCount == 0 : !LastVisible();
   if (empty) MarkEmpty();
 }
 

@@ -653,6 +653,7 @@ void TFilterOptimizer::BuildNode(const TExpToken* node, TRecordsBitmap& candidat
     return;
   }
   if (node->Kind == kNodeBinary && node->OpCode == kOpAnd) {
+    if (BuildOverlappingRanges(node, candidates)) return;
     // Each side narrows the candidates the next one sees.
     const TExpToken* first = info->RightFirst ? node->RightOperand : node->Operand;
     const TExpToken* second = info->RightFirst ? node->Operand : node->RightOperand;
@@ -672,6 +673,51 @@ void TFilterOptimizer::BuildNode(const TExpToken* node, TRecordsBitmap& candidat
     return;
   }
   Evaluate(node, candidates);
+}
+
+// "K >= a AND K < b" as one scan of the keys both sides admit: the key ordinals of each
+// side's ranges are intersected (ordinals of one index are comparable whatever its
+// collation), so neither side's wide range is walked.
+bool TFilterOptimizer::BuildOverlappingRanges(const TExpToken* node, TRecordsBitmap& candidates) {
+  const TNodeInfo* left = Info(node->Operand);
+  const TNodeInfo* right = Info(node->RightOperand);
+  const auto plain = [](const TNodeInfo* info) {
+    return info != nullptr && info->Level == kFilterFullyOptimized && info->Plan && !info->Plan->TextSearch &&
+           !info->Plan->Invert && !info->Plan->Recheck && !info->Plan->Ranges.empty();
+  };
+  if (!plain(left) || !plain(right) || left->Plan->Index != right->Plan->Index) return false;
+  TIndexFile& indexFile = FCursor.Table().IndexFile();
+  if (indexFile.Descriptor(left->Plan->Index).NoCounts) return false;
+  TIndexWalker walker(indexFile, left->Plan->Index);
+  const int64_t total = walker.Last() ? walker.Ordinal() + 1 : 0;
+  const auto ordinals = [&](const TLeafPlan& plan) {
+    std::vector<TInterval> intervals;
+    for (const TKeyRange& range : plan.Ranges) intervals.push_back(RangeOrdinals(walker, range, total));
+    return MergeIntervals(std::move(intervals));
+  };
+  const std::vector<TInterval> a = ordinals(*left->Plan);
+  const std::vector<TInterval> b = ordinals(*right->Plan);
+  TScratch inside(candidates.RecordCount());
+  const int32_t count = candidates.RecordCount();
+  for (size_t i = 0, j = 0; i < a.size() && j < b.size();) {
+    const int64_t first = std::max(a[i].First, b[j].First);
+    const int64_t last = std::min(a[i].Last, b[j].Last);
+    if (first <= last && walker.SeekOrdinal(first)) {
+      for (int64_t n = first; n <= last; ++n) {
+        ++FKeysScanned;
+        const int32_t recNo = walker.Value();
+        if (recNo >= 1 && recNo <= count) inside->Include(recNo);
+        if (n < last && !walker.Next()) break;
+      }
+    }
+    if (a[i].Last < b[j].Last) {
+      ++i;
+    } else {
+      ++j;
+    }
+  }
+  candidates.IntersectWith(*inside);
+  return true;
 }
 
 void TFilterOptimizer::ScanRanges(const TLeafPlan& plan, TRecordsBitmap& inside) {

@@ -125,6 +125,8 @@ private:
   void BuildTextSearch(const TLeafPlan& plan, TRecordsBitmap& candidates);
   // The records of the plan's ranges (all keys inside), into `inside` (cleared first).
   void ScanRanges(const TLeafPlan& plan, TRecordsBitmap& inside);
+  // Both sides of an AND scan ranges of the same index: one scan of where they overlap.
+  bool BuildOverlappingRanges(const TExpToken* node, TRecordsBitmap& candidates);
   void Evaluate(const TExpToken* node, TRecordsBitmap& candidates);
   void ExplainNode(const TExpToken* node, int depth, std::string& out) const;
 

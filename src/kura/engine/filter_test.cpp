@@ -65,6 +65,43 @@ TEST_F(FilterTest, AnEqualityOnAnIndexedFieldReadsNoRecords) {
   EXPECT_EQ(filter->Bitmap().CountSet(), static_cast<int32_t>(result.RecNos.size()));
 }
 
+// Two comparisons of one indexed field joined by AND are one range: the same records as
+// BETWEEN, none read, for every mix of bounds, on an ascending and a descending index.
+TEST_F(FilterTest, TwoBoundsOnOneIndexAreOneRange) {
+  for (const bool descending : {false, true}) {
+    auto cursor = Table(descending ? TIndexes{.DscDown = true} : TIndexes{.Mnb = true});
+    const std::string field = descending ? "DSC" : "MNB";
+    const auto value = [&](const TRow& r) -> std::optional<int32_t> {
+      if (descending) return r.Dsc ? std::optional<int32_t>(*r.Dsc) : std::nullopt;
+      return r.Mnb;
+    };
+    struct TCase {
+      const char* Low;
+      const char* High;
+      int32_t A;
+      int32_t B;
+    };
+    const TCase cases[] = {{">=", "<", -2, 3}, {">", "<=", -2, 3}, {">=", "<=", 3, 3}, {">", "<", 4, 2},
+                           {"<", ">", 3, -1}};
+    for (const TCase& c : cases) {
+      const std::string text = field + " " + c.Low + " " + std::to_string(c.A) + " AND " + field + " " + c.High + " " +
+                               std::to_string(c.B);
+      SCOPED_TRACE(text);
+      auto filter = Filter(*cursor, text);
+      EXPECT_EQ(filter->OptimizeLevel(), kFilterFullyOptimized);
+      const TResult result = Run(*cursor, *filter);
+      const auto test = [&](const std::string& op, int32_t v, int32_t bound) {
+        return op == ">=" ? v >= bound : op == ">" ? v > bound : op == "<=" ? v <= bound : v < bound;
+      };
+      EXPECT_EQ(result.RecNos, Expected([&](const TRow& r) {
+                  const auto v = value(r);
+                  return v && test(c.Low, *v, c.A) && test(c.High, *v, c.B);
+                }));
+      EXPECT_EQ(result.RecordReads, 0);
+    }
+  }
+}
+
 TEST_F(FilterTest, WithoutAnIndexEveryRecordIsReadOnce) {
   auto cursor = Table({});
   auto filter = Filter(*cursor, "MNB = 5");
