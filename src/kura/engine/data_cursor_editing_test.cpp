@@ -235,6 +235,57 @@ TEST_F(CursorEditingTest, ACloneOfTheCurrentRecordOwnsItsBlobCopy) {
   EXPECT_EQ(cursor->FreeBlob(2, record.data()), 0);
 }
 
+// A BLOB value through posts: written, replaced by a longer and a shorter one, removed;
+// each time read back from the stored record by a fresh cursor.
+TEST_F(CursorEditingTest, BlobValuesThroughPosts) {
+  TTableDefinition definition;
+  definition.Fields = {Field("ID", TFieldType::Integer), Field("NOTE", TFieldType::Blob)};
+  definition.PrimaryIndex = Index("", {1}, true);
+  ASSERT_EQ(Directory->CreateTableFiles("notes", false, definition), 0);
+  auto cursor = Open("notes");
+  const auto stored = [&]() -> std::string {
+    auto reader = Open("notes");
+    std::vector<uint8_t> record(static_cast<size_t>(reader->RecordSize()));
+    EXPECT_EQ(reader->GetNextRecord(record.data()), 0);
+    int32_t size = 0;
+    EXPECT_EQ(reader->OpenBlob(2, record.data(), TBlobOpenMode::Read, size), 0);
+    std::string text(static_cast<size_t>(size), '\0');
+    int32_t count = 0;
+    if (size > 0) reader->GetBlob(2, record.data(), 0, size, reinterpret_cast<uint8_t*>(text.data()), count);
+    reader->FreeBlob(2, record.data());
+    return text;
+  };
+  const auto put = [&](uint8_t* record, const std::string& text) {
+    int32_t size = 0;
+    ASSERT_EQ(cursor->OpenBlob(2, record, TBlobOpenMode::ReadWrite, size), 0);
+    ASSERT_EQ(cursor->TruncateBlob(2, record, 0), 0);
+    if (!text.empty()) {
+      ASSERT_EQ(cursor->PutBlob(2, record, 0, static_cast<int32_t>(text.size()),
+                                reinterpret_cast<const uint8_t*>(text.data())),
+                0);
+    }
+  };
+  std::vector<uint8_t> record(static_cast<size_t>(cursor->RecordSize()));
+  cursor->InitRecord(record.data());
+  TRecordImage image(cursor->Table().DataFile());
+  image.Bytes = record;
+  image.SetInt(1, 1);
+  put(image.Bytes.data(), std::string(700, 'a'));
+  cursor->AppendRecord(image.Bytes.data(), true);
+  EXPECT_EQ(stored(), std::string(700, 'a'));
+  for (const std::string& text : {std::string(5000, 'b'), std::string(10, 'c'), std::string()}) {
+    ASSERT_EQ(cursor->GetCurrentRecord(record.data()), 0);
+    ASSERT_EQ(cursor->GetCurrentRecord(record.data(), true), 0);  // the edit begins
+    put(record.data(), text);
+    cursor->ModifyRecord(record.data(), true, true);
+    EXPECT_EQ(stored(), text) << text.size();
+  }
+  ASSERT_EQ(cursor->GetCurrentRecord(record.data()), 0);
+  EXPECT_EQ(record[cursor->Table().DataFile().FieldByPosition(2)->Offset], 0);  // removed: NULL
+  ASSERT_NE(cursor->Table().BlobFile(), nullptr);
+  cursor->Table().BlobFile()->CheckHeader();
+}
+
 TEST_F(CursorEditingTest, ReadOnlyCursorsCannotChangeTheTable) {
   CreatePeople();
   auto cursor = std::make_unique<TDataCursor>(*Directory);
