@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <exception>
 
 #include "kura/base/byte_order.h"
 #include "kura/base/collation.h"
@@ -665,10 +666,109 @@ bool TDataCursor::SeekNaturalBookmark(int32_t recNo, bool nearest) {
   return nearest;
 }
 
+
+// ---------------------------------------------------------------------------------------
+// Reads that may meet another process's writer
+
+bool TDataCursor::MayRetryUnderLock(const EKuraEngineError& error) const {
+  const TErrorCode code = error.ErrorCode;
+  if (code != KURA_HEADERCORRUPT && code != KURA_FILECORRUPT && code != KURA_INDEXCORRUPT) return false;
+  const TDataTable& table = *FTable;
+  // Only an outermost read made without any lock, outside a transaction (whose buffers
+  // must not be dropped), can have met a writer halfway.
+  return FReadDepth == 0 && !table.LockFree() && !FDirectory.Session().StrictChangeDetection() &&
+         !table.HasReadLock() && !table.HasWriteLock() && !table.TakesPartInTransaction();
+}
+
+void TDataCursor::SavePosition() {
+  FSaved.Bof = FBof;
+  FSaved.Eof = FEof;
+  FSaved.OnKey = FOnKey;
+  FSaved.Crack = FCrack;
+  FSaved.Position = FPosition;
+  FSaved.RecordNumber = FRecordNumber;
+  FSaved.Key.assign(FCurrentKey.begin(), FCurrentKey.end());
+}
+
+void TDataCursor::RestorePosition() {
+  FBof = FSaved.Bof;
+  FEof = FSaved.Eof;
+  FOnKey = FSaved.OnKey;
+  FCrack = FSaved.Crack;
+  FPosition = FSaved.Position;
+  FRecordNumber = FSaved.RecordNumber;
+  FCurrentKey.assign(FSaved.Key.begin(), FSaved.Key.end());
+}
+
+template <typename TBody>
+auto TDataCursor::Guarded(TBody body) -> decltype(body()) {
+  if (FReadDepth > 0) return body();
+  SavePosition();
+  try {
+    return body();
+  } catch (const EKuraEngineError& error) {
+    if (!FTable || !MayRetryUnderLock(error)) throw;
+  }
+  // The failed attempt may have moved the cursor halfway: back to where it stood, with
+  // every buffer of the table read again under the read lock.
+  TDataTable& table = *FTable;
+  RestorePosition();
+  table.DiscardBuffers(true);
+  table.ReadLock();
+  struct TUnlock {
+    TDataTable& Table;
+    ~TUnlock() noexcept(false) {
+      if (Table.HasReadLock()) {
+        if (std::uncaught_exceptions() > 0) {
+          try {
+            Table.ReadUnlock();
+          } catch (const EKuraEngineError&) {
+            // The repeated read's failure is the one to report.
+          }
+        } else {
+          Table.ReadUnlock();
+        }
+      }
+    }
+  } unlock{table};
+  SyncCounters();
+  RecomputeView();
+  Refind(false);
+  return body();
+}
+
+void TDataCursor::SetToBegin() {
+  Guarded([&] { BeginStep(); });
+}
+void TDataCursor::SetToEnd() {
+  Guarded([&] { EndStep(); });
+}
+bool TDataCursor::SetToRecNo(int32_t recNo) {
+  return Guarded([&] { return RecNoStep(recNo); });
+}
+bool TDataCursor::SetToBookmark(const uint8_t* bookmark, bool nearest) {
+  return Guarded([&] { return BookmarkStep(bookmark, nearest); });
+}
+int TDataCursor::GetNextRecord(uint8_t* buffer) {
+  return Guarded([&] { return NextRecordStep(buffer); });
+}
+int TDataCursor::GetPriorRecord(uint8_t* buffer) {
+  return Guarded([&] { return PriorRecordStep(buffer); });
+}
+int TDataCursor::GetCurrentRecord(uint8_t* buffer, bool lock) {
+  return Guarded([&] { return CurrentRecordStep(buffer, lock); });
+}
+int32_t TDataCursor::GetRecNo() {
+  return Guarded([&] { return RecNoValue(); });
+}
+int32_t TDataCursor::GetRecordCount() {
+  return Guarded([&] { return RecordCountValue(); });
+}
+
 // ---------------------------------------------------------------------------------------
 // Positioning
 
-void TDataCursor::SetToBegin() {
+void TDataCursor::BeginStep() {
   TReadScope scope(*this);
   ClearPosition();
   FBof = true;
@@ -678,7 +778,7 @@ void TDataCursor::SetToBegin() {
   if (empty) MarkEmpty();
 }
 
-void TDataCursor::SetToEnd() {
+void TDataCursor::EndStep() {
   TReadScope scope(*this);
   ClearPosition();
   FBof = false;
@@ -687,7 +787,7 @@ void TDataCursor::SetToEnd() {
   if (empty) MarkEmpty();
 }
 
-bool TDataCursor::SetToRecNo(int32_t recNo) {
+bool TDataCursor::RecNoStep(int32_t recNo) {
   TReadScope scope(*this);
   const int32_t count =
       FBitmapMode ? FVisibleCount : (FRangeStart == 0 ? 0 : FRangeEnd - FRangeStart + 1);
@@ -714,7 +814,7 @@ bool TDataCursor::SetToRecNo(int32_t recNo) {
   return GetRecNo() == recNo;
 }
 
-bool TDataCursor::SetToBookmark(const uint8_t* bookmark, bool nearest) {
+bool TDataCursor::BookmarkStep(const uint8_t* bookmark, bool nearest) {
   TReadScope scope(*this);
   if (FNatural) return SeekNaturalBookmark(ReadI32(bookmark), nearest);
   return SeekBookmarkKey(bookmark, nearest);
@@ -755,7 +855,7 @@ int TDataCursor::CopyOut(int code, uint8_t* buffer) {
   return code;
 }
 
-int TDataCursor::GetNextRecord(uint8_t* buffer) {
+int TDataCursor::NextRecordStep(uint8_t* buffer) {
   TReadScope scope(*this);
   if (FEof) return CopyOut(KURA_EOF, buffer);
   bool found;
@@ -798,7 +898,7 @@ int TDataCursor::GetNextRecord(uint8_t* buffer) {
   return CopyOut(KURA_EOF, buffer);
 }
 
-int TDataCursor::GetPriorRecord(uint8_t* buffer) {
+int TDataCursor::PriorRecordStep(uint8_t* buffer) {
   TReadScope scope(*this);
   if (FBof) return CopyOut(KURA_BOF, buffer);
   bool found;
@@ -838,7 +938,7 @@ int TDataCursor::GetPriorRecord(uint8_t* buffer) {
   return CopyOut(KURA_BOF, buffer);
 }
 
-int TDataCursor::GetCurrentRecord(uint8_t* buffer, bool lock) {
+int TDataCursor::CurrentRecordStep(uint8_t* buffer, bool lock) {
   TReadScope scope(*this);
   const bool onRecord = FOnKey && !FBof && !FEof;
   if (lock && onRecord && buffer) {
@@ -915,7 +1015,7 @@ int TDataCursor::CloneCurrentRecord(uint8_t* buffer) {
 // ---------------------------------------------------------------------------------------
 // Identity and counts
 
-int32_t TDataCursor::GetRecNo() {
+int32_t TDataCursor::RecNoValue() {
   TReadScope scope(*this);
   if (!FOnKey || FBof || FEof) return 0;
   if (FNatural) return static_cast<int32_t>(FPosition);
@@ -938,7 +1038,7 @@ int32_t TDataCursor::VisibleOrdinal() {
   return 0;
 }
 
-int32_t TDataCursor::GetRecordCount() {
+int32_t TDataCursor::RecordCountValue() {
   TReadScope scope(*this);
   if (FBitmapMode) return FVisibleCount;
   if (FRangeStart == 0 || FRangeEnd == 0) return 0;

@@ -307,6 +307,26 @@ private:
   bool Visible(int32_t recNo) const;
   int32_t KeyCount();
   int32_t VisibleOrdinal();
+
+  // Reads without the read lock (non-strict change detection) can meet another
+  // process's writer halfway through a change of the trees, seen as a damaged page.
+  // Guarded runs a public read operation and, on such a failure of an outermost
+  // unlocked read, drops the table's buffers and runs it once more from the saved
+  // position under the read lock.
+  template <typename TBody>
+  auto Guarded(TBody body) -> decltype(body());
+  bool MayRetryUnderLock(const EKuraEngineError& error) const;
+  void SavePosition();
+  void RestorePosition();
+  int NextRecordStep(uint8_t* buffer);
+  int PriorRecordStep(uint8_t* buffer);
+  int CurrentRecordStep(uint8_t* buffer, bool lock);
+  bool BookmarkStep(const uint8_t* bookmark, bool nearest);
+  bool RecNoStep(int32_t recNo);
+  int32_t RecNoValue();
+  int32_t RecordCountValue();
+  void BeginStep();
+  void EndStep();
   void BuildRangeKey(const uint8_t* record, int fieldCount, bool high, uint8_t* key) const;
   void FillKeyTail(uint8_t* key, int keepFields, int keepBytes, bool high) const;
   bool InRange(const uint8_t* record) const;
@@ -395,6 +415,16 @@ private:
 
   TChangeCounters FChangeCounters;
   int FReadDepth = 0;
+  // The position saved by Guarded (no allocation per read once grown).
+  struct TSavedPosition {
+    bool Bof = true;
+    bool Eof = false;
+    bool OnKey = false;
+    bool Crack = false;
+    int64_t Position = 0;
+    int32_t RecordNumber = 0;
+    std::vector<uint8_t> Key;
+  } FSaved;
   bool FReadLocked = false;
   int32_t FLockedRecord = 0;
 

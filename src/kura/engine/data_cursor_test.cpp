@@ -4,9 +4,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <numeric>
 
+#include "kura/base/os.h"
 #include "kura/engine/cursor_test_support.h"
 #include "kura/storage/data_file_test_support.h"
 #include "testing/pipe.h"
@@ -379,6 +381,45 @@ TEST_F(DataCursorTest, ReadRecordBlockStopsAtTheEnd) {
   EXPECT_EQ(cursor->ReadRecordBlock(count, block.data()), KURA_EOF);
   EXPECT_EQ(count, 2);
   EXPECT_EQ(TRecordImage::Int(cursor->Table().DataFile(), block.data() + cursor->RecordSize(), 1), 5);
+}
+
+// An unlocked read that meets a damaged index page (as a reader does when another
+// process's writer is halfway through a change) reads again under the read lock.
+TEST_F(DataCursorTest, ATornPageReadIsReadAgainUnderTheLock) {
+  CreatePeople();
+  auto cursor = Open();
+  Fill(*cursor, 2000);
+  ASSERT_TRUE(cursor->SetToRecNo(1000));
+  static int armed = 0;
+  TOSApi api = OSRealApi();
+  api.PRead = [](int fd, void* buffer, size_t count, off_t offset) -> ssize_t {
+    const ssize_t done = OSRealApi().PRead(fd, buffer, count, offset);
+    // The first index page read after arming comes back scrambled.
+    if (armed > 0 && count == 4096 && offset >= 4096 && offset % 4096 == 0 && done == 4096) {
+      --armed;
+      std::memset(buffer, 0xA5, 4096);
+    }
+    return done;
+  };
+  TOSApiOverride torn(api);
+  for (const bool strict : {false, true}) {
+    SCOPED_TRACE(strict ? "strict" : "not strict");
+    Session.SetStrictChangeDetection(strict);
+    cursor->Table().DiscardBuffers(true);
+    armed = 1;
+    if (strict) {
+      // Under the lock a damaged page is damage: it is reported, and the next read of
+      // sound pages works again.
+      EXPECT_EQ(ErrorCodeOf([&] { cursor->GetNextRecord(nullptr); }), KURA_INDEXCORRUPT);
+      cursor->Table().DiscardBuffers(true);
+      EXPECT_EQ(cursor->GetRecordCount(), 2000);
+    } else {
+      EXPECT_EQ(cursor->GetNextRecord(nullptr), 0);
+      EXPECT_EQ(armed, 0);
+      EXPECT_EQ(CurrentId(*cursor), 1001);
+      EXPECT_EQ(cursor->GetRecNo(), 1001);
+    }
+  }
 }
 
 // Another process appends and deletes; this one sees it at its next read with strict
