@@ -1,5 +1,7 @@
 #include "kura/base/abstract_file.h"
 
+#include <iterator>
+
 #include <limits>
 #include <utility>
 
@@ -105,10 +107,11 @@ int64_t TAbstractFile::Seek(int32_t handleId, int32_t origin, int64_t offset) {
 }
 
 bool TAbstractFile::RegionOverlaps(int64_t first, int64_t last) const {
-  for (const TRegionLock& region : RegionLocks)
-    if ((first >= region.First && first <= region.Last) || (region.First >= first && region.First <= last))
-      return true;
-  return false;
+  // Only the region starting last at or before `last` can reach into [first, last]: any
+  // earlier one ends before that region starts.
+  auto after = RegionLocks.upper_bound(last);
+  if (after == RegionLocks.begin()) return false;
+  return std::prev(after)->second.Last >= first;
 }
 
 bool TAbstractFile::LockRegion(int64_t length, int64_t offset) {
@@ -116,19 +119,16 @@ bool TAbstractFile::LockRegion(int64_t length, int64_t offset) {
   if (length <= 0 || offset < 0 || offset > std::numeric_limits<int64_t>::max() - length) return false;
   const int64_t last = offset + length - 1;
   if (RegionOverlaps(offset, last)) return false;
-  RegionLocks.push_back(TRegionLock{offset, last, length});
+  RegionLocks.emplace(offset, TRegionLock{offset, last, length});
   return true;
 }
 
 bool TAbstractFile::UnlockRegion(int64_t length, int64_t offset) {
   std::lock_guard guard(Lock);
-  for (size_t i = 0; i < RegionLocks.size(); ++i) {
-    if (RegionLocks[i].First == offset && RegionLocks[i].Length == length) {
-      RegionLocks.erase(RegionLocks.begin() + static_cast<std::ptrdiff_t>(i));
-      return true;
-    }
-  }
-  return false;
+  auto region = RegionLocks.find(offset);
+  if (region == RegionLocks.end() || region->second.Length != length) return false;
+  RegionLocks.erase(region);
+  return true;
 }
 
 int32_t TAbstractFile::ReadAt(int32_t handleId, int64_t offset, void* buffer, int32_t count) {

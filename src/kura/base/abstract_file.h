@@ -10,6 +10,7 @@
 // called with the registry lock held first.
 
 #include <cstdint>
+#include <map>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -95,7 +96,10 @@ public:
   std::string FileName;
   // Logical size (memory files; a physical file asks the system).
   int64_t Size = 0;
-  std::vector<TRegionLock> RegionLocks;
+  // The regions held, keyed by their first byte. They never overlap one another, so the
+  // overlap test and the unlock are lookups, not walks: a transaction may hold one lock
+  // per record it wrote.
+  std::map<int64_t, TRegionLock> RegionLocks;
   int32_t OpenCount = 0;
   std::vector<THandleRecord> Handles;
   // Last handle number given out; numbers start at 1 and only grow, so a stale number

@@ -131,23 +131,23 @@ bool TPhysicalFile::LockRegion(int64_t length, int64_t offset) {
   // the file's share mode.
   if (offset <= kShareLockOffset + 1 && kShareLockOffset <= last) return false;
   if (RegionOverlaps(offset, last)) return false;
-  RegionLocks.reserve(RegionLocks.size() + 1);  // nothing may throw once the OS lock is held
-  if (!OSLockRange(OSHandle, true, !OpenedReadOnly, offset, length)) return false;
-  RegionLocks.push_back(TRegionLock{offset, last, length});
+  // Recorded first (the only step that may throw), taken back when the system refuses.
+  const auto region = RegionLocks.emplace(offset, TRegionLock{offset, last, length}).first;
+  if (!OSLockRange(OSHandle, true, !OpenedReadOnly, offset, length)) {
+    RegionLocks.erase(region);
+    return false;
+  }
   return true;
 }
 
 bool TPhysicalFile::UnlockRegion(int64_t length, int64_t offset) {
   std::lock_guard guard(Lock);
   if (OSHandle < 0) return false;
-  for (size_t i = 0; i < RegionLocks.size(); ++i) {
-    if (RegionLocks[i].First == offset && RegionLocks[i].Length == length) {
-      if (!OSLockRange(OSHandle, false, !OpenedReadOnly, offset, length)) return false;
-      RegionLocks.erase(RegionLocks.begin() + static_cast<std::ptrdiff_t>(i));
-      return true;
-    }
-  }
-  return false;
+  auto region = RegionLocks.find(offset);
+  if (region == RegionLocks.end() || region->second.Length != length) return false;
+  if (!OSLockRange(OSHandle, false, !OpenedReadOnly, offset, length)) return false;
+  RegionLocks.erase(region);
+  return true;
 }
 
 int32_t TPhysicalFile::ReadAt(int32_t handleId, int64_t offset, void* buffer, int32_t count) {

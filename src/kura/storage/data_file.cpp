@@ -188,6 +188,7 @@ void TDataFile::CloseDataFile() {
   FFieldDefinitions.clear();
   for (auto& entry : FCache) FRecordStack.Push(std::move(entry.second));
   FCache.clear();
+  FDirtySlots.clear();
   FMru.Clear();
   UnlockAllRecords();
   Close();
@@ -405,7 +406,7 @@ TRecord* TDataFile::GetRecord(int32_t recNo, const TReadAhead& readAhead) {
     TRecord* record = AddRecord(recNo, 0, -1);
     // A new slot must reach the file even when the caller leaves it as it is, or the
     // file would hold fewer slots than the header counts.
-    record->Dirty = true;
+    SetDirty(record);
     ++record->PinCount;
     ++FHeader.NextRecordNo;
     MarkChanged();
@@ -493,7 +494,12 @@ void TDataFile::ReleaseRecord(TRecord* record) {
   if (record && record->PinCount > 0) --record->PinCount;
 }
 
-void TDataFile::MarkRecordDirty(TRecord* record) { record->Dirty = true; }
+void TDataFile::MarkRecordDirty(TRecord* record) { SetDirty(record); }
+
+void TDataFile::SetDirty(TRecord* record) {
+  if (!record->Dirty) FDirtySlots.push_back(record->RecNo);
+  record->Dirty = true;
+}
 
 TRecord* TDataFile::AllocateRecord() {
   const bool appendOnly = FOwner && FOwner->NoPrimaryIndex();
@@ -514,7 +520,7 @@ TRecord* TDataFile::AllocateRecord() {
   FHeader.FirstFreeRecord = next;
   std::memset(record->Bytes(), 0, record->Size());
   record->SetLink(freeSlot);
-  record->Dirty = true;
+  SetDirty(record);
   MarkChanged();
   return record;
 }
@@ -523,7 +529,7 @@ void TDataFile::FreeRecord(TRecord* record) {
   record->SetState(kRecordDeleted);
   record->SetLink(FHeader.FirstFreeRecord);
   FHeader.FirstFreeRecord = record->RecNo;
-  record->Dirty = true;
+  SetDirty(record);
   MarkChanged();
 }
 
@@ -543,13 +549,27 @@ void TDataFile::GrowBuffer(std::vector<uint8_t>& buffer, size_t size) {
 bool TDataFile::FlushRecords() { return FlushRecordsExcept(0, -1); }
 
 bool TDataFile::FlushRecordsExcept(int32_t excludeFirst, int32_t excludeLast) {
+  // Only the slots marked since the last flush can be dirty: the cost follows the number
+  // of changes, not the size of the cache (a write-through append would otherwise pay
+  // for every record the cache holds). A slot may be listed twice, or no longer be cached
+  // or dirty (discarded, or written with a run); such entries are dropped here.
+  if (FDirtySlots.empty()) return false;
+  std::sort(FDirtySlots.begin(), FDirtySlots.end());
+  FDirtySlots.erase(std::unique(FDirtySlots.begin(), FDirtySlots.end()), FDirtySlots.end());
   std::vector<TRecord*> dirty;
-  for (auto& entry : FCache) {
-    TRecord* r = entry.second.get();
-    if (r->Dirty && r->PinCount == 0 && !(r->RecNo >= excludeFirst && r->RecNo <= excludeLast)) dirty.push_back(r);
+  size_t kept = 0;
+  for (const int32_t recNo : FDirtySlots) {
+    const auto it = FCache.find(recNo);
+    if (it == FCache.end() || !it->second->Dirty) continue;
+    TRecord* r = it->second.get();
+    if (r->PinCount == 0 && !(recNo >= excludeFirst && recNo <= excludeLast)) {
+      dirty.push_back(r);
+    } else {
+      FDirtySlots[kept++] = recNo;  // still dirty after this flush
+    }
   }
+  FDirtySlots.resize(kept);
   if (dirty.empty()) return false;
-  std::sort(dirty.begin(), dirty.end(), [](const TRecord* a, const TRecord* b) { return a->RecNo < b->RecNo; });
   const size_t recordSize = FHeader.RecordSize;
   size_t runStart = 0;
   while (runStart < dirty.size()) {

@@ -337,6 +337,8 @@ private:
   bool HasUnwrittenChanges() const;
   void ReadRun(int32_t recNo, const TReadAhead& readAhead);
   TRecord* AddRecord(int32_t recNo, int32_t excludeFirst, int32_t excludeLast);
+  // Marks a cached record changed and lists its slot for the next flush.
+  void SetDirty(TRecord* record);
   void RemoveFromCache(TRecord* record);
   bool FlushRecordsExcept(int32_t excludeFirst, int32_t excludeLast);
   void WriteSlots(int32_t firstRecNo, const uint8_t* data, size_t count);
@@ -349,6 +351,10 @@ private:
   std::vector<TFieldDefinition> FFieldDefinitions;
   bool FDefinitionsChanged = false;
   std::unordered_map<int32_t, std::unique_ptr<TRecord>> FCache;
+  // The slots marked dirty since they were last written, unordered, possibly repeated or
+  // stale; every dirty cached record is among them. Records are marked dirty only
+  // through this file (MarkRecordDirty and the slot operations).
+  std::vector<int32_t> FDirtySlots;
   TMruChain<TRecord> FMru;  // most recently used first
   size_t FCapacity = 1;
   TRecordStack FRecordStack;

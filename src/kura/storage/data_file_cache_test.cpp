@@ -217,5 +217,46 @@ TEST_F(DataFileCacheTest, DiscardCacheDropsChangesThatWereNotWritten) {
   EXPECT_EQ(ReadI32(pinned->FieldData(*file.FieldByPosition(1))), 20);
 }
 
+// A flush looks only at the slots changed since the last one: a record marked twice is
+// written once, a pinned one stays listed and goes with the next flush, and a change
+// dropped by a discard is not written by a later flush.
+TEST_F(DataFileCacheTest, FlushWritesEachChangedSlotOnceAndKeepsPinnedOnesForLater) {
+  CreateTable(10);
+  TDataFile file(FileName(), false, &Owner);
+  file.OpenDataFile();
+  for (int n = 1; n <= 10; ++n) EXPECT_EQ(ValueOf(file, n), n * 10);  // all cached, clean
+  {
+    TRecordPin record(file, file.GetRecord(5));
+    SetValue(file, record.Get(), 501);
+    SetValue(file, record.Get(), 502);  // marked twice
+  }
+  {
+    TRecordPin pinned(file, file.GetRecord(8));
+    SetValue(file, pinned.Get(), 800);
+    const int64_t before = file.Statistics().Flushes;
+    EXPECT_TRUE(file.FlushRecords());
+    EXPECT_EQ(file.Statistics().Flushes - before, 1);  // slot 5 only, once
+    EXPECT_TRUE(pinned->Dirty);
+    const std::vector<uint8_t> bytes = ReadFileBytes(FileName());
+    EXPECT_EQ(ValueOnDisk(bytes, 5), 502);
+    EXPECT_EQ(ValueOnDisk(bytes, 8), 80);
+    EXPECT_FALSE(file.FlushRecords());  // slot 8 is still pinned
+  }
+  EXPECT_TRUE(file.FlushRecords());
+  EXPECT_EQ(ValueOnDisk(ReadFileBytes(FileName()), 8), 800);
+  EXPECT_FALSE(file.FlushRecords());
+
+  {
+    TRecordPin record(file, file.GetRecord(3));
+    SetValue(file, record.Get(), 333);
+  }
+  file.DiscardCache();
+  EXPECT_EQ(ValueOf(file, 3), 30);  // read again, clean
+  const int64_t before = file.Statistics().Flushes;
+  EXPECT_FALSE(file.FlushRecords());
+  EXPECT_EQ(file.Statistics().Flushes, before);
+  EXPECT_EQ(ValueOnDisk(ReadFileBytes(FileName()), 3), 30);
+}
+
 }  // namespace
 }  // namespace kura

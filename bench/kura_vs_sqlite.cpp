@@ -1,0 +1,1075 @@
+// Kura against SQLite: the same table, the same work and the same cache budget on both
+// engines in one process run, case by case, with the ratio Kura time / SQLite time.
+//
+// The table `orders` (1,000,000 records by default) comes from one seeded generator and is
+// kept in memory as well, so that every answer of both engines is checked against the
+// generator's own: a case whose answers differ is reported as an error, its time does not
+// count (the summary shows "-") and the program exits with 1. Each case runs once (Google Benchmark with one iteration and the time measured
+// by the program itself, so that untimed preparation can be left out); its repetitions
+// (lookups, ranges, scans, ...) are part of the case.
+//
+//   1 bulk insert        all records in one transaction (both engines build their index on k
+//                        while inserting)
+//   2 autocommit insert  20,000 records one by one into a fresh shared table, each written
+//                        through; a reference line repeats it for SQLite with its default
+//                        journal and synchronous settings (capped at about 10 s)
+//   3 point lookup       100,000 random Find on k (SQLite: WHERE k = ? LIMIT 1)
+//   4 range count        1,000 random ranges of 1% of the k values, counted
+//   5 full scan          20 counts of amount in a range and note containing two letters
+//   6 sort               3 times every record in note order, read to the end
+//   7 cold open          20 times: files dropped from the page cache, open, read id N/2
+//
+// Cases 3 to 5 run their workload once untimed first (it checks the answers and warms the
+// caches of both engines), then once timed. Cases 1 and 2 are checked after the timed run.
+//
+//   kura_vs_sqlite [--records=N] [Google Benchmark flags, e.g. --benchmark_filter=3_]
+// --records sets a smaller table (for profiling). Cases that need the loaded table load it
+// untimed when case 1 was filtered out.
+
+#include <fcntl.h>
+#include <sys/utsname.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <memory>
+#include <numeric>
+#include <random>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include <benchmark/benchmark.h>
+#include <sqlite3.h>
+
+#include "kura/base/byte_order.h"
+#include "kura/base/engine_error.h"
+#include "kura/engine/data_cursor.h"
+#include "kura/engine/data_directory.h"
+#include "kura/engine/data_session.h"
+#include "kura/storage/data_file.h"
+#include "testing/temp_dir.h"
+
+namespace {
+
+using namespace kura;
+using TClock = std::chrono::steady_clock;
+
+// ---- Sizes and workloads --------------------------------------------------------------
+
+constexpr int32_t kDefaultRecords = 1000000;
+constexpr uint64_t kDataSeed = 20240701;
+constexpr uint64_t kWorkSeed = 20240702;
+constexpr int32_t kKeyValues = 100000;  // k is 0..99999, about 10 records each
+constexpr int32_t kRangeWidth = kKeyValues / 100;
+constexpr int32_t kCustomers = 50000;
+constexpr int kNoteLength = 24;
+constexpr int32_t kAutocommitRecords = 20000;
+constexpr int kLookups = 100000;
+constexpr int kRanges = 1000;
+constexpr int kScans = 20;
+constexpr int kSorts = 3;
+constexpr int kColdOpens = 20;
+constexpr double kReferenceCapSeconds = 10.0;
+
+// The cache budget of both engines. Kura: the data buffer and the index buffer share it
+// (the table has no BLOB fields, so the BLOB buffer is never used); SQLite: cache_size.
+constexpr int32_t kDataBufferBytes = 128 * 1024 * 1024;
+constexpr int32_t kIndexBufferBytes = 128 * 1024 * 1024;
+constexpr int32_t kDataBufferRecords = 4000000;  // above any record count: the bytes decide
+constexpr int64_t kCacheBudgetBytes = int64_t{kDataBufferBytes} + kIndexBufferBytes;
+
+constexpr const char* kTable = "orders";
+constexpr const char* kAutocommitTable = "autoc";
+constexpr const char* kSortCopy = "sortcopy";
+
+// Kura field numbers.
+constexpr int kFieldId = 1;
+constexpr int kFieldCust = 2;
+constexpr int kFieldK = 3;
+constexpr int kFieldAmount = 4;
+constexpr int kFieldNote = 5;
+
+int32_t gRecords = kDefaultRecords;
+
+[[noreturn]] void Fail(const std::string& what) { throw std::runtime_error("kura_vs_sqlite: " + what); }
+
+double Seconds(TClock::time_point since) { return std::chrono::duration<double>(TClock::now() - since).count(); }
+
+// Folds a value into an order-sensitive checksum.
+inline uint64_t Mix(uint64_t hash, uint64_t value) { return (hash ^ value) * 0x100000001B3ULL + 0x9E3779B97F4A7C15ULL; }
+
+struct TOrder {
+  int32_t Id;
+  int32_t Cust;
+  int32_t K;
+  double Amount;  // whole cents, so that both engines compare the same doubles
+  char Note[kNoteLength + 1];
+};
+
+struct TScan {
+  double Low, High;  // Low <= amount < High
+  char Pair[3];
+};
+
+// The table, the workloads and the answers the generator expects.
+struct TData {
+  std::vector<TOrder> Orders;
+  std::vector<int32_t> LookupKeys;
+  std::vector<int32_t> RangeStarts;
+  std::vector<TScan> Scans;
+  int32_t ColdId = 0;
+
+  uint64_t LookupSum = 0;
+  uint64_t RangeSum = 0;
+  std::vector<int64_t> ScanCounts;
+  uint64_t SortHash = 0;
+  uint64_t ColdHash = 0;
+};
+
+uint64_t RecordHash(int32_t id, int32_t cust, int32_t k, double amount, const char* note) {
+  uint64_t h = Mix(0, static_cast<uint64_t>(id));
+  h = Mix(h, static_cast<uint64_t>(cust));
+  h = Mix(h, static_cast<uint64_t>(k));
+  h = Mix(h, static_cast<uint64_t>(std::llround(amount * 100)));
+  for (const char* c = note; *c; ++c) h = Mix(h, static_cast<uint8_t>(*c));
+  return h;
+}
+
+TData MakeData() {
+  TData d;
+  std::mt19937_64 random(kDataSeed);
+  d.Orders.resize(static_cast<size_t>(gRecords));
+  for (int32_t i = 0; i < gRecords; ++i) {
+    TOrder& o = d.Orders[static_cast<size_t>(i)];
+    o.Id = i + 1;
+    o.Cust = static_cast<int32_t>(random() % kCustomers);
+    o.K = static_cast<int32_t>(random() % kKeyValues);
+    o.Amount = static_cast<double>(random() % 100000) / 100.0;
+    for (int c = 0; c < kNoteLength; ++c) o.Note[c] = static_cast<char>('a' + random() % 26);
+    o.Note[kNoteLength] = 0;
+  }
+
+  std::mt19937_64 work(kWorkSeed);
+  for (int i = 0; i < kLookups; ++i) d.LookupKeys.push_back(static_cast<int32_t>(work() % kKeyValues));
+  for (int i = 0; i < kRanges; ++i) d.RangeStarts.push_back(static_cast<int32_t>(work() % (kKeyValues - kRangeWidth + 1)));
+  for (int i = 0; i < kScans; ++i) {
+    TScan s{};
+    s.Low = 25.0 * i;
+    s.High = s.Low + 500.0;
+    s.Pair[0] = static_cast<char>('a' + work() % 26);
+    s.Pair[1] = static_cast<char>('a' + work() % 26);
+    d.Scans.push_back(s);
+  }
+  d.ColdId = std::max(1, gRecords / 2);
+
+  // Expected answers. Point lookups land on the first record of the key, which is the
+  // smallest id in both engines (Kura's non-unique keys end with the record id, which is
+  // the append order; SQLite's index entries end with the rowid, which is id).
+  std::vector<int32_t> firstId(kKeyValues, 0);
+  std::vector<int64_t> perKey(kKeyValues + 1, 0);
+  for (const TOrder& o : d.Orders) {
+    if (firstId[static_cast<size_t>(o.K)] == 0) firstId[static_cast<size_t>(o.K)] = o.Id;
+    ++perKey[static_cast<size_t>(o.K) + 1];
+  }
+  std::partial_sum(perKey.begin(), perKey.end(), perKey.begin());
+  for (const int32_t k : d.LookupKeys) d.LookupSum = Mix(d.LookupSum, static_cast<uint64_t>(firstId[static_cast<size_t>(k)]));
+  for (const int32_t low : d.RangeStarts) {
+    d.RangeSum = Mix(d.RangeSum, static_cast<uint64_t>(perKey[static_cast<size_t>(low + kRangeWidth)] - perKey[static_cast<size_t>(low)]));
+  }
+  for (const TScan& s : d.Scans) {
+    int64_t n = 0;
+    for (const TOrder& o : d.Orders) {
+      if (o.Amount >= s.Low && o.Amount < s.High && std::strstr(o.Note, s.Pair) != nullptr) ++n;
+    }
+    d.ScanCounts.push_back(n);
+  }
+  std::vector<int32_t> order(d.Orders.size());
+  std::iota(order.begin(), order.end(), 0);
+  std::stable_sort(order.begin(), order.end(), [&](int32_t a, int32_t b) {
+    return std::strcmp(d.Orders[static_cast<size_t>(a)].Note, d.Orders[static_cast<size_t>(b)].Note) < 0;
+  });
+  for (const int32_t i : order) d.SortHash = Mix(d.SortHash, static_cast<uint64_t>(d.Orders[static_cast<size_t>(i)].Id));
+  const TOrder& cold = d.Orders[static_cast<size_t>(d.ColdId - 1)];
+  const uint64_t one = RecordHash(cold.Id, cold.Cust, cold.K, cold.Amount, cold.Note);
+  for (int i = 0; i < kColdOpens; ++i) d.ColdHash = Mix(d.ColdHash, one);
+  return d;
+}
+
+// Writes dirty pages of the file and drops its pages from the operating system's cache.
+void DropFromPageCache(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY);
+  if (fd < 0) return;  // a table without that file
+  ::fdatasync(fd);
+  ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+  ::close(fd);
+}
+
+// ---- Results ------------------------------------------------------------------------------
+
+struct TCase {
+  std::string Name;
+  std::string Unit;   // what the rate counts
+  double Operations;  // per timed run
+  double KuraSeconds = 0;
+  double SqliteSeconds = 0;
+  double SqliteOperations = 0;  // when SQLite did a different amount of work (the capped reference)
+};
+
+std::vector<TCase> gCases;
+bool gFailed = false;  // some answer differed or a case raised
+
+TCase& Case(const std::string& name) {
+  for (TCase& c : gCases) {
+    if (c.Name == name) return c;
+  }
+  Fail("no case " + name);
+}
+
+// ---- Kura -------------------------------------------------------------------------------
+
+TFieldDefinition Field(const char* name, TFieldType type, uint8_t size = 0) {
+  TFieldDefinition d;
+  d.Name = name;
+  d.FieldType = type;
+  d.Size = size;
+  return d;
+}
+
+// id Integer (primary), cust Integer, k Integer (secondary index ByK, not unique),
+// amount Float, note String of 24 characters (the size counts the terminating zero).
+TTableDefinition OrdersDefinition() {
+  TTableDefinition t;
+  t.Fields = {Field("id", TFieldType::Integer), Field("cust", TFieldType::Integer), Field("k", TFieldType::Integer),
+              Field("amount", TFieldType::Float), Field("note", TFieldType::String, kNoteLength + 1)};
+  TIndexDefinition primary;
+  primary.Fields = {kFieldId};
+  primary.Unique = true;
+  t.PrimaryIndex = primary;
+  TIndexDefinition byK;
+  byK.Name = "ByK";
+  byK.Fields = {kFieldK};
+  t.SecondaryIndexes = {byK};
+  return t;
+}
+
+// The owner of the sort copy's data file: the session's data buffer limit and the
+// temporary directory for the sort runs.
+class TSortCopyOwner : public TDataFileOwner {
+public:
+  explicit TSortCopyOwner(std::string dir) : FDir(std::move(dir)) {}
+  int32_t MaxDataBufferSize() const override { return kDataBufferBytes; }
+  int32_t MaxDataBufferCount() const override { return kDataBufferRecords; }
+  std::string PrivateDir() const override { return FDir; }
+
+private:
+  std::string FDir;
+};
+
+struct TKura {
+  TDataSession Session;
+  TDataDirectory* Directory = nullptr;
+  std::string Dir;
+  bool Loaded = false;
+  // Holds the table open (and its caches warm) through cases 3 to 6.
+  std::unique_ptr<TDataCursor> Keeper;
+
+  explicit TKura(const std::string& dir) : Dir(dir) {
+    Session.SetMaxDataBufferSize(kDataBufferBytes);
+    Session.SetMaxDataBufferCount(kDataBufferRecords);
+    Session.SetMaxIndexBufferSize(kIndexBufferBytes);
+    Session.SetPrivateDir(dir);
+    Directory = Session.OpenDirectory("VS", dir);
+  }
+
+  std::string File(const char* table, const char* extension) const { return Dir + "/" + table + extension; }
+
+  void Create(const char* table) {
+    if (Directory->TableExists(table, false) && Directory->DeleteTableFiles(table, false) != 0) {
+      Fail(std::string("cannot delete the Kura table ") + table);
+    }
+    if (Directory->CreateTableFiles(table, false, OrdersDefinition()) != 0) Fail(std::string("cannot create ") + table);
+  }
+
+  std::unique_ptr<TDataCursor> Open(const char* table, bool exclusive = false) {
+    auto cursor = std::make_unique<TDataCursor>(*Directory);
+    cursor->SetTableName(table);
+    cursor->SetExclusive(exclusive);
+    cursor->OpenCursor();
+    return cursor;
+  }
+
+  static void Fill(TDataCursor& cursor, uint8_t* record, const TOrder& o) {
+    uint8_t value[8];
+    cursor.InitRecord(record);
+    WriteI32(value, o.Id);
+    cursor.SetField(kFieldId, record, value);
+    WriteI32(value, o.Cust);
+    cursor.SetField(kFieldCust, record, value);
+    WriteI32(value, o.K);
+    cursor.SetField(kFieldK, record, value);
+    WriteF64(value, o.Amount);
+    cursor.SetField(kFieldAmount, record, value);
+    cursor.SetField(kFieldNote, record, reinterpret_cast<const uint8_t*>(o.Note));
+  }
+
+  // Case 1: every record appended inside one transaction, on a cursor opened Exclusive
+  // (a bulk load has the table to itself; SQLite holds its one write lock for the whole
+  // transaction as well). A shared table would lock each new record until the commit.
+  double BulkInsert(const TData& data) {
+    Keeper.reset();
+    Create(kTable);
+    const auto start = TClock::now();
+    auto cursor = Open(kTable, true);
+    std::vector<uint8_t> record(static_cast<size_t>(cursor->RecordSize()));
+    Directory->StartTransaction();
+    for (const TOrder& o : data.Orders) {
+      Fill(*cursor, record.data(), o);
+      cursor->AppendRecord(record.data(), false);
+    }
+    Directory->Commit(true, false);
+    cursor->CloseCursor();
+    const double seconds = Seconds(start);
+    auto check = Open(kTable);
+    if (check->GetRecordCount() != gRecords) {
+      Fail("Kura holds " + std::to_string(check->GetRecordCount()) + " records after the bulk insert");
+    }
+    check->CloseCursor();
+    Loaded = true;
+    return seconds;
+  }
+
+  void EnsureLoaded(const TData& data) {
+    if (!Loaded) BulkInsert(data);
+  }
+
+  // Case 2: appends on a shared cursor without a transaction: each is written through.
+  double AutocommitInsert(const TData& data) {
+    Create(kAutocommitTable);
+    const auto start = TClock::now();
+    auto cursor = Open(kAutocommitTable);
+    std::vector<uint8_t> record(static_cast<size_t>(cursor->RecordSize()));
+    for (int32_t i = 0; i < kAutocommitRecords && i < gRecords; ++i) {
+      Fill(*cursor, record.data(), data.Orders[static_cast<size_t>(i)]);
+      cursor->AppendRecord(record.data(), false);
+    }
+    cursor->CloseCursor();
+    const double seconds = Seconds(start);
+    auto check = Open(kAutocommitTable);
+    const int32_t count = check->GetRecordCount();
+    check->CloseCursor();
+    if (count != std::min(kAutocommitRecords, gRecords)) Fail("Kura holds " + std::to_string(count) + " autocommitted records");
+    return seconds;
+  }
+
+  TDataCursor& Reader(const TData& data) {
+    EnsureLoaded(data);
+    if (!Keeper) Keeper = Open(kTable);
+    return *Keeper;
+  }
+
+  void CloseKeeper() {
+    if (Keeper) Keeper->CloseCursor();
+    Keeper.reset();
+  }
+
+  static int32_t IdOf(TDataCursor& cursor, const uint8_t* record) {
+    bool isNull = false;
+    uint8_t value[8];
+    cursor.GetField(kFieldId, record, isNull, value);
+    return ReadI32(value);
+  }
+
+  // Case 3.
+  uint64_t Lookups(const TData& data) {
+    auto cursor = Open(kTable);
+    cursor->SetIndexName("ByK");
+    std::vector<uint8_t> key(static_cast<size_t>(cursor->RecordSize()));
+    std::vector<uint8_t> found(static_cast<size_t>(cursor->RecordSize()));
+    cursor->InitRecord(key.data());
+    uint8_t value[4];
+    uint64_t sum = 0;
+    for (const int32_t k : data.LookupKeys) {
+      WriteI32(value, k);
+      cursor->SetField(kFieldK, key.data(), value);
+      const bool hit = cursor->Find(key.data(), false, 1, -1, false, found.data());
+      sum = Mix(sum, hit ? static_cast<uint64_t>(IdOf(*cursor, found.data())) : 0);
+    }
+    cursor->CloseCursor();
+    return sum;
+  }
+
+  // Case 4.
+  uint64_t Ranges(const TData& data) {
+    auto cursor = Open(kTable);
+    cursor->SetIndexName("ByK");
+    std::vector<uint8_t> low(static_cast<size_t>(cursor->RecordSize()));
+    std::vector<uint8_t> high(static_cast<size_t>(cursor->RecordSize()));
+    cursor->InitRecord(low.data());
+    cursor->InitRecord(high.data());
+    uint8_t value[4];
+    uint64_t sum = 0;
+    for (const int32_t start : data.RangeStarts) {
+      WriteI32(value, start);
+      cursor->SetField(kFieldK, low.data(), value);
+      WriteI32(value, start + kRangeWidth - 1);
+      cursor->SetField(kFieldK, high.data(), value);
+      cursor->SetRange(low.data(), 1, high.data(), 1);
+      sum = Mix(sum, static_cast<uint64_t>(cursor->GetRecordCount()));
+    }
+    cursor->CloseCursor();
+    return sum;
+  }
+
+  // Case 5: one scan of the list (`first` to `last`), each a filter counted.
+  std::vector<int64_t> Scan(const TData& data, int first, int last) {
+    auto cursor = Open(kTable);
+    std::vector<int64_t> counts;
+    char text[160];
+    for (int i = first; i < last; ++i) {
+      const TScan& s = data.Scans[static_cast<size_t>(i)];
+      std::snprintf(text, sizeof text, "amount >= %.2f AND amount < %.2f AND note LIKE '%%%s%%'", s.Low, s.High, s.Pair);
+      TFilter* filter = cursor->AddExprFilter(text);
+      cursor->ActivateFilter(filter);
+      counts.push_back(cursor->GetRecordCount());
+      cursor->DropFilter(filter);
+    }
+    cursor->CloseCursor();
+    return counts;
+  }
+
+  // Case 6: sorts a copy of the data file by note and reads every slot. The copy is made
+  // before the clock starts.
+  double Sort(uint64_t& hash) {
+    const std::string source = File(kTable, ".DAT");
+    const std::string copy = File(kSortCopy, ".DAT");
+    std::filesystem::copy_file(source, copy, std::filesystem::copy_options::overwrite_existing);
+    TSortCopyOwner owner(Dir);
+    const auto start = TClock::now();
+    {
+      TDataFile file(copy, false, &owner);
+      file.OpenDataFile();
+      TSortRequest request;
+      request.Fields = {{file.FieldByPosition(kFieldNote)->FieldNo, false}};
+      file.SortRecords(request);
+      const int32_t count = file.RecordCount();
+      const uint16_t idOffset = file.FieldByPosition(kFieldId)->Offset;
+      hash = 0;
+      for (int32_t recNo = 1; recNo <= count; ++recNo) {
+        TReadAhead ahead;
+        ahead.Enabled = true;
+        ahead.RunLength = count - recNo + 1;
+        TRecord* record = file.GetRecord(recNo, ahead);
+        hash = Mix(hash, static_cast<uint64_t>(ReadI32(record->Bytes() + idOffset + 1)));
+        file.ReleaseRecord(record);
+      }
+      file.CloseDataFile();
+    }
+    const double seconds = Seconds(start);
+    std::filesystem::remove(copy);
+    return seconds;
+  }
+
+  // Case 7: one cold open and read of the record with `id`.
+  uint64_t ColdOpen(int32_t id, double& seconds) {
+    if (Directory->FindTable(kTable, false) != nullptr) Fail("the Kura table is still open: its caches would stay warm");
+    DropFromPageCache(File(kTable, ".DAT"));
+    DropFromPageCache(File(kTable, ".IDX"));
+    const auto start = TClock::now();
+    auto cursor = Open(kTable);
+    std::vector<uint8_t> key(static_cast<size_t>(cursor->RecordSize()));
+    std::vector<uint8_t> found(static_cast<size_t>(cursor->RecordSize()));
+    cursor->InitRecord(key.data());
+    uint8_t value[8];
+    WriteI32(value, id);
+    cursor->SetField(kFieldId, key.data(), value);
+    if (!cursor->Find(key.data(), false, 0, -1, false, found.data())) Fail("Kura did not find id " + std::to_string(id));
+    bool isNull = false;
+    int32_t fields[3];
+    for (int f = 0; f < 3; ++f) {
+      cursor->GetField(kFieldId + f, found.data(), isNull, value);
+      fields[f] = ReadI32(value);
+    }
+    cursor->GetField(kFieldAmount, found.data(), isNull, value);
+    const double amount = ReadF64(value);
+    char note[kNoteLength + 2] = {};
+    cursor->GetField(kFieldNote, found.data(), isNull, reinterpret_cast<uint8_t*>(note));
+    cursor->CloseCursor();
+    seconds += Seconds(start);
+    return RecordHash(fields[0], fields[1], fields[2], amount, note);
+  }
+};
+
+// ---- SQLite -----------------------------------------------------------------------------
+
+struct TStatement {
+  sqlite3_stmt* S = nullptr;
+  TStatement(sqlite3* db, const char* sql) {
+    if (sqlite3_prepare_v2(db, sql, -1, &S, nullptr) != SQLITE_OK) Fail(std::string("SQLite: ") + sqlite3_errmsg(db));
+  }
+  ~TStatement() { sqlite3_finalize(S); }
+  TStatement(const TStatement&) = delete;
+  TStatement& operator=(const TStatement&) = delete;
+  operator sqlite3_stmt*() const { return S; }
+};
+
+void Exec(sqlite3* db, const std::string& sql) {
+  char* message = nullptr;
+  if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &message) != SQLITE_OK) {
+    const std::string text = message ? message : "?";
+    sqlite3_free(message);
+    Fail("SQLite: " + text + " in " + sql);
+  }
+}
+
+void Step(sqlite3* db, sqlite3_stmt* s, int expected) {
+  const int rc = sqlite3_step(s);
+  if (rc != expected) Fail(std::string("SQLite step: ") + sqlite3_errmsg(db));
+}
+
+const char* kFairPragmas =
+    "PRAGMA journal_mode=MEMORY; PRAGMA synchronous=OFF; PRAGMA locking_mode=NORMAL; PRAGMA mmap_size=0;";
+
+std::string CachePragma() { return "PRAGMA cache_size=-" + std::to_string(kCacheBudgetBytes / 1024) + ";"; }
+
+struct TSqlite {
+  std::string Dir;
+  sqlite3* Db = nullptr;
+  bool Loaded = false;
+
+  explicit TSqlite(const std::string& dir) : Dir(dir) {}
+  ~TSqlite() { Close(); }
+
+  std::string Path(const char* name) const { return Dir + "/" + name + ".db"; }
+
+  // Opens (creating) a database file with the fair settings, or with SQLite's default
+  // journal and synchronous settings.
+  static sqlite3* OpenDb(const std::string& path, bool fair) {
+    sqlite3* db = nullptr;
+    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK) {
+      const std::string text = db ? sqlite3_errmsg(db) : "out of memory";
+      sqlite3_close(db);
+      Fail("SQLite cannot open " + path + ": " + text);
+    }
+    Exec(db, "PRAGMA page_size=4096;" + CachePragma());
+    if (fair) Exec(db, kFairPragmas);
+    return db;
+  }
+
+  static sqlite3* CreateDb(const std::string& path, bool fair) {
+    std::filesystem::remove(path);
+    std::filesystem::remove(path + "-journal");
+    sqlite3* db = OpenDb(path, fair);
+    Exec(db,
+         "CREATE TABLE orders(id INTEGER PRIMARY KEY, cust INTEGER NOT NULL, k INTEGER NOT NULL, "
+         "amount REAL NOT NULL, note TEXT NOT NULL);"
+         "CREATE INDEX orders_k ON orders(k);");
+    return db;
+  }
+
+  void Close() {
+    if (Db) sqlite3_close(Db);
+    Db = nullptr;
+  }
+
+  static void Insert(sqlite3_stmt* s, const TOrder& o) {
+    sqlite3_bind_int(s, 1, o.Id);
+    sqlite3_bind_int(s, 2, o.Cust);
+    sqlite3_bind_int(s, 3, o.K);
+    sqlite3_bind_double(s, 4, o.Amount);
+    sqlite3_bind_text(s, 5, o.Note, kNoteLength, SQLITE_STATIC);
+  }
+
+  static int64_t Count(sqlite3* db) {
+    TStatement s(db, "SELECT COUNT(*) FROM orders");
+    Step(db, s, SQLITE_ROW);
+    return sqlite3_column_int64(s, 0);
+  }
+
+  static constexpr const char* kInsert = "INSERT INTO orders(id, cust, k, amount, note) VALUES (?, ?, ?, ?, ?)";
+
+  // Case 1.
+  double BulkInsert(const TData& data) {
+    Close();
+    Db = CreateDb(Path(kTable), true);
+    const auto start = TClock::now();
+    {
+      TStatement insert(Db, kInsert);
+      Exec(Db, "BEGIN");
+      for (const TOrder& o : data.Orders) {
+        Insert(insert, o);
+        Step(Db, insert, SQLITE_DONE);
+        sqlite3_reset(insert);
+      }
+      Exec(Db, "COMMIT");
+    }
+    const double seconds = Seconds(start);
+    if (Count(Db) != gRecords) Fail("SQLite holds " + std::to_string(Count(Db)) + " records after the bulk insert");
+    Loaded = true;
+    return seconds;
+  }
+
+  sqlite3* Connection(const TData& data) {
+    if (!Loaded) BulkInsert(data);
+    return Db;
+  }
+
+  // Case 2, with the fair settings or SQLite's defaults; stops after `cap` seconds and
+  // tells how many records it wrote.
+  double AutocommitInsert(const TData& data, bool fair, double cap, int32_t& written) {
+    const std::string path = Path(fair ? "autoc" : "autoc_default");
+    sqlite3* db = CreateDb(path, fair);
+    const auto start = TClock::now();
+    written = 0;
+    {
+      TStatement insert(db, kInsert);
+      for (int32_t i = 0; i < kAutocommitRecords && i < gRecords; ++i) {
+        Insert(insert, data.Orders[static_cast<size_t>(i)]);
+        Step(db, insert, SQLITE_DONE);
+        sqlite3_reset(insert);
+        ++written;
+        if (cap > 0 && (written & 63) == 0 && Seconds(start) > cap) break;
+      }
+    }
+    const double seconds = Seconds(start);
+    const int64_t count = Count(db);
+    sqlite3_close(db);
+    if (count != written) Fail("SQLite holds " + std::to_string(count) + " autocommitted records");
+    return seconds;
+  }
+
+  // Case 3.
+  uint64_t Lookups(const TData& data) {
+    sqlite3* db = Connection(data);
+    TStatement s(db, "SELECT id, cust, k, amount, note FROM orders WHERE k = ? LIMIT 1");
+    uint64_t sum = 0;
+    for (const int32_t k : data.LookupKeys) {
+      sqlite3_bind_int(s, 1, k);
+      const int rc = sqlite3_step(s);
+      if (rc == SQLITE_ROW) {
+        sum = Mix(sum, static_cast<uint64_t>(sqlite3_column_int(s, 0)));
+      } else if (rc == SQLITE_DONE) {
+        sum = Mix(sum, 0);
+      } else {
+        Fail(std::string("SQLite step: ") + sqlite3_errmsg(db));
+      }
+      sqlite3_reset(s);
+    }
+    return sum;
+  }
+
+  // Case 4.
+  uint64_t Ranges(const TData& data) {
+    sqlite3* db = Connection(data);
+    TStatement s(db, "SELECT COUNT(*) FROM orders WHERE k BETWEEN ? AND ?");
+    uint64_t sum = 0;
+    for (const int32_t start : data.RangeStarts) {
+      sqlite3_bind_int(s, 1, start);
+      sqlite3_bind_int(s, 2, start + kRangeWidth - 1);
+      Step(db, s, SQLITE_ROW);
+      sum = Mix(sum, static_cast<uint64_t>(sqlite3_column_int64(s, 0)));
+      sqlite3_reset(s);
+    }
+    return sum;
+  }
+
+  // Case 5.
+  std::vector<int64_t> Scan(const TData& data, int first, int last) {
+    sqlite3* db = Connection(data);
+    TStatement s(db, "SELECT COUNT(*) FROM orders WHERE amount >= ? AND amount < ? AND note LIKE ?");
+    std::vector<int64_t> counts;
+    for (int i = first; i < last; ++i) {
+      const TScan& scan = data.Scans[static_cast<size_t>(i)];
+      char pattern[8];
+      std::snprintf(pattern, sizeof pattern, "%%%s%%", scan.Pair);
+      sqlite3_bind_double(s, 1, scan.Low);
+      sqlite3_bind_double(s, 2, scan.High);
+      sqlite3_bind_text(s, 3, pattern, -1, SQLITE_TRANSIENT);
+      Step(db, s, SQLITE_ROW);
+      counts.push_back(sqlite3_column_int64(s, 0));
+      sqlite3_reset(s);
+    }
+    return counts;
+  }
+
+  // Case 6: one ORDER BY note read to the end.
+  uint64_t Sort(const TData& data) {
+    sqlite3* db = Connection(data);
+    TStatement s(db, "SELECT id, cust, k, amount, note FROM orders ORDER BY note");
+    uint64_t hash = 0;
+    int rc;
+    while ((rc = sqlite3_step(s)) == SQLITE_ROW) hash = Mix(hash, static_cast<uint64_t>(sqlite3_column_int(s, 0)));
+    if (rc != SQLITE_DONE) Fail(std::string("SQLite step: ") + sqlite3_errmsg(db));
+    return hash;
+  }
+
+  // Case 7: a new connection after the file left the page cache.
+  uint64_t ColdOpen(int32_t id, double& seconds) {
+    DropFromPageCache(Path(kTable));
+    const auto start = TClock::now();
+    sqlite3* db = OpenDb(Path(kTable), true);
+    uint64_t hash = 0;
+    {
+      TStatement s(db, "SELECT id, cust, k, amount, note FROM orders WHERE id = ?");
+      sqlite3_bind_int(s, 1, id);
+      Step(db, s, SQLITE_ROW);
+      hash = RecordHash(sqlite3_column_int(s, 0), sqlite3_column_int(s, 1), sqlite3_column_int(s, 2),
+                        sqlite3_column_double(s, 3), reinterpret_cast<const char*>(sqlite3_column_text(s, 4)));
+    }
+    sqlite3_close(db);
+    seconds += Seconds(start);
+    return hash;
+  }
+};
+
+// ---- Fixture and cases ------------------------------------------------------------------
+
+struct TFixture {
+  testing_support::TTempDir Temp;
+  TData Data;
+  TKura Kura;
+  TSqlite Sqlite;
+  double GenerateSeconds = 0;
+
+  TFixture() : Kura(Temp.Path().string()), Sqlite(Temp.Path().string()) {
+    const auto start = TClock::now();
+    Data = MakeData();
+    GenerateSeconds = Seconds(start);
+  }
+  ~TFixture() {
+    try {
+      Kura.CloseKeeper();
+    } catch (const std::exception&) {
+      // Nothing to report at exit.
+    }
+  }
+  TFixture(const TFixture&) = delete;
+  TFixture& operator=(const TFixture&) = delete;
+};
+
+TFixture& Fixture() {
+  static TFixture fixture;
+  return fixture;
+}
+
+// Runs one timed case body; `body` returns the seconds to count (or negative after it has
+// flagged an error), which become the iteration's time.
+void RunTimed(benchmark::State& state, const std::function<double()>& body, double operations) {
+  for (auto _ : state) {
+    double seconds = -1;
+    try {
+      seconds = body();
+    } catch (const EKuraEngineError& e) {
+      gFailed = true;
+      state.SkipWithError((std::string("Kura engine error: ") + e.what() + " " + e.ErrorExtraMessage).c_str());
+      return;
+    } catch (const std::exception& e) {
+      gFailed = true;
+      state.SkipWithError(e.what());
+      return;
+    }
+    if (seconds < 0) return;
+    state.SetIterationTime(seconds);
+  }
+  state.counters["rate"] = benchmark::Counter(operations, benchmark::Counter::kIsRate);
+}
+
+template <typename T>
+bool Same(benchmark::State& state, const T& got, const T& expected, const char* what) {
+  if (got == expected) return true;
+  gFailed = true;
+  state.SkipWithError((std::string(what) + ": the answer differs from the generator's").c_str());
+  return false;
+}
+
+void BM_BulkInsertKura(benchmark::State& state) {
+  TFixture& f = Fixture();
+  RunTimed(state, [&] { return Case("1 bulk insert").KuraSeconds = f.Kura.BulkInsert(f.Data); }, gRecords);
+}
+void BM_BulkInsertSqlite(benchmark::State& state) {
+  TFixture& f = Fixture();
+  RunTimed(state, [&] { return Case("1 bulk insert").SqliteSeconds = f.Sqlite.BulkInsert(f.Data); }, gRecords);
+}
+
+int32_t AutocommitRecords() { return std::min(kAutocommitRecords, gRecords); }
+
+void BM_AutocommitKura(benchmark::State& state) {
+  TFixture& f = Fixture();
+  RunTimed(state, [&] { return Case("2 autocommit insert").KuraSeconds = f.Kura.AutocommitInsert(f.Data); },
+           AutocommitRecords());
+}
+void BM_AutocommitSqlite(benchmark::State& state) {
+  TFixture& f = Fixture();
+  RunTimed(state, [&] {
+    int32_t written = 0;
+    const double seconds = f.Sqlite.AutocommitInsert(f.Data, true, 0, written);
+    return Case("2 autocommit insert").SqliteSeconds = seconds;
+  }, AutocommitRecords());
+}
+void BM_AutocommitSqliteDefaults(benchmark::State& state) {
+  TFixture& f = Fixture();
+  int32_t written = 0;
+  RunTimed(state, [&] {
+    const double seconds = f.Sqlite.AutocommitInsert(f.Data, false, kReferenceCapSeconds, written);
+    TCase& c = Case("2b autocommit insert, SQLite defaults (reference)");
+    c.SqliteSeconds = seconds;
+    c.SqliteOperations = written;
+    return seconds;
+  }, AutocommitRecords());
+  state.counters["records"] = written;
+  state.counters["rate"] = benchmark::Counter(written, benchmark::Counter::kIsRate);
+}
+
+// Cases 3 and 4: untimed check and warm-up, then the timed run.
+template <typename TEngine>
+void RunChecked(benchmark::State& state, const char* caseName, bool kura, uint64_t expected,
+                uint64_t (TEngine::*work)(const TData&), TEngine TFixture::*engine, double operations) {
+  TFixture& f = Fixture();
+  RunTimed(state, [&]() -> double {
+    TEngine& e = f.*engine;
+    if constexpr (std::is_same_v<TEngine, TKura>) {
+      e.Reader(f.Data);
+    }
+    if (!Same(state, (e.*work)(f.Data), expected, "check run")) return -1;
+    const auto start = TClock::now();
+    const uint64_t got = (e.*work)(f.Data);
+    const double seconds = Seconds(start);
+    if (!Same(state, got, expected, "timed run")) return -1;
+    (kura ? Case(caseName).KuraSeconds : Case(caseName).SqliteSeconds) = seconds;
+    return seconds;
+  }, operations);
+}
+
+void BM_LookupKura(benchmark::State& state) {
+  RunChecked(state, "3 point lookup", true, Fixture().Data.LookupSum, &TKura::Lookups, &TFixture::Kura, kLookups);
+}
+void BM_LookupSqlite(benchmark::State& state) {
+  RunChecked(state, "3 point lookup", false, Fixture().Data.LookupSum, &TSqlite::Lookups, &TFixture::Sqlite, kLookups);
+}
+void BM_RangeKura(benchmark::State& state) {
+  RunChecked(state, "4 range count", true, Fixture().Data.RangeSum, &TKura::Ranges, &TFixture::Kura, kRanges);
+}
+void BM_RangeSqlite(benchmark::State& state) {
+  RunChecked(state, "4 range count", false, Fixture().Data.RangeSum, &TSqlite::Ranges, &TFixture::Sqlite, kRanges);
+}
+
+template <typename TEngine>
+void RunScan(benchmark::State& state, bool kura, TEngine TFixture::*engine) {
+  TFixture& f = Fixture();
+  RunTimed(state, [&]() -> double {
+    TEngine& e = f.*engine;
+    if constexpr (std::is_same_v<TEngine, TKura>) {
+      e.Reader(f.Data);
+    }
+    const std::vector<int64_t> first(f.Data.ScanCounts.begin(), f.Data.ScanCounts.begin() + 1);
+    if (!Same(state, e.Scan(f.Data, 0, 1), first, "check scan")) return -1;
+    const auto start = TClock::now();
+    const std::vector<int64_t> counts = e.Scan(f.Data, 0, kScans);
+    const double seconds = Seconds(start);
+    if (!Same(state, counts, f.Data.ScanCounts, "timed scans")) return -1;
+    (kura ? Case("5 full scan").KuraSeconds : Case("5 full scan").SqliteSeconds) = seconds;
+    return seconds;
+  }, kScans);
+}
+
+void BM_ScanKura(benchmark::State& state) { RunScan(state, true, &TFixture::Kura); }
+void BM_ScanSqlite(benchmark::State& state) { RunScan(state, false, &TFixture::Sqlite); }
+
+void BM_SortKura(benchmark::State& state) {
+  TFixture& f = Fixture();
+  RunTimed(state, [&]() -> double {
+    f.Kura.Reader(f.Data);  // the table's files are complete
+    double seconds = 0;
+    for (int i = 0; i < kSorts; ++i) {
+      uint64_t hash = 0;
+      seconds += f.Kura.Sort(hash);
+      if (!Same(state, hash, f.Data.SortHash, "sort order")) return -1;
+    }
+    return Case("6 sort").KuraSeconds = seconds;
+  }, kSorts);
+}
+void BM_SortSqlite(benchmark::State& state) {
+  TFixture& f = Fixture();
+  RunTimed(state, [&]() -> double {
+    f.Sqlite.Connection(f.Data);
+    const auto start = TClock::now();
+    for (int i = 0; i < kSorts; ++i) {
+      if (!Same(state, f.Sqlite.Sort(f.Data), f.Data.SortHash, "sort order")) return -1;
+    }
+    return Case("6 sort").SqliteSeconds = Seconds(start);
+  }, kSorts);
+}
+
+void BM_ColdOpenKura(benchmark::State& state) {
+  TFixture& f = Fixture();
+  RunTimed(state, [&]() -> double {
+    f.Kura.EnsureLoaded(f.Data);
+    f.Kura.CloseKeeper();
+    double seconds = 0;
+    uint64_t hash = 0;
+    for (int i = 0; i < kColdOpens; ++i) hash = Mix(hash, f.Kura.ColdOpen(f.Data.ColdId, seconds));
+    if (!Same(state, hash, f.Data.ColdHash, "record read")) return -1;
+    return Case("7 cold open").KuraSeconds = seconds;
+  }, kColdOpens);
+}
+void BM_ColdOpenSqlite(benchmark::State& state) {
+  TFixture& f = Fixture();
+  RunTimed(state, [&]() -> double {
+    f.Sqlite.Connection(f.Data);
+    double seconds = 0;
+    uint64_t hash = 0;
+    for (int i = 0; i < kColdOpens; ++i) hash = Mix(hash, f.Sqlite.ColdOpen(f.Data.ColdId, seconds));
+    if (!Same(state, hash, f.Data.ColdHash, "record read")) return -1;
+    return Case("7 cold open").SqliteSeconds = seconds;
+  }, kColdOpens);
+}
+
+void Register() {
+  gCases = {
+      {"1 bulk insert", "records/s", static_cast<double>(gRecords)},
+      {"2 autocommit insert", "records/s", static_cast<double>(AutocommitRecords())},
+      {"2b autocommit insert, SQLite defaults (reference)", "records/s", static_cast<double>(AutocommitRecords())},
+      {"3 point lookup", "lookups/s", kLookups},
+      {"4 range count", "ranges/s", kRanges},
+      {"5 full scan", "scans/s", kScans},
+      {"6 sort", "sorts/s", kSorts},
+      {"7 cold open", "opens/s", kColdOpens},
+  };
+  const std::pair<const char*, void (*)(benchmark::State&)> list[] = {
+      {"1_BulkInsert/kura", BM_BulkInsertKura},     {"1_BulkInsert/sqlite", BM_BulkInsertSqlite},
+      {"2_Autocommit/kura", BM_AutocommitKura},     {"2_Autocommit/sqlite", BM_AutocommitSqlite},
+      {"2b_Autocommit/sqlite_defaults", BM_AutocommitSqliteDefaults},
+      {"3_PointLookup/kura", BM_LookupKura},        {"3_PointLookup/sqlite", BM_LookupSqlite},
+      {"4_RangeCount/kura", BM_RangeKura},          {"4_RangeCount/sqlite", BM_RangeSqlite},
+      {"5_FullScan/kura", BM_ScanKura},             {"5_FullScan/sqlite", BM_ScanSqlite},
+      {"6_Sort/kura", BM_SortKura},                 {"6_Sort/sqlite", BM_SortSqlite},
+      {"7_ColdOpen/kura", BM_ColdOpenKura},         {"7_ColdOpen/sqlite", BM_ColdOpenSqlite},
+  };
+  for (const auto& [name, function] : list) {
+    benchmark::RegisterBenchmark(name, function)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+  }
+}
+
+std::string Rate(double operations, double seconds) {
+  if (seconds <= 0) return "-";
+  const double rate = operations / seconds;
+  char text[32];
+  if (rate >= 100) {
+    std::snprintf(text, sizeof text, "%.0f", rate);
+  } else {
+    std::snprintf(text, sizeof text, "%.2f", rate);
+  }
+  return text;
+}
+
+void PrintSummary() {
+  std::printf("\n| case | unit | Kura | SQLite | Kura time / SQLite time |\n|---|---|---:|---:|---:|\n");
+  for (const TCase& c : gCases) {
+    const double sqliteOps = c.SqliteOperations > 0 ? c.SqliteOperations : c.Operations;
+    std::string ratio = "-";
+    if (c.Name.rfind("2b", 0) == 0) {
+      const TCase& kura = Case("2 autocommit insert");
+      if (kura.KuraSeconds > 0 && c.SqliteSeconds > 0) {
+        char text[32];
+        std::snprintf(text, sizeof text, "%.3f", (kura.KuraSeconds / kura.Operations) / (c.SqliteSeconds / sqliteOps));
+        ratio = text;
+      }
+      std::printf("| %s | %s | (%s) | %s | %s |\n", c.Name.c_str(), c.Unit.c_str(),
+                  Rate(kura.Operations, kura.KuraSeconds).c_str(), Rate(sqliteOps, c.SqliteSeconds).c_str(),
+                  ratio.c_str());
+      continue;
+    }
+    if (c.KuraSeconds > 0 && c.SqliteSeconds > 0) {
+      char text[32];
+      std::snprintf(text, sizeof text, "%.3f", c.KuraSeconds / c.SqliteSeconds);
+      ratio = text;
+    }
+    std::printf("| %s | %s | %s | %s | %s |\n", c.Name.c_str(), c.Unit.c_str(), Rate(c.Operations, c.KuraSeconds).c_str(),
+                Rate(sqliteOps, c.SqliteSeconds).c_str(), ratio.c_str());
+  }
+  std::fflush(stdout);
+}
+
+std::string CpuName() {
+  std::ifstream in("/proc/cpuinfo");
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.rfind("model name", 0) == 0) {
+      const size_t colon = line.find(':');
+      return colon == std::string::npos ? line : line.substr(colon + 2);
+    }
+  }
+  return "unknown";
+}
+
+void ParseRecordCount(int& argc, char** argv) {
+  int out = 1;
+  for (int i = 1; i < argc; ++i) {
+    const char* prefix = "--records=";
+    if (std::strncmp(argv[i], prefix, std::strlen(prefix)) == 0) {
+      const long n = std::strtol(argv[i] + std::strlen(prefix), nullptr, 10);
+      if (n < 1000 || n > 10000000) Fail(std::string("bad record count (1000 to 10,000,000): ") + argv[i]);
+      gRecords = static_cast<int32_t>(n);
+      continue;
+    }
+    argv[out++] = argv[i];
+  }
+  argc = out;
+  argv[argc] = nullptr;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    ParseRecordCount(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    Register();
+
+    TFixture& f = Fixture();
+    utsname machine{};
+    ::uname(&machine);
+    const long cpus = ::sysconf(_SC_NPROCESSORS_ONLN);
+    const std::string fairness =
+        std::string("same directory ") + f.Temp.Path().string() + "; SQLite " + sqlite3_libversion() +
+        " journal_mode=MEMORY synchronous=OFF locking_mode=NORMAL page_size=4096 mmap_size=0 cache_size=-" +
+        std::to_string(kCacheBudgetBytes / 1024) + " (KiB); Kura data buffer " + std::to_string(kDataBufferBytes) +
+        " bytes + index buffer " + std::to_string(kIndexBufferBytes) +
+        " bytes (no BLOB fields); Kura writes without an OS flush (the session's default), like synchronous=OFF; "
+        "every answer checked against the generator and between the engines";
+    std::printf("records: %d%s (generated in %.2f s)\nmachine: %s, %ld CPUs online, %s %s\nfairness: %s\n", gRecords,
+                gRecords == kDefaultRecords ? "" : " (reduced by --records)", f.GenerateSeconds, CpuName().c_str(),
+                cpus, machine.sysname, machine.release, fairness.c_str());
+    std::fflush(stdout);
+    benchmark::AddCustomContext("records", std::to_string(gRecords));
+    benchmark::AddCustomContext("fairness", fairness);
+
+    benchmark::RunSpecifiedBenchmarks();
+    PrintSummary();
+    if (gFailed) {
+      std::fprintf(stderr, "kura_vs_sqlite: some answers differed or a case failed; see the errors above\n");
+      benchmark::Shutdown();
+      return 1;
+    }
+  } catch (const EKuraEngineError& e) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "Kura engine error: %s %s\n", e.what(), e.ErrorExtraMessage.c_str());
+    return 1;
+  } catch (const std::exception& e) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "%s\n", e.what());
+    return 1;
+  }
+  benchmark::Shutdown();
+  return 0;
+}
