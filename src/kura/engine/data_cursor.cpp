@@ -8,6 +8,7 @@
 #include "kura/base/collation.h"
 #include "kura/base/names_paths.h"
 #include "kura/engine/cursor_blobs.h"
+#include "kura/engine/cursor_edit_indexes.h"
 #include "kura/engine/data_directory.h"
 #include "kura/engine/data_session.h"
 #include "kura/storage/blob_file.h"
@@ -196,6 +197,7 @@ void TDataCursor::RebuildRecordIndex() {
 void TDataCursor::ReleaseState() {
   // Open BLOB handles die with the cursor's open state; their buffers were never posted.
   FBlobs.reset();
+  FEdit.reset();
   FFilters.clear();
   FPostFailed = false;
   TRecordsBitmapStack& pool = RecordsBitmapStack();
@@ -203,6 +205,8 @@ void TDataCursor::ReleaseState() {
   pool.Release(FRangeRecords);
   pool.Release(FVisibleRecords);
   FWalker.reset();
+  FCountTree.reset();
+  FRangeWalker.reset();
   FKeyBuilder.reset();
   FMapper.reset();
   FSortOrder.reset();
@@ -349,6 +353,8 @@ void TDataCursor::SelectIndex(int number, bool refind) {
     FKeySize = 0;
     FKeyBuilder.reset();
     FWalker.reset();
+    FCountTree.reset();
+    FRangeWalker.reset();
     FComparer = TIndexKeyComparer::Bytes(4, false);
   } else {
     FDescriptor = index.Descriptor(number);
@@ -357,6 +363,8 @@ void TDataCursor::SelectIndex(int number, bool refind) {
     FKeyBuilder = std::make_unique<TIndexKeyBuilder>(FDescriptor, data.FieldDefinitions(), FLocaleId, FMapper.get());
     FComparer = index.Comparer(number);
     FWalker = std::make_unique<TIndexWalker>(index, number);
+    FCountTree = std::make_unique<TIndexTree>(index, number);
+    FRangeWalker = std::make_unique<TIndexWalker>(index, number);
   }
   FCurrentKey.assign(static_cast<size_t>(std::max(FKeySize, 4)), 0);
   FBitmapMode = FNatural || AnyFilterActive();
@@ -398,10 +406,7 @@ void TDataCursor::RecomputeView() {
   ComputeRangePositions();
 }
 
-int32_t TDataCursor::KeyCount() {
-  TIndexTree tree(FTable->IndexFile(), FIndexNo);
-  return static_cast<int32_t>(tree.KeyCount());
-}
+int32_t TDataCursor::KeyCount() { return static_cast<int32_t>(FCountTree->KeyCount()); }
 
 void TDataCursor::ComputeRangePositions() {
   if (FNatural) {
@@ -417,7 +422,7 @@ void TDataCursor::ComputeRangePositions() {
   FRangeStart = 0;
   FRangeEnd = 0;
   if (FComparer.Compare(FStartKey.data(), FEndKey.data()) > 0) return;
-  TIndexWalker walker(FTable->IndexFile(), FIndexNo);
+  TIndexWalker& walker = *FRangeWalker;
   if (walker.SeekFirstNotBelow(FStartKey.data())) FRangeStart = static_cast<int32_t>(walker.Ordinal() + 1);
   if (walker.SeekLastNotAbove(FEndKey.data())) FRangeEnd = static_cast<int32_t>(walker.Ordinal() + 1);
   // No key between the two ends: the range is empty, not negative.

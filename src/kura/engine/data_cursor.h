@@ -36,6 +36,7 @@
 namespace kura {
 
 class TCursorBlobs;
+struct TCursorEditIndexes;
 class TDataDirectory;
 class TSortOrder;
 struct TTableDefinition;
@@ -345,9 +346,13 @@ private:
   bool KeyExists(int index, const uint8_t* key);
   // The key of every regular index in use (0 primary, 1-30 secondary) for the image;
   // an index not in use gets an empty key.
-  void BuildIndexKeys(const uint8_t* record, std::vector<std::vector<uint8_t>>& keys) const;
+  void BuildIndexKeys(const uint8_t* record, std::vector<std::vector<uint8_t>>& keys);
+  // Unique keys that are new must not exist yet; skipIndex (or -1) is left to the caller,
+  // which checks it by inserting it first, before any other index is touched.
   void CheckUniqueKeys(const std::vector<std::vector<uint8_t>>& keys,
-                       const std::vector<std::vector<uint8_t>>* oldKeys);
+                       const std::vector<std::vector<uint8_t>>* oldKeys, int skipIndex);
+  TCursorEditIndexes& EditIndexes();
+  void RaiseKeyViolation(int index) const;
   bool HasTextIndex() const;
   std::vector<std::vector<uint8_t>> TextIndexKeys(const uint8_t* record, int32_t uniqueId);
   void LockForEdit(int32_t recNo);
@@ -386,6 +391,9 @@ private:
   std::unique_ptr<TLanguageKeyTextMapper> FMapper;
   TIndexKeyComparer FComparer;
   std::unique_ptr<TIndexWalker> FWalker;
+  // For counts and range positions, so that they do not disturb FWalker's position.
+  std::unique_ptr<TIndexTree> FCountTree;
+  std::unique_ptr<TIndexWalker> FRangeWalker;
 
   // Position.
   bool FBof = true;
@@ -441,6 +449,7 @@ private:
   bool FWriteLocked = false;
   std::unique_ptr<TTextIndexParameters> FTextParameters;
   std::unique_ptr<TCursorBlobs> FBlobs;
+  std::unique_ptr<TCursorEditIndexes> FEdit;
 };
 
 }  // namespace kura

@@ -20,6 +20,7 @@
 
 #include "kura/base/byte_order.h"
 #include "kura/engine/cursor_blobs.h"
+#include "kura/engine/cursor_edit_indexes.h"
 #include "kura/engine/data_cursor.h"
 #include "kura/engine/data_directory.h"
 #include "kura/engine/data_session.h"
@@ -83,45 +84,100 @@ void TDataCursor::WritePolicy() {
   SyncCounters();
 }
 
-bool TDataCursor::KeyExists(int index, const uint8_t* key) {
-  TIndexFile& file = FTable->IndexFile();
-  TIndexWalker walker(file, index);
-  return walker.SeekFirstNotBelow(key) && file.Comparer(index).Compare(walker.Key().data(), key) == 0;
+namespace {
+
+// The parts of a descriptor that shape its keys and their order.
+bool SameKeyShape(const TIndexDescriptor& a, const TIndexDescriptor& b) {
+  return a.KeySize == b.KeySize && a.IndexFieldCount == b.IndexFieldCount && a.IndexFields == b.IndexFields &&
+         a.FieldDescending == b.FieldDescending && a.Descending == b.Descending &&
+         a.CaseInsensitive == b.CaseInsensitive && a.Unique == b.Unique && a.NoCounts == b.NoCounts &&
+         a.Name == b.Name;
 }
 
-void TDataCursor::BuildIndexKeys(const uint8_t* record, std::vector<std::vector<uint8_t>>& keys) const {
+}  // namespace
+
+// The cached builders, trees and walkers, remade for an index whose definition changed
+// (another cursor or process may add or drop indexes).
+TCursorEditIndexes& TDataCursor::EditIndexes() {
+  if (!FEdit) FEdit = std::make_unique<TCursorEditIndexes>();
+  TCursorEditIndexes& edit = *FEdit;
   TIndexFile& index = FTable->IndexFile();
   const TDataFile& data = FTable->DataFile();
-  keys.resize(kMaxSecondaryIndexes + 1);
-  for (int i = 0; i <= kMaxSecondaryIndexes; ++i) {
-    std::vector<uint8_t>& key = keys[static_cast<size_t>(i)];
-    key.clear();
-    if (!index.IndexInUse(i)) continue;
-    const TIndexDescriptor& descriptor = index.Descriptor(i);
-    if (descriptor.IndexFieldCount == 0 || descriptor.KeySize == 0) continue;
-    TIndexKeyBuilder builder(descriptor, data.FieldDefinitions(), FLocaleId, FMapper.get());
-    key.resize(descriptor.KeySize);
-    builder.BuildKey(record, key.data());
+  // Index 0 and the secondaries up to the header's count can be in use; past them only
+  // indexes remembered from an earlier, larger count need forgetting.
+  const int secondaries = index.SecondaryCount();
+  for (int i = 0; i < TCursorEditIndexes::kCount; ++i) {
+    const size_t n = static_cast<size_t>(i);
+    if (i > secondaries && !edit.InUse[n]) continue;
+    const TIndexDescriptor& current = index.Descriptor(i);
+    const bool inUse = (i <= secondaries && index.IndexInUse(i)) && current.IndexFieldCount > 0 && current.KeySize > 0;
+    if (!inUse) {
+      if (edit.InUse[n]) {
+        edit.InUse[n] = false;
+        edit.Builders[n].reset();
+        edit.Trees[n].reset();
+        edit.Walkers[n].reset();
+      }
+      continue;
+    }
+    if (edit.InUse[n] && SameKeyShape(edit.Descriptors[n], current)) continue;
+    edit.InUse[n] = true;
+    edit.Descriptors[n] = current;
+    edit.Builders[n] = std::make_unique<TIndexKeyBuilder>(current, data.FieldDefinitions(), FLocaleId, FMapper.get());
+    edit.Trees[n] = std::make_unique<TIndexTree>(index, i);
+    edit.Walkers[n] = std::make_unique<TIndexWalker>(index, i);
   }
+  if (!edit.Records) {
+    edit.Records = std::make_unique<TIndexTree>(index, kSysDeletedIndex);
+    edit.RecordsWalker = std::make_unique<TIndexWalker>(index, kSysDeletedIndex);
+  }
+  return edit;
+}
+
+// KeyExists, BuildIndexKeys and CheckUniqueKeys work on the parts EditIndexes() made at
+// the start of the update.
+bool TDataCursor::KeyExists(int index, const uint8_t* key) {
+  TCursorEditIndexes& edit = *FEdit;
+  TIndexWalker& walker = index == kSysDeletedIndex ? *edit.RecordsWalker : *edit.Walkers[static_cast<size_t>(index)];
+  const TIndexKeyComparer& comparer =
+      index == kSysDeletedIndex ? edit.Records->Comparer() : edit.Trees[static_cast<size_t>(index)]->Comparer();
+  return walker.SeekFirstNotBelow(key) && comparer.Compare(walker.Key().data(), key) == 0;
+}
+
+void TDataCursor::BuildIndexKeys(const uint8_t* record, std::vector<std::vector<uint8_t>>& keys) {
+  TCursorEditIndexes& edit = *FEdit;
+  keys.resize(TCursorEditIndexes::kCount);
+  for (int i = 0; i < TCursorEditIndexes::kCount; ++i) {
+    const size_t n = static_cast<size_t>(i);
+    std::vector<uint8_t>& key = keys[n];
+    if (!edit.Builders[n]) {
+      key.clear();
+      continue;
+    }
+    key.resize(edit.Descriptors[n].KeySize);
+    edit.Builders[n]->BuildKey(record, key.data());
+  }
+}
+
+void TDataCursor::RaiseKeyViolation(int index) const {
+  TErrorNames names = Names();
+  names.IndexName = index == kSysDeletedIndex ? std::string(kSysDeletedName)
+                                              : IndexDisplayName(FTable->IndexFile().Descriptor(index));
+  RaiseEngineError(KURA_KEYVIOL, names);
 }
 
 // Unique indexes whose key is new (all of them for an append; only changed ones for a
 // modify) must not hold the key yet.
 void TDataCursor::CheckUniqueKeys(const std::vector<std::vector<uint8_t>>& keys,
-                                  const std::vector<std::vector<uint8_t>>* oldKeys) {
+                                  const std::vector<std::vector<uint8_t>>* oldKeys, int skipIndex) {
   if (FResultSetCursor && !FNaturalOrderSetting) return;
-  TIndexFile& index = FTable->IndexFile();
-  for (int i = 0; i <= kMaxSecondaryIndexes; ++i) {
+  TCursorEditIndexes& edit = *FEdit;
+  for (int i = 0; i < TCursorEditIndexes::kCount; ++i) {
     const std::vector<uint8_t>& key = keys[static_cast<size_t>(i)];
-    if (key.empty()) continue;
-    const TIndexDescriptor& descriptor = index.Descriptor(i);
-    if (i != kPrimaryIndex && !descriptor.Unique) continue;
+    if (key.empty() || i == skipIndex) continue;
+    if (i != kPrimaryIndex && !edit.Descriptors[static_cast<size_t>(i)].Unique) continue;
     if (oldKeys && SameKeys((*oldKeys)[static_cast<size_t>(i)], key)) continue;
-    if (KeyExists(i, key.data())) {
-      TErrorNames names = Names();
-      names.IndexName = IndexDisplayName(descriptor);
-      RaiseEngineError(KURA_KEYVIOL, names);
-    }
+    if (KeyExists(i, key.data())) RaiseKeyViolation(i);
   }
 }
 
@@ -292,27 +348,44 @@ void TDataCursor::AppendRecord(uint8_t* buffer, bool reposition) {
     const int32_t id = FSuppressAutoInc ? ReadI32(buffer + kRecordIdOffset) : NextId(data.LastAutoIncValue());
     WriteI32(buffer + kRecordIdOffset, id);
 
-    std::vector<std::vector<uint8_t>> keys;
+    TCursorEditIndexes& edit = EditIndexes();
+    std::vector<std::vector<uint8_t>>& keys = edit.Keys;
     BuildIndexKeys(buffer, keys);
-    CheckUniqueKeys(keys, nullptr);
+    // The first index written is checked by its own insert: nothing has been touched
+    // when that insert finds the key, so one descent of that tree is saved.
+    int first = -1;
+    for (int i = 0; i < TCursorEditIndexes::kCount && first < 0; ++i) {
+      if (!keys[static_cast<size_t>(i)].empty()) first = i;
+    }
+    const bool checkUnique = !(FResultSetCursor && !FNaturalOrderSetting);
+    const bool firstUnique = first >= 0 && (first == kPrimaryIndex || edit.Descriptors[static_cast<size_t>(first)].Unique);
+    CheckUniqueKeys(keys, nullptr, firstUnique ? first : -1);
     uint8_t sysKey[kSysDeletedKeySize];
     if (FSuppressAutoInc) {
       BuildSysDeletedKey(kRecordActive, id, sysKey);
-      if (KeyExists(kSysDeletedIndex, sysKey)) {
-        TErrorNames names = Names();
-        names.IndexName = kSysDeletedName;
-        RaiseEngineError(KURA_KEYVIOL, names);
+      if (KeyExists(kSysDeletedIndex, sysKey)) RaiseKeyViolation(kSysDeletedIndex);
+    }
+
+    if (first >= 0) {
+      const std::vector<uint8_t>& key = keys[static_cast<size_t>(first)];
+      if (!edit.Trees[static_cast<size_t>(first)]->Insert(key.data(), recNo)) {
+        if (checkUnique && firstUnique) RaiseKeyViolation(first);
+        index.RaiseIndexCorrupt();
       }
     }
-
-    if (data.BlobFieldCount() > 0) WriteOpenBlobs(buffer, nullptr);
-
-    for (int i = 0; i <= kMaxSecondaryIndexes; ++i) {
-      const std::vector<uint8_t>& key = keys[static_cast<size_t>(i)];
-      if (!key.empty() && !TIndexTree(index, i).Insert(key.data(), recNo)) index.RaiseIndexCorrupt();
+    try {
+      if (data.BlobFieldCount() > 0) WriteOpenBlobs(buffer, nullptr);
+    } catch (...) {
+      if (first >= 0) edit.Trees[static_cast<size_t>(first)]->Delete(keys[static_cast<size_t>(first)].data());
+      throw;
     }
 
-    TIndexTree records(index, kSysDeletedIndex);
+    for (int i = first + 1; i < TCursorEditIndexes::kCount && first >= 0; ++i) {
+      const std::vector<uint8_t>& key = keys[static_cast<size_t>(i)];
+      if (!key.empty() && !edit.Trees[static_cast<size_t>(i)]->Insert(key.data(), recNo)) index.RaiseIndexCorrupt();
+    }
+
+    TIndexTree& records = *edit.Records;
     if (freeHead != 0) {
       BuildSysDeletedKey(kRecordDeleted, oldId, sysKey);
       records.Delete(sysKey);
@@ -396,19 +469,16 @@ void TDataCursor::ModifyRecord(uint8_t* buffer, bool unlock, bool reposition) {
       WriteI32(buffer + kRecordIdOffset, oldId);
     }
 
-    std::vector<std::vector<uint8_t>> oldKeys;
-    std::vector<std::vector<uint8_t>> keys;
+    TCursorEditIndexes& edit = EditIndexes();
+    std::vector<std::vector<uint8_t>>& oldKeys = edit.OldKeys;
+    std::vector<std::vector<uint8_t>>& keys = edit.Keys;
     BuildIndexKeys(stored->Bytes(), oldKeys);
     BuildIndexKeys(buffer, keys);
-    CheckUniqueKeys(keys, &oldKeys);
+    CheckUniqueKeys(keys, &oldKeys, -1);
     uint8_t sysKey[kSysDeletedKeySize];
     if (id != oldId) {
       BuildSysDeletedKey(kRecordActive, id, sysKey);
-      if (KeyExists(kSysDeletedIndex, sysKey)) {
-        TErrorNames names = Names();
-        names.IndexName = kSysDeletedName;
-        RaiseEngineError(KURA_KEYVIOL, names);
-      }
+      if (KeyExists(kSysDeletedIndex, sysKey)) RaiseKeyViolation(kSysDeletedIndex);
     }
 
     const bool textIndexed = HasTextIndex();
@@ -420,12 +490,12 @@ void TDataCursor::ModifyRecord(uint8_t* buffer, bool unlock, bool reposition) {
       const std::vector<uint8_t>& oldKey = oldKeys[static_cast<size_t>(i)];
       const std::vector<uint8_t>& key = keys[static_cast<size_t>(i)];
       if (key.empty() || SameKeys(oldKey, key)) continue;
-      TIndexTree tree(index, i);
+      TIndexTree& tree = *edit.Trees[static_cast<size_t>(i)];
       if (!tree.Delete(oldKey.data())) index.RaiseIndexCorrupt();
       if (!tree.Insert(key.data(), recNo)) index.RaiseIndexCorrupt();
     }
     if (id != oldId) {
-      TIndexTree records(index, kSysDeletedIndex);
+      TIndexTree& records = *edit.Records;
       BuildSysDeletedKey(kRecordActive, oldId, sysKey);
       if (!records.Delete(sysKey)) index.RaiseIndexCorrupt();
       BuildSysDeletedKey(kRecordActive, id, sysKey);
@@ -493,13 +563,14 @@ void TDataCursor::DeleteRecord(const uint8_t* buffer, bool reposition) {
     TRecordPin stored(data, data.GetRecord(recNo));
     if (stored->IsDeleted()) RaiseEngineError(KURA_KEYORRECDELETED, Names());
     const int32_t id = stored->UniqueId();
-    std::vector<std::vector<uint8_t>> keys;
+    TCursorEditIndexes& edit = EditIndexes();
+    std::vector<std::vector<uint8_t>>& keys = edit.Keys;
     BuildIndexKeys(stored->Bytes(), keys);
-    for (int i = 0; i <= kMaxSecondaryIndexes; ++i) {
+    for (int i = 0; i < TCursorEditIndexes::kCount; ++i) {
       const std::vector<uint8_t>& key = keys[static_cast<size_t>(i)];
-      if (!key.empty() && !TIndexTree(index, i).Delete(key.data())) index.RaiseIndexCorrupt();
+      if (!key.empty() && !edit.Trees[static_cast<size_t>(i)]->Delete(key.data())) index.RaiseIndexCorrupt();
     }
-    TIndexTree records(index, kSysDeletedIndex);
+    TIndexTree& records = *edit.Records;
     uint8_t sysKey[kSysDeletedKeySize];
     BuildSysDeletedKey(kRecordActive, id, sysKey);
     if (!records.Delete(sysKey)) index.RaiseIndexCorrupt();

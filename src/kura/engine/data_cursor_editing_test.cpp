@@ -286,6 +286,32 @@ TEST_F(CursorEditingTest, BlobValuesThroughPosts) {
   cursor->Table().BlobFile()->CheckHeader();
 }
 
+// A post whose BLOB handle is not this cursor's fails before the record exists, and the
+// primary key its first step inserted is taken out again.
+TEST_F(CursorEditingTest, AFailedBlobWriteLeavesTheIndexesAsTheyWere) {
+  TTableDefinition definition;
+  definition.Fields = {Field("ID", TFieldType::Integer), Field("NOTE", TFieldType::Blob)};
+  definition.PrimaryIndex = Index("", {1}, true);
+  ASSERT_EQ(Directory->CreateTableFiles("notes", false, definition), 0);
+  auto cursor = Open("notes");
+  std::vector<uint8_t> record(static_cast<size_t>(cursor->RecordSize()));
+  cursor->InitRecord(record.data());
+  TRecordImage image(cursor->Table().DataFile());
+  image.Bytes = record;
+  image.SetInt(1, 7);
+  const TFieldDefinition& note = image.Def(2);
+  image.Bytes[note.Offset] = 1;
+  WriteI32(image.Bytes.data() + note.Offset + 1, -424242);  // a handle nobody gave out
+  EXPECT_EQ(ErrorCodeOf([&] { cursor->AppendRecord(image.Bytes.data(), false); }), KURA_INVALIDBLOBHANDLE);
+  EXPECT_EQ(cursor->GetRecordCount(), 0);
+  EXPECT_EQ(CheckIndexTree(cursor->Table().IndexFile(), 0).KeyCount, 0);
+  image.Bytes[note.Offset] = 0;
+  WriteI32(image.Bytes.data() + note.Offset + 1, 0);
+  cursor->AppendRecord(image.Bytes.data(), false);  // the key is free again
+  EXPECT_EQ(cursor->GetRecordCount(), 1);
+  ExpectIndexesSound(*cursor);
+}
+
 TEST_F(CursorEditingTest, ReadOnlyCursorsCannotChangeTheTable) {
   CreatePeople();
   auto cursor = std::make_unique<TDataCursor>(*Directory);

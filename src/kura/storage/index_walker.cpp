@@ -29,11 +29,19 @@ bool IsChildType(const TPage& page) { return page.Type == TPageType::Internal ||
 
 // The pages from the root to a leaf with the entry position on each; every page pinned
 // until the path is destroyed.
+// The pages of one operation's path, pinned until the operation ends. Its two lists are
+// the tree's own scratch storage (one operation of a tree runs at a time).
 class TIndexTree::TPath {
 public:
-  explicit TPath(TIndexFile& file) : FFile(file) {}
+  TPath(TIndexFile& file, std::vector<TLevel>& levels, std::vector<TPage*>& pinned)
+      : Levels(levels), FFile(file), FPinned(pinned) {
+    Levels.clear();
+    FPinned.clear();
+  }
   ~TPath() {
     for (TPage* page : FPinned) FFile.ReleasePage(page);
+    FPinned.clear();
+    Levels.clear();
   }
   TPath(const TPath&) = delete;
   TPath& operator=(const TPath&) = delete;
@@ -42,11 +50,11 @@ public:
     FPinned.push_back(page);
     return page;
   }
-  std::vector<TLevel> Levels;
+  std::vector<TLevel>& Levels;
 
 private:
   TIndexFile& FFile;
-  std::vector<TPage*> FPinned;
+  std::vector<TPage*>& FPinned;
 };
 
 TIndexTree::TIndexTree(TIndexFile& file, int index)
@@ -80,7 +88,7 @@ bool TIndexTree::Insert(const uint8_t* key, int32_t value) {
     FFile.SetRootPage(FIndex, root->PageNo);
     return true;
   }
-  TPath path(FFile);
+  TPath path(FFile, FPathLevels, FPathPinned);
   Descend(key, path);
   TLevel& leaf = path.Levels.back();
   if (leaf.Pos < leaf.Page->Count() && FComparer.Compare(leaf.Page->Key(leaf.Pos), key) == 0) return false;
@@ -151,7 +159,7 @@ void TIndexTree::SplitUp(TPath& path, int level) {
 
 bool TIndexTree::Delete(const uint8_t* key) {
   if (FFile.RootPage(FIndex) == 0) return false;
-  TPath path(FFile);
+  TPath path(FFile, FPathLevels, FPathPinned);
   Descend(key, path);
   TLevel& leaf = path.Levels.back();
   if (leaf.Pos >= leaf.Page->Count() || FComparer.Compare(leaf.Page->Key(leaf.Pos), key) != 0) return false;

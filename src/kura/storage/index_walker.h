@@ -52,6 +52,10 @@ private:
   int FIndex;
   TIndexKeyComparer FComparer;
   bool FCounts;
+  // The path's storage, kept between operations so that an insert or delete allocates
+  // nothing once the tree's depth has been seen.
+  std::vector<TLevel> FPathLevels;
+  std::vector<TPage*> FPathPinned;
 };
 
 // A position in one index: a leaf entry, its key and its ordinal (0-based).
