@@ -265,6 +265,7 @@ void TDataCursor::AfterWrite(int32_t recNo, int change, const uint8_t* record) {
     for (TRecordsBitmap* bitmap : {FAllRecords.get(), FRangeRecords.get(), FVisibleRecords.get()}) {
       if (bitmap->RecordCount() < recNo) bitmap->SetRecordCount(recNo);
     }
+    const bool wasVisible = FVisibleRecords->IsSet(recNo);
     if (change < 0) {
       FAllRecords->Exclude(recNo);
       FRangeRecords->Exclude(recNo);
@@ -302,9 +303,16 @@ void TDataCursor::AfterWrite(int32_t recNo, int change, const uint8_t* record) {
         FVisibleRecords->Exclude(recNo);
       }
     }
-    FVisibleCount = FVisibleRecords->CountSet();
+    // Only this record's bit moved.
+    FVisibleCount += (FVisibleRecords->IsSet(recNo) ? 1 : 0) - (wasVisible ? 1 : 0);
   }
-  ComputeRangePositions();
+  if (!FNatural && !FRangeActive) {
+    // The whole index: this write added or removed exactly one key.
+    FRangeStart = 1;
+    FRangeEnd = std::max(0, FRangeEnd + change);
+  } else {
+    ComputeRangePositions();
+  }
 }
 
 void TDataCursor::RepositionOn(const uint8_t* record, int32_t recNo) {
@@ -421,6 +429,10 @@ void TDataCursor::AppendRecord(uint8_t* buffer, bool reposition) {
     AfterWrite(recNo, +1, buffer);
     if (reposition) {
       RepositionOn(buffer, recNo);
+    } else if (FBof || FEof) {
+      // Before the first record (or after the last) the cursor stays there; the view is
+      // no longer empty.
+      if (FBof) FEof = false;
     } else {
       Refind(false);
     }

@@ -146,8 +146,6 @@ TIndexKeyComparer TIndexKeyComparer::ForIndex(int index, const TIndexDescriptor&
   return c;
 }
 
-int TIndexKeyComparer::Compare(const uint8_t* a, const uint8_t* b) const { return CompareRange(a, b, FKeySize); }
-
 int TIndexKeyComparer::ComparePrefix(const uint8_t* a, const uint8_t* b, int length) const {
   return CompareRange(a, b, std::min(length, FKeySize));
 }

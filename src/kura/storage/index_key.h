@@ -126,7 +126,18 @@ public:
   static TIndexKeyComparer ForIndex(int index, const TIndexDescriptor& descriptor,
                                     const std::vector<TFieldDefinition>& fields, uint16_t localeId, uint16_t sortId);
 
-  int Compare(const uint8_t* a, const uint8_t* b) const;
+  int Compare(const uint8_t* a, const uint8_t* b) const {
+    // Byte-order keys (every index of a table without a language driver, and the
+    // internal ones) are compared here, inline in the trees' binary searches: keys
+    // usually differ within their first bytes.
+    if (FMode == TMode::Bytes) {
+      for (int i = 0; i < FKeySize; ++i) {
+        if (a[i] != b[i]) return (a[i] < b[i]) != FDescending ? -1 : 1;
+      }
+      return 0;
+    }
+    return CompareRange(a, b, FKeySize);
+  }
   // Compares only the first `length` bytes of the keys' layout (a partial key of the
   // leading fields); field parts are cut at that length.
   int ComparePrefix(const uint8_t* a, const uint8_t* b, int length) const;
