@@ -37,6 +37,7 @@
 #include "kura/storage/index_key.h"
 #include "kura/storage/index_walker.h"
 #include "kura/storage/key_encoding.h"
+#include "bench_support.h"
 #include "testing/temp_dir.h"
 
 namespace {
@@ -56,13 +57,7 @@ constexpr int32_t kIndexBufferBytes = 16 * 1024 * 1024;
 constexpr int32_t kBlobBufferBytes = 4 * 1024 * 1024;
 constexpr int32_t kBlobBufferBlocks = 8192;
 
-TFieldDefinition Field(const char* name, TFieldType type, uint8_t size = 0) {
-  TFieldDefinition d;
-  d.Name = name;
-  d.FieldType = type;
-  d.Size = size;
-  return d;
-}
+using bench_support::Field;
 
 // ID Integer (primary index), NAME String 24, GRP Integer, AMOUNT Float, CODE String 12.
 TTableDefinition BenchDefinition() {

@@ -42,6 +42,7 @@
 #include "kura/engine/data_directory.h"
 #include "kura/engine/data_session.h"
 #include "kura/engine/filter.h"
+#include "bench_support.h"
 #include "testing/temp_dir.h"
 
 namespace {
@@ -82,13 +83,7 @@ int32_t gRecordCount = kDefaultRecordCount;
 
 [[noreturn]] void Fail(const std::string& what) { throw std::runtime_error("filter_bench: " + what); }
 
-TFieldDefinition Field(const char* name, TFieldType type, uint8_t size = 0) {
-  TFieldDefinition d;
-  d.Name = name;
-  d.FieldType = type;
-  d.Size = size;
-  return d;
-}
+using bench_support::Field;
 
 // ID Integer (primary index), K Integer (secondary index ByK, not unique), AMOUNT Float
 // and NOTE String 24 (no index).
@@ -316,21 +311,8 @@ std::string Ratio(const TRecordingReporter& reporter, const char* indexed, const
   return text;
 }
 
-// Takes --records=N out of the arguments (before Google Benchmark sees them).
 void ParseRecordCount(int& argc, char** argv) {
-  int out = 1;
-  for (int i = 1; i < argc; ++i) {
-    const char* prefix = "--records=";
-    if (std::strncmp(argv[i], prefix, std::strlen(prefix)) == 0) {
-      const long n = std::strtol(argv[i] + std::strlen(prefix), nullptr, 10);
-      if (n < 1 || n > 100000000) Fail(std::string("bad record count: ") + argv[i]);
-      gRecordCount = static_cast<int32_t>(n);
-      continue;
-    }
-    argv[out++] = argv[i];
-  }
-  argc = out;
-  argv[argc] = nullptr;
+  gRecordCount = bench_support::TakeRecordCount(argc, argv, gRecordCount, 1, 100000000);
 }
 
 }  // namespace

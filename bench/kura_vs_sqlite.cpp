@@ -57,6 +57,7 @@
 #include "kura/engine/data_directory.h"
 #include "kura/engine/data_session.h"
 #include "kura/storage/data_file.h"
+#include "bench_support.h"
 #include "testing/temp_dir.h"
 
 namespace {
@@ -237,13 +238,7 @@ TCase& Case(const std::string& name) {
 
 // ---- Kura -------------------------------------------------------------------------------
 
-TFieldDefinition Field(const char* name, TFieldType type, uint8_t size = 0) {
-  TFieldDefinition d;
-  d.Name = name;
-  d.FieldType = type;
-  d.Size = size;
-  return d;
-}
+using bench_support::Field;
 
 // id Integer (primary), cust Integer, k Integer (secondary index ByK, not unique),
 // amount Float, note String of 24 characters (the size counts the terminating zero).
@@ -1012,19 +1007,7 @@ std::string CpuName() {
 }
 
 void ParseRecordCount(int& argc, char** argv) {
-  int out = 1;
-  for (int i = 1; i < argc; ++i) {
-    const char* prefix = "--records=";
-    if (std::strncmp(argv[i], prefix, std::strlen(prefix)) == 0) {
-      const long n = std::strtol(argv[i] + std::strlen(prefix), nullptr, 10);
-      if (n < 1000 || n > 10000000) Fail(std::string("bad record count (1000 to 10,000,000): ") + argv[i]);
-      gRecords = static_cast<int32_t>(n);
-      continue;
-    }
-    argv[out++] = argv[i];
-  }
-  argc = out;
-  argv[argc] = nullptr;
+  gRecords = bench_support::TakeRecordCount(argc, argv, gRecords, 1000, 10000000);
 }
 
 }  // namespace

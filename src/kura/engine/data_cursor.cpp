@@ -291,24 +291,26 @@ std::unique_ptr<TDataCursor> TDataCursor::CloneCursor() {
 void TDataCursor::SetIndexName(const std::string& name) {
   const std::string wanted(TrimBlanks(name));
   if (SameName(wanted, FIndexName) && (FIndexNo != kNoIndex || wanted.empty())) return;
-  TIndexFile& index = FTable->IndexFile();
-  int number = -1;
-  if (wanted.empty()) {
-    number = kPrimaryIndex;
-  } else {
-    for (int i = 1; i <= index.SecondaryCount() && i <= kMaxSecondaryIndexes; ++i) {
-      if (SameName(index.Descriptor(i).Name, wanted)) {
-        number = i;
-        break;
-      }
-    }
-  }
-  if (number < 0) {
-    TErrorNames names = Names();
-    names.IndexName = wanted;
-    RaiseEngineError(KURA_INVALIDINDEXNAME, names);
-  }
+  // The empty name is the primary index, also for a table without one (natural order).
+  const int number = wanted.empty() ? kPrimaryIndex : IndexNumberByName(wanted);
+  if (number < 0) RaiseUnknownIndex(wanted);
   SetIndexNumber(number);
+}
+
+int TDataCursor::IndexNumberByName(const std::string& name) const {
+  const std::string wanted(TrimBlanks(name));
+  TIndexFile& index = FTable->IndexFile();
+  for (int i = 0; i <= index.SecondaryCount() && i <= kMaxSecondaryIndexes; ++i) {
+    if (!index.IndexInUse(i) || index.Descriptor(i).IndexFieldCount == 0) continue;
+    if (SameName(index.Descriptor(i).Name, wanted)) return i;
+  }
+  return -1;
+}
+
+void TDataCursor::RaiseUnknownIndex(const std::string& name) const {
+  TErrorNames names = Names();
+  names.IndexName = std::string(TrimBlanks(name));
+  RaiseEngineError(KURA_INVALIDINDEXNAME, names);
 }
 
 void TDataCursor::SetIndexNumber(int number) {

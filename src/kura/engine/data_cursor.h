@@ -352,6 +352,10 @@ private:
   void CheckUniqueKeys(const std::vector<std::vector<uint8_t>>& keys,
                        const std::vector<std::vector<uint8_t>>* oldKeys, int skipIndex);
   TCursorEditIndexes& EditIndexes();
+  // The number of the defined regular index with this name (trimmed, without regard to
+  // case), or -1.
+  int IndexNumberByName(const std::string& name) const;
+  [[noreturn]] void RaiseUnknownIndex(const std::string& name) const;
   void RaiseKeyViolation(int index) const;
   bool HasTextIndex() const;
   std::vector<std::vector<uint8_t>> TextIndexKeys(const uint8_t* record, int32_t uniqueId);

@@ -668,20 +668,8 @@ void TDataCursor::DeleteIndex(const std::string& name) {
   if (!FTable || !FTable->Exclusive()) RaiseEngineError(KURA_NEEDEXCLACCESS, Names());
   if (FCursorReadOnly) RaiseEngineError(KURA_OSEACCES, Names());
   TIndexFile& index = FTable->IndexFile();
-  const std::string wanted(TrimBlanks(name));
-  int number = -1;
-  for (int i = 0; i <= index.SecondaryCount() && i <= kMaxSecondaryIndexes; ++i) {
-    if (!index.IndexInUse(i) || index.Descriptor(i).IndexFieldCount == 0) continue;
-    if (SameName(index.Descriptor(i).Name, wanted)) {
-      number = i;
-      break;
-    }
-  }
-  if (number < 0) {
-    TErrorNames names = Names();
-    names.IndexName = wanted;
-    RaiseEngineError(KURA_INVALIDINDEXNAME, names);
-  }
+  const int number = IndexNumberByName(name);
+  if (number < 0) RaiseUnknownIndex(name);
   ReleaseIndex(index, number);
   FTable->MarkChanged();
   SyncCounters();
