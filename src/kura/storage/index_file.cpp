@@ -332,9 +332,17 @@ TPage* TIndexFile::FindCached(int index, int32_t pageNo) {
   } else if (cache.Newest && cache.Newest->Older && cache.Newest->Older->PageNo == pageNo) {
     page = cache.Newest->Older;
   } else {
-    auto it = std::lower_bound(cache.Pages.begin(), cache.Pages.end(), pageNo,
-                               [](const std::unique_ptr<TPage>& p, int32_t n) { return p->PageNo < n; });
-    if (it != cache.Pages.end() && (*it)->PageNo == pageNo) page = it->get();
+    TPage*& recent = cache.Recent[static_cast<size_t>(pageNo) % cache.Recent.size()];
+    if (recent && recent->PageNo == pageNo) {
+      page = recent;
+    } else {
+      auto it = std::lower_bound(cache.Pages.begin(), cache.Pages.end(), pageNo,
+                                 [](const std::unique_ptr<TPage>& p, int32_t n) { return p->PageNo < n; });
+      if (it != cache.Pages.end() && (*it)->PageNo == pageNo) {
+        page = it->get();
+        recent = page;
+      }
+    }
   }
   if (page && cache.Newest != page) {
     Unlink(cache, page);
@@ -360,6 +368,7 @@ void TIndexFile::RemoveCached(int index, TPage* page) {
   if (it != cache.Pages.end() && it->get() == page) {
     FPageStack.Give(std::move(*it));
     cache.Pages.erase(it);
+    cache.Recent.fill(nullptr);
   }
 }
 
@@ -417,6 +426,7 @@ TPage* TIndexFile::GetPage(int index, int32_t pageNo, bool isNew) {
                                [](const std::unique_ptr<TPage>& p, int32_t n) { return p->PageNo < n; });
     page = std::move(*it);
     cache.Pages.erase(it);
+    cache.Recent.fill(nullptr);
   } else {
     page = FPageStack.Take();
   }
@@ -546,6 +556,7 @@ void TIndexFile::DiscardCache(bool temporary) {
 void TIndexFile::DropIndexCache(int index) {
   TIndexCache& cache = FCaches[static_cast<size_t>(index)];
   cache.Pages.clear();
+  cache.Recent.fill(nullptr);
   cache.Newest = cache.Oldest = nullptr;
   cache.Capacity = 0;
   FTemporary[static_cast<size_t>(index)] = TTemporaryFile{};

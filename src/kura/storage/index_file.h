@@ -215,6 +215,10 @@ private:
     TPage* Newest = nullptr;
     TPage* Oldest = nullptr;
     size_t Capacity = 0;
+    // Pages found lately, by page number modulo the table's size: a lookup that finds
+    // its page here skips the binary search. Every removal from Pages clears the whole
+    // table, so an entry always points at a cached page.
+    std::array<TPage*, 64> Recent{};
   };
   struct TTemporaryFile {
     std::unique_ptr<TFileHandler> File;
