@@ -24,6 +24,9 @@ TEST(ExpressionTextTest, LikeMatchesPercentAndUnderscore) {
       {"abcbc", "%bc", true},    {"aXbXc", "a%b%c", true}, {"abcabd", "a%d", true},   {"mississippi", "%iss%pi", true},
       {"abc", "___", true},      {"abc", "____", false},   {"abc", "a%%%", true},     {"abc", "A%", false},
       {"a%c", "a%c", true},      {"axxbyyc", "a%b_%c", true}, {"abc", "_%_", true},   {"a", "_%_", false},
+      // A literal between two '%' (a substring search for byte comparison).
+      {"note xy here", "%xy%", true}, {"xy", "%xy%", true}, {"x y", "%xy%", false}, {"", "%xy%", false},
+      {"abc", "%%", true},       {"", "%%", true},          {"aXYb", "%xy%", false},   {"abcd", "%bc%", true},
   };
   for (const TLikeCase& c : cases)
     EXPECT_EQ(LikeMatch(kBytes, c.Text, c.Pattern), c.Match) << c.Text << " LIKE " << c.Pattern;
