@@ -23,6 +23,10 @@
 
 namespace kura {
 
+// The most that one flush writes in one call: enough to keep the syscall count low, small
+// enough that the staging buffer of a large flush stays out of the way.
+constexpr size_t kMaxWriteBytes = 256 * 1024;
+
 class TFileHandler {
 public:
   explicit TFileHandler(std::string fileName = {}, bool inMemory = false);

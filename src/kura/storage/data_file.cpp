@@ -108,7 +108,7 @@ TDataFile::TDataFile(std::string fileName, bool inMemory, TDataFileOwner* owner)
 TDataFile::~TDataFile() {
   // Record locks live in the shared file object, which may outlive this opener.
   UnlockAllRecords();
-  FCache.clear();
+  FCache.Clear(nullptr);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -186,8 +186,7 @@ void TDataFile::CheckRecordLayout() const {
 
 void TDataFile::CloseDataFile() {
   FFieldDefinitions.clear();
-  for (auto& entry : FCache) FRecordStack.Push(std::move(entry.second));
-  FCache.clear();
+  FCache.Clear(&FRecordStack);
   FDirtySlots.clear();
   FMru.Clear();
   UnlockAllRecords();
@@ -344,24 +343,21 @@ int64_t TDataFile::SlotOffset(int32_t recNo) const {
 
 void TDataFile::RemoveFromCache(TRecord* r) {
   FMru.Unlink(r);
-  auto it = FCache.find(r->RecNo);
-  FRecordStack.Push(std::move(it->second));
-  FCache.erase(it);
+  FRecordStack.Push(FCache.Remove(r));
 }
 
 TRecord* TDataFile::AddRecord(int32_t recNo, int32_t excludeFirst, int32_t excludeLast) {
   const size_t recordSize = FHeader.RecordSize;
   // A pinned record can outlive a discard or a shrinking of the file under its old
   // number; a new slot of that number takes the object over instead of a second copy.
-  if (auto existing = FCache.find(recNo); existing != FCache.end()) {
-    TRecord* record = existing->second.get();
+  if (TRecord* record = FCache.Find(recNo)) {
     std::memset(record->Bytes(), 0, record->Size());
     record->SetLink(recNo);
     record->Dirty = false;
     FMru.Touch(record);
     return record;
   }
-  if (FCache.size() >= FCapacity) {
+  if (FCache.Size() >= FCapacity) {
     TRecord* victim = FMru.FindVictim();
     if (!victim && !(FOwner && FOwner->InTransaction())) {
       FlushRecordsExcept(excludeFirst, excludeLast);
@@ -370,11 +366,9 @@ TRecord* TDataFile::AddRecord(int32_t recNo, int32_t excludeFirst, int32_t exclu
     if (victim) {
       // Take the object over: out of the list under its old number, in under the new.
       FMru.Unlink(victim);
-      auto node = FCache.extract(victim->RecNo);
+      FCache.Renumber(victim, recNo);
       victim->Reset(recordSize, recNo);
       victim->Owner = this;
-      node.key() = recNo;
-      FCache.insert(std::move(node));
       FMru.LinkNewest(victim);
       return victim;
     }
@@ -382,16 +376,15 @@ TRecord* TDataFile::AddRecord(int32_t recNo, int32_t excludeFirst, int32_t exclu
   }
   std::unique_ptr<TRecord> record = FRecordStack.Pop(recordSize, recNo);
   record->Owner = this;
-  TRecord* raw = record.get();
-  FCache.emplace(recNo, std::move(record));
+  TRecord* raw = FCache.Add(std::move(record));
   FMru.LinkNewest(raw);
   return raw;
 }
 
 bool TDataFile::HasUnwrittenChanges() const {
   if (FHeader.HeaderChanged || (FOwner && FOwner->InTransaction())) return true;
-  for (const auto& entry : FCache) {
-    if (entry.second->Dirty) return true;
+  for (const auto& record : FCache.Records()) {
+    if (record->Dirty) return true;
   }
   return false;
 }
@@ -412,17 +405,16 @@ TRecord* TDataFile::GetRecord(int32_t recNo, const TReadAhead& readAhead) {
     MarkChanged();
     return record;
   }
-  auto it = FCache.find(recNo);
-  if (it == FCache.end()) {
+  TRecord* record = FCache.Find(recNo);
+  if (!record) {
     if (recNo > FHeader.NextRecordNo) RaiseDataFileCorrupt(KURA_FILECORRUPT);
     ReadRun(recNo, readAhead);
-    it = FCache.find(recNo);
-    if (it == FCache.end()) RaiseDataFileCorrupt(KURA_FILECORRUPT);
+    record = FCache.Find(recNo);
+    if (!record) RaiseDataFileCorrupt(KURA_FILECORRUPT);
     // ReadRun pinned it so that the rest of the run could not evict it.
-    FMru.Touch(it->second.get());
-    return it->second.get();
+    FMru.Touch(record);
+    return record;
   }
-  TRecord* record = it->second.get();
   FMru.Touch(record);
   ++record->PinCount;
   return record;
@@ -457,10 +449,8 @@ void TDataFile::ReadRun(int32_t recNo, const TReadAhead& readAhead) {
 
   auto takeSlot = [&](int32_t slot) -> TRecord* {
     const uint8_t* source = FReadBuffer.data() + static_cast<size_t>(slot - first) * recordSize;
-    auto found = FCache.find(slot);
-    TRecord* record;
-    if (found != FCache.end()) {
-      record = found->second.get();
+    TRecord* record = FCache.Find(slot);
+    if (record) {
       // Changed or in-use records are newer than the file.
       if (record->Dirty || record->PinCount > 0) return record;
     } else {
@@ -473,9 +463,9 @@ void TDataFile::ReadRun(int32_t recNo, const TReadAhead& readAhead) {
 
   if (recNo - first >= slotsRead) {
     // The wanted slot is not in the file: only a cached copy can serve it.
-    auto found = FCache.find(recNo);
-    if (found == FCache.end()) RaiseDataFileCorrupt(KURA_FILECORRUPT);
-    ++found->second->PinCount;
+    TRecord* found = FCache.Find(recNo);
+    if (!found) RaiseDataFileCorrupt(KURA_FILECORRUPT);
+    ++found->PinCount;
     return;
   }
   TRecord* wanted = takeSlot(recNo);
@@ -554,14 +544,14 @@ bool TDataFile::FlushRecordsExcept(int32_t excludeFirst, int32_t excludeLast) {
   // for every record the cache holds). A slot may be listed twice, or no longer be cached
   // or dirty (discarded, or written with a run); such entries are dropped here.
   if (FDirtySlots.empty()) return false;
-  std::sort(FDirtySlots.begin(), FDirtySlots.end());
+  // Appends list their slots in order; only edits elsewhere need the sort.
+  if (!std::is_sorted(FDirtySlots.begin(), FDirtySlots.end())) std::sort(FDirtySlots.begin(), FDirtySlots.end());
   FDirtySlots.erase(std::unique(FDirtySlots.begin(), FDirtySlots.end()), FDirtySlots.end());
   std::vector<TRecord*> dirty;
   size_t kept = 0;
   for (const int32_t recNo : FDirtySlots) {
-    const auto it = FCache.find(recNo);
-    if (it == FCache.end() || !it->second->Dirty) continue;
-    TRecord* r = it->second.get();
+    TRecord* r = FCache.Find(recNo);
+    if (!r || !r->Dirty) continue;
     if (r->PinCount == 0 && !(recNo >= excludeFirst && recNo <= excludeLast)) {
       dirty.push_back(r);
     } else {
@@ -572,9 +562,13 @@ bool TDataFile::FlushRecordsExcept(int32_t excludeFirst, int32_t excludeLast) {
   if (dirty.empty()) return false;
   const size_t recordSize = FHeader.RecordSize;
   size_t runStart = 0;
+  // Consecutive slots go out in one write, up to kMaxWriteBytes at a time: a long run
+  // (a bulk load) needs no buffer the size of the whole run.
+  const size_t maxRun = std::max<size_t>(1, kMaxWriteBytes / recordSize);
   while (runStart < dirty.size()) {
     size_t runEnd = runStart + 1;
-    while (runEnd < dirty.size() && dirty[runEnd]->RecNo == dirty[runEnd - 1]->RecNo + 1) ++runEnd;
+    while (runEnd < dirty.size() && runEnd - runStart < maxRun && dirty[runEnd]->RecNo == dirty[runEnd - 1]->RecNo + 1)
+      ++runEnd;
     const size_t count = runEnd - runStart;
     GrowBuffer(FWriteBuffer, count * recordSize);
     for (size_t i = 0; i < count; ++i) {
@@ -607,7 +601,7 @@ void TDataFile::WriteSlots(int32_t firstRecNo, const uint8_t* data, size_t count
 void TDataFile::TrimCache() {
   const size_t limit = CacheLimit();
   TRecord* r = FMru.Oldest();
-  while (r && FCache.size() > limit) {
+  while (r && FCache.Size() > limit) {
     TRecord* newer = r->Newer;
     if (!r->Dirty && r->PinCount == 0) RemoveFromCache(r);
     r = newer;

@@ -311,9 +311,9 @@ public:
   // Byte offset of slot recNo.
   int64_t SlotOffset(int32_t recNo) const;
   const TDataFileStatistics& Statistics() const { return FStatistics; }
-  size_t CachedRecordCount() const { return FCache.size(); }
+  size_t CachedRecordCount() const { return FCache.Size(); }
   size_t CacheCapacity() const { return FCapacity; }
-  bool IsCached(int32_t recNo) const { return FCache.count(recNo) != 0; }
+  bool IsCached(int32_t recNo) const { return FCache.Contains(recNo); }
   // Cache limit from the owner's settings: min(bytes / RecordSize, records), at least 1.
   size_t CacheLimit() const;
 
@@ -350,7 +350,7 @@ private:
   TDataFileHeader FHeader;
   std::vector<TFieldDefinition> FFieldDefinitions;
   bool FDefinitionsChanged = false;
-  std::unordered_map<int32_t, std::unique_ptr<TRecord>> FCache;
+  TRecordCache FCache;
   // The slots marked dirty since they were last written, unordered, possibly repeated or
   // stale; every dirty cached record is among them. Records are marked dirty only
   // through this file (MarkRecordDirty and the slot operations).

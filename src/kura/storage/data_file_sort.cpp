@@ -181,8 +181,8 @@ int TDataFileSorter::Compare(const uint8_t* a, const uint8_t* b, bool withId) co
 }
 
 void TDataFileSorter::Run() {
-  for (const auto& entry : F.FCache) {
-    if (entry.second->PinCount > 0) F.RaiseDataFileCorrupt(KURA_FILECORRUPT);
+  for (const auto& record : F.FCache.Records()) {
+    if (record->PinCount > 0) F.RaiseDataFileCorrupt(KURA_FILECORRUPT);
   }
   BuildLayout();
   FScratch.Reset(FRecordSize, 0);
@@ -193,7 +193,7 @@ void TDataFileSorter::Run() {
   FBatch.resize(FBatchCapacity * FRecordSize);
 
   const int32_t slots = F.FHeader.NextRecordNo - 1;
-  if (static_cast<size_t>(slots) == F.FCache.size()) {
+  if (static_cast<size_t>(slots) == F.FCache.Size()) {
     SortInMemory();
   } else {
     SortExternal();
@@ -216,9 +216,9 @@ void TDataFileSorter::Run() {
 
 void TDataFileSorter::SortInMemory() {
   std::vector<TRecord*> records;
-  records.reserve(F.FCache.size());
-  for (const auto& entry : F.FCache) {
-    TRecord* record = entry.second.get();
+  records.reserve(F.FCache.Size());
+  for (const auto& owned : F.FCache.Records()) {
+    TRecord* record = owned.get();
     if (record->IsDeleted()) continue;
     record->SortKey.resize(FKeySize);
     MakeKey(record->Bytes(), record->SortKey.data());

@@ -326,25 +326,9 @@ void TIndexFile::Unlink(TIndexCache& cache, TPage* page) {
 
 TPage* TIndexFile::FindCached(int index, int32_t pageNo) {
   TIndexCache& cache = FCaches[static_cast<size_t>(index)];
-  TPage* page = nullptr;
-  if (cache.Newest && cache.Newest->PageNo == pageNo) {
-    page = cache.Newest;
-  } else if (cache.Newest && cache.Newest->Older && cache.Newest->Older->PageNo == pageNo) {
-    page = cache.Newest->Older;
-  } else {
-    TPage*& recent = cache.Recent[static_cast<size_t>(pageNo) % cache.Recent.size()];
-    if (recent && recent->PageNo == pageNo) {
-      page = recent;
-    } else {
-      auto it = std::lower_bound(cache.Pages.begin(), cache.Pages.end(), pageNo,
-                                 [](const std::unique_ptr<TPage>& p, int32_t n) { return p->PageNo < n; });
-      if (it != cache.Pages.end() && (*it)->PageNo == pageNo) {
-        page = it->get();
-        recent = page;
-      }
-    }
-  }
-  if (page && cache.Newest != page) {
+  if (cache.Newest && cache.Newest->PageNo == pageNo) return cache.Newest;
+  TPage* page = cache.ByNumber.Find(pageNo);
+  if (page) {
     Unlink(cache, page);
     LinkNewest(cache, page);
   }
@@ -357,6 +341,7 @@ void TIndexFile::InsertCached(int index, std::unique_ptr<TPage> page) {
   auto it = std::lower_bound(cache.Pages.begin(), cache.Pages.end(), raw->PageNo,
                              [](const std::unique_ptr<TPage>& p, int32_t n) { return p->PageNo < n; });
   cache.Pages.insert(it, std::move(page));
+  cache.ByNumber.Insert(raw->PageNo, raw);
   LinkNewest(cache, raw);
 }
 
@@ -366,9 +351,9 @@ void TIndexFile::RemoveCached(int index, TPage* page) {
   auto it = std::lower_bound(cache.Pages.begin(), cache.Pages.end(), page->PageNo,
                              [](const std::unique_ptr<TPage>& p, int32_t n) { return p->PageNo < n; });
   if (it != cache.Pages.end() && it->get() == page) {
+    cache.ByNumber.Erase(page->PageNo);
     FPageStack.Give(std::move(*it));
     cache.Pages.erase(it);
-    cache.Recent.fill(nullptr);
   }
 }
 
@@ -424,9 +409,9 @@ TPage* TIndexFile::GetPage(int index, int32_t pageNo, bool isNew) {
     Unlink(cache, victim);
     auto it = std::lower_bound(cache.Pages.begin(), cache.Pages.end(), victim->PageNo,
                                [](const std::unique_ptr<TPage>& p, int32_t n) { return p->PageNo < n; });
+    cache.ByNumber.Erase(victim->PageNo);
     page = std::move(*it);
     cache.Pages.erase(it);
-    cache.Recent.fill(nullptr);
   } else {
     page = FPageStack.Take();
   }
@@ -495,8 +480,11 @@ bool TIndexFile::FlushIndexes(const std::vector<int>& indexes) {
   size_t start = 0;
   while (start < dirty.size()) {
     size_t end = start + 1;
-    while (end < dirty.size() && dirty[end]->PageNo == dirty[end - 1]->PageNo + 1) ++end;
-    run.assign((end - start) * kIndexPageSize, 0);
+    // At most kMaxWriteBytes per write, so that the buffer stays small after a bulk load.
+    while (end < dirty.size() && (end - start) * kIndexPageSize < kMaxWriteBytes &&
+           dirty[end]->PageNo == dirty[end - 1]->PageNo + 1)
+      ++end;
+    run.resize((end - start) * kIndexPageSize);
     for (size_t i = start; i < end; ++i) {
       uint8_t* bytes = run.data() + (i - start) * kIndexPageSize;
       dirty[i]->Encode(bytes);
@@ -556,7 +544,7 @@ void TIndexFile::DiscardCache(bool temporary) {
 void TIndexFile::DropIndexCache(int index) {
   TIndexCache& cache = FCaches[static_cast<size_t>(index)];
   cache.Pages.clear();
-  cache.Recent.fill(nullptr);
+  cache.ByNumber.Clear();
   cache.Newest = cache.Oldest = nullptr;
   cache.Capacity = 0;
   FTemporary[static_cast<size_t>(index)] = TTemporaryFile{};

@@ -43,6 +43,7 @@
 #include "kura/storage/field_definition.h"
 #include "kura/storage/index_key.h"
 #include "kura/storage/index_page.h"
+#include "kura/storage/number_map.h"
 #include "kura/storage/text_index_words.h"
 
 namespace kura {
@@ -215,10 +216,8 @@ private:
     TPage* Newest = nullptr;
     TPage* Oldest = nullptr;
     size_t Capacity = 0;
-    // Pages found lately, by page number modulo the table's size: a lookup that finds
-    // its page here skips the binary search. Every removal from Pages clears the whole
-    // table, so an entry always points at a cached page.
-    std::array<TPage*, 64> Recent{};
+    // Every page of Pages by its number, for lookups without a binary search.
+    TNumberMap<TPage> ByNumber;
   };
   struct TTemporaryFile {
     std::unique_ptr<TFileHandler> File;

@@ -29,7 +29,14 @@ void TPage::Clear() {
 
 void TPage::EnsureRoom(int count) {
   const size_t needed = static_cast<size_t>(count) * FStride;
-  if (FData.size() < needed) FData.resize(std::max(needed, FData.size() * 2));
+  if (FDataSize >= needed) return;
+  // A page that is filled at all usually fills up: room for a full uncompressed page and
+  // the entry that makes it split comes in one allocation.
+  const size_t size = std::max({needed, FDataSize * 2, static_cast<size_t>(Capacity() + 2) * FStride});
+  auto grown = std::make_unique_for_overwrite<uint8_t[]>(size);
+  if (FCount > 0) std::memcpy(grown.get(), FData.get(), static_cast<size_t>(FCount) * FStride);
+  FData = std::move(grown);
+  FDataSize = size;
 }
 
 int32_t TPage::Value(int i) const { return ReadI32(Entry(i) + FFormat.KeySize); }

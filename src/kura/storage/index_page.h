@@ -136,8 +136,8 @@ public:
   std::vector<uint8_t> ParameterData;
 
 private:
-  uint8_t* Entry(int i) { return FData.data() + static_cast<size_t>(i) * FStride; }
-  const uint8_t* Entry(int i) const { return FData.data() + static_cast<size_t>(i) * FStride; }
+  uint8_t* Entry(int i) { return FData.get() + static_cast<size_t>(i) * FStride; }
+  const uint8_t* Entry(int i) const { return FData.get() + static_cast<size_t>(i) * FStride; }
   void EnsureRoom(int count);
   TKeyFormat KeyFormat() const { return {FFormat.KeySize, FFormat.Unique, FFormat.Compression}; }
   int EntrySize(int i) const;
@@ -149,7 +149,10 @@ private:
   size_t FStride = 10;
   int FCount = 0;
   int FUsedBytes = 0;
-  std::vector<uint8_t> FData;
+  // Entries in memory, FStride bytes each; only the first FCount are meaningful (the
+  // buffer is not zero-filled: every entry is written whole before it counts).
+  std::unique_ptr<uint8_t[]> FData;
+  size_t FDataSize = 0;
 };
 
 // Up to four free TPage objects kept for reuse.

@@ -70,11 +70,15 @@ void TIndexTree::Descend(const uint8_t* key, TPath& path) {
     TPage* page = path.Keep(FFile.GetPage(FIndex, pageNo));
     const bool typeOk = depth == 0 ? page->IsRoot() : IsChildType(*page);
     if (!typeOk || (page->Count() == 0 && !page->IsLeaf())) FFile.RaiseIndexCorrupt();
+    // Keys past the last entry (appends in key order, the common bulk case) are found
+    // with one comparison instead of a binary search.
+    const int count = page->Count();
+    const bool pastLast = count > 0 && FComparer.Compare(page->Key(count - 1), key) < 0;
     if (page->IsLeaf()) {
-      path.Levels.push_back({page, page->FindFirstNotBelow(FComparer, key)});
+      path.Levels.push_back({page, pastLast ? count : page->FindFirstNotBelow(FComparer, key)});
       return;
     }
-    const int pos = std::max(page->FindLastNotAbove(FComparer, key), 0);
+    const int pos = pastLast ? count - 1 : std::max(page->FindLastNotAbove(FComparer, key), 0);
     path.Levels.push_back({page, pos});
     pageNo = page->Value(pos);
   }

@@ -87,4 +87,38 @@ void TRecordStack::Push(std::unique_ptr<TRecord> record) {
   if (record && FFree.size() < kCapacity) FFree.push_back(std::move(record));
 }
 
+TRecord* TRecordCache::Add(std::unique_ptr<TRecord> record) {
+  TRecord* raw = record.get();
+  raw->CacheIndex = FRecords.size();
+  FRecords.push_back(std::move(record));
+  FByNumber.Insert(raw->RecNo, raw);
+  return raw;
+}
+
+std::unique_ptr<TRecord> TRecordCache::Remove(TRecord* record) {
+  FByNumber.Erase(record->RecNo);
+  const size_t at = record->CacheIndex;
+  std::unique_ptr<TRecord> taken = std::move(FRecords[at]);
+  if (at + 1 != FRecords.size()) {
+    FRecords[at] = std::move(FRecords.back());
+    FRecords[at]->CacheIndex = at;
+  }
+  FRecords.pop_back();
+  return taken;
+}
+
+void TRecordCache::Renumber(TRecord* record, int32_t recNo) {
+  FByNumber.Erase(record->RecNo);
+  record->RecNo = recNo;
+  FByNumber.Insert(recNo, record);
+}
+
+void TRecordCache::Clear(TRecordStack* keep) {
+  if (keep)
+    for (auto& record : FRecords) keep->Push(std::move(record));
+  FRecords.clear();
+  FByNumber.Clear();
+}
+
 }  // namespace kura
+

@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "kura/storage/field_definition.h"
+#include "kura/storage/number_map.h"
 
 namespace kura {
 
@@ -49,6 +50,8 @@ public:
   TRecord* Older = nullptr;
   TRecord* Newer = nullptr;
   std::vector<uint8_t> SortKey;
+  // Position in the owning TRecordCache's list while cached.
+  size_t CacheIndex = 0;
 
   // Zero-fills the slot to `recordSize` bytes and gives it the number `recNo` (also
   // written as the slot's own number). Keeps the allocated buffers.
@@ -99,6 +102,31 @@ public:
 
 private:
   std::vector<std::unique_ptr<TRecord>> FFree;
+};
+
+// The records a data file holds in memory, by slot number: owned in one list (removal
+// swaps the last one into the gap) and found through an open-addressing map, so that
+// caching a record costs no allocation beyond the record itself.
+class TRecordCache {
+public:
+  TRecord* Find(int32_t recNo) const { return FByNumber.Find(recNo); }
+  bool Contains(int32_t recNo) const { return FByNumber.Find(recNo) != nullptr; }
+  size_t Size() const { return FRecords.size(); }
+  // Every cached record, in no particular order.
+  const std::vector<std::unique_ptr<TRecord>>& Records() const { return FRecords; }
+
+  // Takes a record whose RecNo is not cached yet.
+  TRecord* Add(std::unique_ptr<TRecord> record);
+  // Gives a cached record back to the caller.
+  std::unique_ptr<TRecord> Remove(TRecord* record);
+  // Files a cached record under another slot number (the caller resets its contents).
+  void Renumber(TRecord* record, int32_t recNo);
+  // Empties the cache, handing every record to `keep` (a record stack) or freeing it.
+  void Clear(TRecordStack* keep);
+
+private:
+  std::vector<std::unique_ptr<TRecord>> FRecords;
+  TNumberMap<TRecord> FByNumber;
 };
 
 }  // namespace kura

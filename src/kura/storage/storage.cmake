@@ -16,6 +16,7 @@ korvane_gtest(kura_storage_test
     storage/scramble_test.cpp
     storage/key_encoding_test.cpp
     storage/record_test.cpp
+    storage/number_map_test.cpp
     storage/data_file_test.cpp
     storage/data_file_cache_test.cpp
     storage/data_file_sort_test.cpp
