@@ -20,12 +20,16 @@ struct TCursorEditIndexes {
   // The descriptors the members were made for; an index not in use has KeySize 0.
   std::array<TIndexDescriptor, kCount> Descriptors{};
   std::array<bool, kCount> InUse{};
+  // One past the highest index in use: loops over the indexes stop here (most tables use
+  // two or three of the 31).
+  int Limit = 0;
   std::array<std::unique_ptr<TIndexKeyBuilder>, kCount> Builders;
   std::array<std::unique_ptr<TIndexTree>, kCount> Trees;
   std::array<std::unique_ptr<TIndexWalker>, kCount> Walkers;
   std::unique_ptr<TIndexTree> Records;
   std::unique_ptr<TIndexWalker> RecordsWalker;
-  // Keys of the new image and of the stored one; empty for an index not in use.
+  // Keys of the new image and of the stored one; empty for an index not in use (and so
+  // for every index from Limit on).
   std::vector<std::vector<uint8_t>> Keys = std::vector<std::vector<uint8_t>>(kCount);
   std::vector<std::vector<uint8_t>> OldKeys = std::vector<std::vector<uint8_t>>(kCount);
 };

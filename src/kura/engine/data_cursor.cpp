@@ -780,8 +780,18 @@ void TDataCursor::BeginStep() {
   ClearPosition();
   FBof = true;
   FEof = false;
-  // In bitmap mode the visible count answers without walking to the first visible key.
-  const bool empty = FBitmapMode ? FVisibleCount == 0 : !FirstVisible();
+  // In bitmap mode the visible count answers without walking to the first visible key;
+  // so do the range's ordinals where the index keeps counts (every key in the range is
+  // visible outside bitmap mode). Only an index without counts needs the walk: a cold
+  // open then reads no pages beyond the root.
+  bool empty;
+  if (FBitmapMode) {
+    empty = FVisibleCount == 0;
+  } else if (!FTable->IndexFile().PageFormat(FIndexNo).NoCounts) {
+    empty = FRangeStart == 0 || FRangeEnd < FRangeStart;
+  } else {
+    empty = !FirstVisible();
+  }
   if (empty) MarkEmpty();
 }
 

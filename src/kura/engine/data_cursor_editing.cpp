@@ -106,7 +106,8 @@ TCursorEditIndexes& TDataCursor::EditIndexes() {
   // Index 0 and the secondaries up to the header's count can be in use; past them only
   // indexes remembered from an earlier, larger count need forgetting.
   const int secondaries = index.SecondaryCount();
-  for (int i = 0; i < TCursorEditIndexes::kCount; ++i) {
+  const int end = std::min(std::max(secondaries + 1, edit.Limit), TCursorEditIndexes::kCount);
+  for (int i = 0; i < end; ++i) {
     const size_t n = static_cast<size_t>(i);
     if (i > secondaries && !edit.InUse[n]) continue;
     const TIndexDescriptor& current = index.Descriptor(i);
@@ -117,6 +118,8 @@ TCursorEditIndexes& TDataCursor::EditIndexes() {
         edit.Builders[n].reset();
         edit.Trees[n].reset();
         edit.Walkers[n].reset();
+        edit.Keys[n].clear();
+        edit.OldKeys[n].clear();
       }
       continue;
     }
@@ -127,6 +130,9 @@ TCursorEditIndexes& TDataCursor::EditIndexes() {
     edit.Trees[n] = std::make_unique<TIndexTree>(index, i);
     edit.Walkers[n] = std::make_unique<TIndexWalker>(index, i);
   }
+  edit.Limit = 0;
+  for (int i = 0; i < end; ++i)
+    if (edit.InUse[static_cast<size_t>(i)]) edit.Limit = i + 1;
   if (!edit.Records) {
     edit.Records = std::make_unique<TIndexTree>(index, kSysDeletedIndex);
     edit.RecordsWalker = std::make_unique<TIndexWalker>(index, kSysDeletedIndex);
@@ -144,10 +150,10 @@ bool TDataCursor::KeyExists(int index, const uint8_t* key) {
   return walker.SeekFirstNotBelow(key) && comparer.Compare(walker.Key().data(), key) == 0;
 }
 
+// `keys` is one of the edit's own key lists, whose entries from Limit on are empty.
 void TDataCursor::BuildIndexKeys(const uint8_t* record, std::vector<std::vector<uint8_t>>& keys) {
   TCursorEditIndexes& edit = *FEdit;
-  keys.resize(TCursorEditIndexes::kCount);
-  for (int i = 0; i < TCursorEditIndexes::kCount; ++i) {
+  for (int i = 0; i < edit.Limit; ++i) {
     const size_t n = static_cast<size_t>(i);
     std::vector<uint8_t>& key = keys[n];
     if (!edit.Builders[n]) {
@@ -172,7 +178,7 @@ void TDataCursor::CheckUniqueKeys(const std::vector<std::vector<uint8_t>>& keys,
                                   const std::vector<std::vector<uint8_t>>* oldKeys, int skipIndex) {
   if (FResultSetCursor && !FNaturalOrderSetting) return;
   TCursorEditIndexes& edit = *FEdit;
-  for (int i = 0; i < TCursorEditIndexes::kCount; ++i) {
+  for (int i = 0; i < edit.Limit; ++i) {
     const std::vector<uint8_t>& key = keys[static_cast<size_t>(i)];
     if (key.empty() || i == skipIndex) continue;
     if (i != kPrimaryIndex && !edit.Descriptors[static_cast<size_t>(i)].Unique) continue;
@@ -362,7 +368,7 @@ void TDataCursor::AppendRecord(uint8_t* buffer, bool reposition) {
     // The first index written is checked by its own insert: nothing has been touched
     // when that insert finds the key, so one descent of that tree is saved.
     int first = -1;
-    for (int i = 0; i < TCursorEditIndexes::kCount && first < 0; ++i) {
+    for (int i = 0; i < edit.Limit && first < 0; ++i) {
       if (!keys[static_cast<size_t>(i)].empty()) first = i;
     }
     const bool checkUnique = !(FResultSetCursor && !FNaturalOrderSetting);
@@ -388,7 +394,7 @@ void TDataCursor::AppendRecord(uint8_t* buffer, bool reposition) {
       throw;
     }
 
-    for (int i = first + 1; i < TCursorEditIndexes::kCount && first >= 0; ++i) {
+    for (int i = first + 1; i < edit.Limit && first >= 0; ++i) {
       const std::vector<uint8_t>& key = keys[static_cast<size_t>(i)];
       if (!key.empty() && !edit.Trees[static_cast<size_t>(i)]->Insert(key.data(), recNo)) index.RaiseIndexCorrupt();
     }
@@ -498,7 +504,7 @@ void TDataCursor::ModifyRecord(uint8_t* buffer, bool unlock, bool reposition) {
     if (textIndexed) oldText = TextIndexKeys(stored->Bytes(), oldId);
     if (data.BlobFieldCount() > 0) WriteOpenBlobs(buffer, stored->Bytes());
 
-    for (int i = 0; i <= kMaxSecondaryIndexes; ++i) {
+    for (int i = 0; i < edit.Limit; ++i) {
       const std::vector<uint8_t>& oldKey = oldKeys[static_cast<size_t>(i)];
       const std::vector<uint8_t>& key = keys[static_cast<size_t>(i)];
       if (key.empty() || SameKeys(oldKey, key)) continue;
@@ -578,7 +584,7 @@ void TDataCursor::DeleteRecord(const uint8_t* buffer, bool reposition) {
     TCursorEditIndexes& edit = EditIndexes();
     std::vector<std::vector<uint8_t>>& keys = edit.Keys;
     BuildIndexKeys(stored->Bytes(), keys);
-    for (int i = 0; i < TCursorEditIndexes::kCount; ++i) {
+    for (int i = 0; i < edit.Limit; ++i) {
       const std::vector<uint8_t>& key = keys[static_cast<size_t>(i)];
       if (!key.empty() && !edit.Trees[static_cast<size_t>(i)]->Delete(key.data())) index.RaiseIndexCorrupt();
     }

@@ -8,9 +8,11 @@ namespace kura {
 
 // A map from positive 32-bit numbers (page or slot numbers) to entries owned elsewhere:
 // open addressing with linear probing in one array, so a lookup touches one or two
-// cache lines and an insert allocates nothing until the table doubles. Keys are spread
-// by Fibonacci hashing, which keeps arithmetic progressions (the page numbers of one
-// index interleave with those of the others) from piling up in a few slots.
+// cache lines and an insert allocates nothing until the table doubles. A number's home
+// slot is the number itself with its higher bits folded in: consecutive numbers (a
+// walk or a bulk append through consecutive slots) sit in consecutive slots and stay in
+// cache, while numbers spread wider than the table, or spaced by a power of two, are
+// still scattered over it.
 //
 // Key 0 marks an empty slot and is never stored. Insert requires that the key is absent.
 template <typename T>
@@ -58,7 +60,7 @@ public:
   void Clear() {
     FSlots.clear();
     FMask = 0;
-    FShift = 28;
+    FBits = 4;
     FSize = 0;
   }
 
@@ -79,7 +81,8 @@ private:
   };
 
   size_t Home(int32_t key) const {
-    return static_cast<size_t>((static_cast<uint32_t>(key) * 2654435769u) >> FShift) & FMask;
+    const uint64_t k = static_cast<uint32_t>(key);  // 64 bits: the shifts may pass 32
+    return static_cast<size_t>(k ^ (k >> FBits) ^ (k >> (2 * FBits))) & FMask;
   }
 
   void Grow() {
@@ -90,7 +93,7 @@ private:
     FMask = size - 1;
     int bits = 0;
     while ((size_t{1} << bits) < size) ++bits;
-    FShift = 32 - bits;
+    FBits = bits;
     FSize = 0;
     for (const TSlot& slot : old)
       if (slot.Key != 0) Insert(slot.Key, slot.Value);
@@ -98,7 +101,7 @@ private:
 
   std::vector<TSlot> FSlots;
   size_t FMask = 0;
-  int FShift = 28;
+  int FBits = 4;
   size_t FSize = 0;
 };
 
