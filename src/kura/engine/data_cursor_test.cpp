@@ -60,6 +60,24 @@ TEST_F(DataCursorTest, RightAfterOpenTheCursorIsBeforeTheFirstRecord) {
   EXPECT_EQ(CurrentId(*fresh), 1);
 }
 
+// A fresh open stands before the first record without walking to it: of the index it
+// reads the root only (whose counts tell whether the view is empty), which is what a
+// cold open followed by a key search pays for.
+TEST_F(DataCursorTest, OpeningReadsOnlyTheRootOfItsIndex) {
+  CreatePeople();
+  {
+    auto cursor = Open();
+    Fill(*cursor, 1200);
+  }
+  auto cursor = Open();
+  EXPECT_EQ(cursor->Table().IndexFile().Statistics().PageReads, 1);
+  EXPECT_TRUE(cursor->Bof());
+  EXPECT_EQ(cursor->GetRecordCount(), 1200);
+  EXPECT_EQ(cursor->GetNextRecord(nullptr), 0);
+  EXPECT_EQ(CurrentId(*cursor), 1);
+  EXPECT_GT(cursor->Table().IndexFile().Statistics().PageReads, 1);
+}
+
 // Every order over enough records to span many leaves, walked both ways; positions and
 // counts come from the trees' counts and must agree with the walk.
 TEST_F(DataCursorTest, WalksEveryOrderAcrossManyLeavesBothWays) {
