@@ -182,7 +182,7 @@ bool TIndexFile::ReadHeaderIfChanged() {
     const auto to = static_cast<size_t>(next++);
     FHeader.Descriptors[to] = keptDescriptors[static_cast<size_t>(i)];
     FCaches[to] = std::move(keptCaches[static_cast<size_t>(i)]);
-    for (auto& page : FCaches[to].Pages) page->Index = static_cast<int>(to);
+    FCaches[to].ForEachPage([&](TPage& page) { page.Index = static_cast<int>(to); });
     FTemporary[to] = std::move(keptFiles[static_cast<size_t>(i)]);
     FHeader.SecondaryCount = static_cast<uint8_t>(to);
   }
@@ -308,63 +308,84 @@ int32_t& TIndexFile::NextPageCounter(int index) {
   return FHeader.NextPageNo;
 }
 
-void TIndexFile::LinkNewest(TIndexCache& cache, TPage* page) {
-  page->Older = cache.Newest;
-  page->Newer = nullptr;
-  if (cache.Newest) cache.Newest->Newer = page;
-  cache.Newest = page;
-  if (!cache.Oldest) cache.Oldest = page;
+void TIndexFile::LinkNewest(TIndexCache& cache, int32_t slot) {
+  const auto s = static_cast<size_t>(slot);
+  cache.Older[s] = cache.Newest;
+  cache.Newer[s] = -1;
+  if (cache.Newest >= 0) cache.Newer[static_cast<size_t>(cache.Newest)] = slot;
+  cache.Newest = slot;
+  if (cache.Oldest < 0) cache.Oldest = slot;
 }
 
-void TIndexFile::Unlink(TIndexCache& cache, TPage* page) {
-  if (page->Older) page->Older->Newer = page->Newer;
-  if (page->Newer) page->Newer->Older = page->Older;
-  if (cache.Newest == page) cache.Newest = page->Older;
-  if (cache.Oldest == page) cache.Oldest = page->Newer;
-  page->Older = page->Newer = nullptr;
+void TIndexFile::Unlink(TIndexCache& cache, int32_t slot) {
+  const auto s = static_cast<size_t>(slot);
+  const int32_t older = cache.Older[s];
+  const int32_t newer = cache.Newer[s];
+  if (older >= 0) cache.Newer[static_cast<size_t>(older)] = newer;
+  if (newer >= 0) cache.Older[static_cast<size_t>(newer)] = older;
+  if (cache.Newest == slot) cache.Newest = older;
+  if (cache.Oldest == slot) cache.Oldest = newer;
+  cache.Older[s] = cache.Newer[s] = -1;
 }
 
 TPage* TIndexFile::FindCached(int index, int32_t pageNo) {
   TIndexCache& cache = FCaches[static_cast<size_t>(index)];
-  if (cache.Newest && cache.Newest->PageNo == pageNo) return cache.Newest;
+  if (cache.Newest >= 0 && cache.At(cache.Newest)->PageNo == pageNo) return cache.At(cache.Newest);
   TPage* page = cache.ByNumber.Find(pageNo);
   if (page) {
-    Unlink(cache, page);
-    LinkNewest(cache, page);
+    Unlink(cache, page->CacheSlot);
+    LinkNewest(cache, page->CacheSlot);
   }
   return page;
 }
 
 void TIndexFile::InsertCached(int index, std::unique_ptr<TPage> page) {
   TIndexCache& cache = FCaches[static_cast<size_t>(index)];
+  int32_t slot;
+  if (!cache.FreeSlots.empty()) {
+    slot = cache.FreeSlots.back();
+    cache.FreeSlots.pop_back();
+  } else {
+    slot = static_cast<int32_t>(cache.Slots.size());
+    cache.Slots.emplace_back();
+    cache.Older.push_back(-1);
+    cache.Newer.push_back(-1);
+  }
   TPage* raw = page.get();
-  auto it = std::lower_bound(cache.Pages.begin(), cache.Pages.end(), raw->PageNo,
-                             [](const std::unique_ptr<TPage>& p, int32_t n) { return p->PageNo < n; });
-  cache.Pages.insert(it, std::move(page));
+  raw->CacheSlot = slot;
+  cache.Slots[static_cast<size_t>(slot)] = std::move(page);
   cache.ByNumber.Insert(raw->PageNo, raw);
-  LinkNewest(cache, raw);
+  ++cache.Count;
+  LinkNewest(cache, slot);
+}
+
+std::unique_ptr<TPage> TIndexFile::TakeCached(TIndexCache& cache, TPage* page) {
+  const int32_t slot = page->CacheSlot;
+  Unlink(cache, slot);
+  cache.ByNumber.Erase(page->PageNo);
+  std::unique_ptr<TPage> taken = std::move(cache.Slots[static_cast<size_t>(slot)]);
+  cache.FreeSlots.push_back(slot);
+  --cache.Count;
+  taken->CacheSlot = -1;
+  return taken;
 }
 
 void TIndexFile::RemoveCached(int index, TPage* page) {
   TIndexCache& cache = FCaches[static_cast<size_t>(index)];
-  Unlink(cache, page);
-  auto it = std::lower_bound(cache.Pages.begin(), cache.Pages.end(), page->PageNo,
-                             [](const std::unique_ptr<TPage>& p, int32_t n) { return p->PageNo < n; });
-  if (it != cache.Pages.end() && it->get() == page) {
-    cache.ByNumber.Erase(page->PageNo);
-    FPageStack.Give(std::move(*it));
-    cache.Pages.erase(it);
-  }
+  if (page->CacheSlot < 0 || cache.At(page->CacheSlot) != page) return;
+  FPageStack.Give(TakeCached(cache, page));
 }
 
 TPage* TIndexFile::MakeRoom(int index) {
   TIndexCache& cache = FCaches[static_cast<size_t>(index)];
   if (cache.Capacity == 0)
     cache.Capacity = std::max<size_t>(kPageCacheGrowth, static_cast<size_t>(std::max(FOwner->MaxIndexBufferSize(), 0) / 8192));
-  if (cache.Pages.size() < cache.Capacity) return nullptr;
+  if (cache.Count < cache.Capacity) return nullptr;
   for (int round = 0; round < 2; ++round) {
-    for (TPage* p = cache.Oldest; p; p = p->Newer)
+    for (int32_t slot = cache.Oldest; slot >= 0; slot = cache.NewerThan(slot)) {
+      TPage* p = cache.At(slot);
       if (!p->Dirty && p->PinCount == 0) return p;
+    }
     if (round == 0) {
       if (FOwner->InTransaction()) break;
       FlushPages(FHeader.Descriptors[static_cast<size_t>(index)].TemporaryIndex);
@@ -405,13 +426,7 @@ TPage* TIndexFile::GetPage(int index, int32_t pageNo, bool isNew) {
   std::unique_ptr<TPage> page;
   if (victim) {
     // Taken over: the clean page leaves the cache and comes back as the new one.
-    TIndexCache& cache = FCaches[static_cast<size_t>(index)];
-    Unlink(cache, victim);
-    auto it = std::lower_bound(cache.Pages.begin(), cache.Pages.end(), victim->PageNo,
-                               [](const std::unique_ptr<TPage>& p, int32_t n) { return p->PageNo < n; });
-    cache.ByNumber.Erase(victim->PageNo);
-    page = std::move(*it);
-    cache.Pages.erase(it);
+    page = TakeCached(FCaches[static_cast<size_t>(index)], victim);
   } else {
     page = FPageStack.Take();
   }
@@ -472,8 +487,9 @@ void TIndexFile::FreePage(TPage* page) {
 bool TIndexFile::FlushIndexes(const std::vector<int>& indexes) {
   std::vector<TPage*> dirty;
   for (const int i : indexes)
-    for (auto& p : FCaches[static_cast<size_t>(i)].Pages)
-      if (p->Dirty && p->PinCount == 0) dirty.push_back(p.get());
+    FCaches[static_cast<size_t>(i)].ForEachPage([&](TPage& p) {
+      if (p.Dirty && p.PinCount == 0) dirty.push_back(&p);
+    });
   if (dirty.empty()) return false;
   std::sort(dirty.begin(), dirty.end(), [](const TPage* a, const TPage* b) { return a->PageNo < b->PageNo; });
   std::vector<uint8_t> run;
@@ -519,11 +535,12 @@ void TIndexFile::TrimCache() {
   const size_t limit = static_cast<size_t>(std::max(FOwner->MaxIndexBufferSize(), 0) / 8192);
   for (int i = 0; i < kIndexCount; ++i) {
     TIndexCache& cache = FCaches[static_cast<size_t>(i)];
-    TPage* p = cache.Oldest;
-    while (p && cache.Pages.size() > limit) {
-      TPage* newer = p->Newer;
+    int32_t slot = cache.Oldest;
+    while (slot >= 0 && cache.Count > limit) {
+      const int32_t newer = cache.NewerThan(slot);
+      TPage* p = cache.At(slot);
       if (!p->Dirty && p->PinCount == 0) RemoveCached(i, p);
-      p = newer;
+      slot = newer;
     }
   }
 }
@@ -532,27 +549,24 @@ void TIndexFile::DiscardCache(bool temporary) {
   for (int i = 0; i < kIndexCount; ++i) {
     if (FHeader.Descriptors[static_cast<size_t>(i)].TemporaryIndex != temporary) continue;
     TIndexCache& cache = FCaches[static_cast<size_t>(i)];
-    TPage* p = cache.Oldest;
-    while (p) {
-      TPage* newer = p->Newer;
+    int32_t slot = cache.Oldest;
+    while (slot >= 0) {
+      const int32_t newer = cache.NewerThan(slot);
+      TPage* p = cache.At(slot);
       if (p->PinCount == 0) RemoveCached(i, p);
-      p = newer;
+      slot = newer;
     }
   }
 }
 
 void TIndexFile::DropIndexCache(int index) {
-  TIndexCache& cache = FCaches[static_cast<size_t>(index)];
-  cache.Pages.clear();
-  cache.ByNumber.Clear();
-  cache.Newest = cache.Oldest = nullptr;
-  cache.Capacity = 0;
+  FCaches[static_cast<size_t>(index)] = TIndexCache{};
   FTemporary[static_cast<size_t>(index)] = TTemporaryFile{};
 }
 
 size_t TIndexFile::CachedPageCount(int index) const {
   if (index < 0 || index >= kIndexCount) return 0;
-  return FCaches[static_cast<size_t>(index)].Pages.size();
+  return FCaches[static_cast<size_t>(index)].Count;
 }
 
 // ---- index definitions ---------------------------------------------------------------
@@ -660,7 +674,7 @@ void TIndexFile::DeleteIndex(int index) {
     FHeader.Descriptors[to] = FHeader.Descriptors[from];
     FCaches[to] = std::move(FCaches[from]);
     FCaches[from] = TIndexCache{};
-    for (auto& page : FCaches[to].Pages) page->Index = i;
+    FCaches[to].ForEachPage([&](TPage& page) { page.Index = i; });
     FTemporary[to] = std::move(FTemporary[from]);
     FTemporary[from] = TTemporaryFile{};
   }

@@ -211,13 +211,31 @@ public:
   const TIndexFileStatistics& Statistics() const { return FStatistics; }
 
 private:
+  // The cached pages of one index. Each page owns a slot (its CacheSlot) in Slots; the
+  // most-recently-used chain runs through the slot arrays Older and Newer rather than
+  // through the pages, so that moving a page to the head touches two small arrays instead
+  // of the neighbouring page objects (which a random walk over a large index would fetch
+  // from memory each time).
   struct TIndexCache {
-    std::vector<std::unique_ptr<TPage>> Pages;  // sorted by page number
-    TPage* Newest = nullptr;
-    TPage* Oldest = nullptr;
+    std::vector<std::unique_ptr<TPage>> Slots;  // empty slots are listed in FreeSlots
+    std::vector<int32_t> FreeSlots;
+    std::vector<int32_t> Older;
+    std::vector<int32_t> Newer;
+    int32_t Newest = -1;  // slot numbers; -1 = none
+    int32_t Oldest = -1;
+    size_t Count = 0;  // pages cached
     size_t Capacity = 0;
-    // Every page of Pages by its number, for lookups without a binary search.
+    // Every cached page by its number.
     TNumberMap<TPage> ByNumber;
+
+    TPage* At(int32_t slot) const { return Slots[static_cast<size_t>(slot)].get(); }
+    int32_t NewerThan(int32_t slot) const { return Newer[static_cast<size_t>(slot)]; }
+    // Calls visit(page) for every cached page, in no particular order.
+    template <typename TVisit>
+    void ForEachPage(TVisit&& visit) const {
+      for (const auto& page : Slots)
+        if (page) visit(*page);
+    }
   };
   struct TTemporaryFile {
     std::unique_ptr<TFileHandler> File;
@@ -234,8 +252,10 @@ private:
   TPage* MakeRoom(int index);
   void InsertCached(int index, std::unique_ptr<TPage> page);
   void RemoveCached(int index, TPage* page);
-  void LinkNewest(TIndexCache& cache, TPage* page);
-  void Unlink(TIndexCache& cache, TPage* page);
+  // Takes a page out of the cache (chain, map and slot) and hands it back.
+  std::unique_ptr<TPage> TakeCached(TIndexCache& cache, TPage* page);
+  void LinkNewest(TIndexCache& cache, int32_t slot);
+  void Unlink(TIndexCache& cache, int32_t slot);
   void ReadPage(TPage& page);
   bool FlushIndexes(const std::vector<int>& indexes);
   void DropIndexCache(int index);

@@ -14,7 +14,7 @@ void TPage::Setup(int index, int32_t pageNo, const TPageFormat& format) {
   FStride = static_cast<size_t>(std::max(format.KeySize, 0)) + 10;
   Dirty = false;
   PinCount = 0;
-  Older = Newer = nullptr;
+  CacheSlot = -1;
   Clear();
 }
 

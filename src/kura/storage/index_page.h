@@ -129,8 +129,8 @@ public:
   bool Dirty = false;
   int PinCount = 0;
   bool Free = false;
-  TPage* Older = nullptr;
-  TPage* Newer = nullptr;
+  // The page's slot in its index cache while cached, else -1.
+  int32_t CacheSlot = -1;
 
   // Raw stream bytes of a parameter page.
   std::vector<uint8_t> ParameterData;
