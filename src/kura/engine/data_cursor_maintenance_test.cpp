@@ -16,6 +16,7 @@ namespace {
 using cursor_test::Field;
 using cursor_test::Index;
 using cursor_test::PeopleDefinition;
+using cursor_test::PersonRecord;
 using cursor_test::TRecordImage;
 
 class MaintenanceTest : public cursor_test::TCursorFixture {
@@ -293,6 +294,48 @@ TEST_F(MaintenanceTest, DeleteIndexWithAnUnknownNameChangesNothing) {
   cursor->CloseCursor();
   EXPECT_EQ(WalkIndex("ByNameDesc").size(), 20U);
   ExpectSoundIndexes();
+}
+
+// A cursor keeps what its updates need of every index from one update to the next; an
+// index deleted or added in between must drop out of, or join, every later append,
+// change and delete (the highest index in use is the one deleted here).
+TEST_F(MaintenanceTest, UpdatesFollowIndexesDeletedAndAddedBetweenThem) {
+  CreatePeople();
+  auto cursor = Open("people", true);
+  TDataFile& data = cursor->Table().DataFile();
+  std::vector<uint8_t> buffer(static_cast<size_t>(cursor->RecordSize()));
+  auto append = [&](int32_t id) {
+    char name[16];
+    std::snprintf(name, sizeof name, "N%06d", id);
+    std::vector<uint8_t> record = PersonRecord(data, {id, name, id % 7, id});
+    cursor->AppendRecord(record.data(), false);
+  };
+  // Changes the first record's name and value, then deletes the second record.
+  auto changeAndDelete = [&](int32_t value) {
+    cursor->SetToBegin();
+    ASSERT_EQ(cursor->GetNextRecord(buffer.data()), 0);
+    const int32_t id = TRecordImage::Int(data, buffer.data(), 1);
+    buffer = PersonRecord(data, {id, "Changed" + std::to_string(value), 3, value});
+    cursor->ModifyRecord(buffer.data(), true, false);
+    cursor->SetToBegin();
+    ASSERT_EQ(cursor->GetNextRecord(buffer.data()), 0);
+    ASSERT_EQ(cursor->GetNextRecord(buffer.data()), 0);
+    cursor->DeleteRecord(buffer.data(), false);
+  };
+  for (int32_t id = 1; id <= 50; ++id) append(id);
+  changeAndDelete(1000);
+  cursor->DeleteIndex("ByNameDesc");
+  for (int32_t id = 51; id <= 80; ++id) append(id);
+  changeAndDelete(2000);
+  cursor->AddSecondaryIndex(Index("ByValue", {4}, true));
+  for (int32_t id = 81; id <= 100; ++id) append(id);
+  changeAndDelete(3000);
+  EXPECT_EQ(cursor->GetRecordCount(), 97);
+  cursor->CloseCursor();
+  ExpectSoundIndexes();
+  const std::vector<int32_t> byValue = WalkIndex("ByValue");
+  ASSERT_EQ(byValue.size(), 97U);
+  EXPECT_EQ(byValue.back(), 1);  // the first record, changed last to value 3000
 }
 
 TEST_F(MaintenanceTest, IndexChangesNeedAnExclusiveWritableCursor) {
