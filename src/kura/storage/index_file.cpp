@@ -355,7 +355,6 @@ void TIndexFile::InsertCached(int index, std::unique_ptr<TPage> page) {
   raw->CacheSlot = slot;
   cache.Slots[static_cast<size_t>(slot)] = std::move(page);
   cache.ByNumber.Insert(raw->PageNo, raw);
-  ++cache.Count;
   LinkNewest(cache, slot);
 }
 
@@ -365,7 +364,6 @@ std::unique_ptr<TPage> TIndexFile::TakeCached(TIndexCache& cache, TPage* page) {
   cache.ByNumber.Erase(page->PageNo);
   std::unique_ptr<TPage> taken = std::move(cache.Slots[static_cast<size_t>(slot)]);
   cache.FreeSlots.push_back(slot);
-  --cache.Count;
   taken->CacheSlot = -1;
   return taken;
 }
@@ -380,7 +378,7 @@ TPage* TIndexFile::MakeRoom(int index) {
   TIndexCache& cache = FCaches[static_cast<size_t>(index)];
   if (cache.Capacity == 0)
     cache.Capacity = std::max<size_t>(kPageCacheGrowth, static_cast<size_t>(std::max(FOwner->MaxIndexBufferSize(), 0) / 8192));
-  if (cache.Count < cache.Capacity) return nullptr;
+  if (cache.ByNumber.Size() < cache.Capacity) return nullptr;
   for (int round = 0; round < 2; ++round) {
     for (int32_t slot = cache.Oldest; slot >= 0; slot = cache.NewerThan(slot)) {
       TPage* p = cache.At(slot);
@@ -536,7 +534,7 @@ void TIndexFile::TrimCache() {
   for (int i = 0; i < kIndexCount; ++i) {
     TIndexCache& cache = FCaches[static_cast<size_t>(i)];
     int32_t slot = cache.Oldest;
-    while (slot >= 0 && cache.Count > limit) {
+    while (slot >= 0 && cache.ByNumber.Size() > limit) {
       const int32_t newer = cache.NewerThan(slot);
       TPage* p = cache.At(slot);
       if (!p->Dirty && p->PinCount == 0) RemoveCached(i, p);
@@ -566,7 +564,7 @@ void TIndexFile::DropIndexCache(int index) {
 
 size_t TIndexFile::CachedPageCount(int index) const {
   if (index < 0 || index >= kIndexCount) return 0;
-  return FCaches[static_cast<size_t>(index)].Count;
+  return FCaches[static_cast<size_t>(index)].ByNumber.Size();
 }
 
 // ---- index definitions ---------------------------------------------------------------

@@ -223,9 +223,8 @@ private:
     std::vector<int32_t> Newer;
     int32_t Newest = -1;  // slot numbers; -1 = none
     int32_t Oldest = -1;
-    size_t Count = 0;  // pages cached
     size_t Capacity = 0;
-    // Every cached page by its number.
+    // Every cached page by its number; its size is the number of pages cached.
     TNumberMap<TPage> ByNumber;
 
     TPage* At(int32_t slot) const { return Slots[static_cast<size_t>(slot)].get(); }
