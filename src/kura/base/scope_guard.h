@@ -1,0 +1,92 @@
+#pragma once
+
+// Scope guards: the one way the engine undoes a half-done step when it is left early.
+//
+//   TScopeExit  runs its action whenever the scope ends (return or exception), unless
+//               Dismiss() was called first.
+//   TScopeFail  runs its action only when the scope is left by an exception, which is
+//               what "catch (...) { undo; throw; }" used to say by hand.
+//
+// Both are made with the helpers below, so that no template argument is written out:
+//
+//   auto unlock = OnScopeFail([&] { FDataFile->UnlockTableWrite(); });
+//
+// Contract of the action:
+// - On the failure path (an exception is in flight) the first error is the one the
+//   caller must see. An exception the action throws then is dropped in favour of the
+//   one already travelling; everything else the action did before it threw stays done.
+//   Actions should therefore be release steps that cannot usefully fail (unlocking,
+//   unpinning, forgetting a buffer).
+// - On the normal path (TScopeExit only) an exception from the action propagates to the
+//   caller like any other error.
+
+#include <exception>
+#include <utility>
+
+namespace kura {
+
+template <class TAction>
+class TScopeExit {
+public:
+  explicit TScopeExit(TAction action) : FAction(std::move(action)), FUncaught(std::uncaught_exceptions()) {}
+  TScopeExit(const TScopeExit&) = delete;
+  TScopeExit& operator=(const TScopeExit&) = delete;
+
+  ~TScopeExit() noexcept(false) {
+    if (!FActive) return;
+    if (std::uncaught_exceptions() > FUncaught) {
+      try {
+        FAction();
+      } catch (...) {
+        // The error already in flight is the one to report (see the contract above).
+      }
+    } else {
+      FAction();
+    }
+  }
+
+  // The action will not run.
+  void Dismiss() noexcept { FActive = false; }
+
+private:
+  TAction FAction;
+  int FUncaught;
+  bool FActive = true;
+};
+
+template <class TAction>
+class TScopeFail {
+public:
+  explicit TScopeFail(TAction action) : FAction(std::move(action)), FUncaught(std::uncaught_exceptions()) {}
+  TScopeFail(const TScopeFail&) = delete;
+  TScopeFail& operator=(const TScopeFail&) = delete;
+
+  ~TScopeFail() {
+    if (!FActive || std::uncaught_exceptions() <= FUncaught) return;
+    try {
+      FAction();
+    } catch (...) {
+      // The error already in flight is the one to report (see the contract above).
+    }
+  }
+
+  // The action will not run even if the scope is left by an exception.
+  void Dismiss() noexcept { FActive = false; }
+
+private:
+  TAction FAction;
+  int FUncaught;
+  bool FActive = true;
+};
+
+template <class TAction>
+[[nodiscard]] TScopeExit<TAction> OnScopeExit(TAction action) {
+  return TScopeExit<TAction>(std::move(action));
+}
+
+template <class TAction>
+[[nodiscard]] TScopeFail<TAction> OnScopeFail(TAction action) {
+  return TScopeFail<TAction>(std::move(action));
+}
+
+}  // namespace kura
