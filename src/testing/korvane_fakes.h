@@ -1,18 +1,37 @@
 #pragma once
 
-// Stand-ins for the trainer's surroundings in Qt tests: a fixed clock, a sound output
+// Stand-ins for the trainer's surroundings in Qt tests: the services the main window asks
+// for, recording what it asks; and for the shell's own tests a fixed clock, a sound output
 // that records what it was asked to play, and modal boxes answered from a script.
 
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QString>
 #include <QStringList>
 
-#include "korvane/shell/app_error.h"
+#include <vector>
+
 #include "korvane/shell/clock.h"
 #include "korvane/shell/dialogs.h"
 #include "korvane/shell/sound_player.h"
+#include "korvane/ui/window_services.h"
 
 namespace testing_support {
+
+class TRecordingWindowServices : public korvane::TWindowServices {
+public:
+  QString ProgDir() const override { return Dir; }
+  QString ClockText() const override { return Clock; }
+  void PlaySound(korvane::TSound sound) override { Sounds.push_back(sound); }
+  void ShowHelp() override { Commands << QStringLiteral("help"); }
+  void ShowVersion() override { Commands << QStringLiteral("version"); }
+  void ExitProgram() override { Commands << QStringLiteral("exit"); }
+
+  QString Dir = QCoreApplication::applicationDirPath() + QLatin1Char('/');  // the pictures are here
+  QString Clock = QStringLiteral("03/07  02:05 PM");
+  std::vector<korvane::TSound> Sounds;
+  QStringList Commands;  // "help", "version", "exit" in the order asked
+};
 
 class TFixedClock : public korvane::TClock {
 public:

@@ -2,42 +2,12 @@
 
 #include <gtest/gtest.h>
 
-#include <map>
 #include <string>
-#include <vector>
+
+#include "testing/recording_board_view.h"
 
 namespace korvane {
 namespace {
-
-// Records what the model asks the view to show.
-class TRecordingView : public TBoardView {
-public:
-  void ShowStone(int32_t point, int32_t colour) override {
-    Stones[point] = colour;
-    Calls.push_back("show " + std::to_string(point) + " " + std::to_string(colour));
-  }
-  void ClearPoint(int32_t point) override {
-    Stones.erase(point);
-    Texts.erase(point);
-  }
-  void SetPointText(int32_t point, const std::string& text) override {
-    if (text.empty()) {
-      Texts.erase(point);
-    } else {
-      Texts[point] = text;
-    }
-  }
-  std::string GetPointText(int32_t point) const override {
-    auto it = Texts.find(point);
-    return it == Texts.end() ? std::string() : it->second;
-  }
-  void SetPointTextColour(int32_t point, TPointTextColour colour) override { Colours[point] = colour; }
-
-  std::map<int32_t, int32_t> Stones;
-  std::map<int32_t, std::string> Texts;
-  std::map<int32_t, TPointTextColour> Colours;
-  std::vector<std::string> Calls;
-};
 
 constexpr int32_t Pt(int32_t column, int32_t row) { return kBoardLines * column + row + 1; }
 
@@ -59,7 +29,7 @@ protected:
     }
   }
 
-  TRecordingView View;
+  testing_support::TRecordingBoardView<> View;
   TBoardModel Model{View};
 };
 

@@ -2,10 +2,12 @@
 
 #include <QMessageBox>
 
+#include "korvane/texts.h"
+
 namespace korvane {
 namespace {
 
-const QString kTitle = QStringLiteral("Korvane");
+const QString kTitle = QString::fromUtf8(texts::kTitle);
 
 // Texts keep Windows line ends ("\r\n"); a label shows only "\n" as a line break.
 QString ForDisplay(const QString& text) {

@@ -6,10 +6,12 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include "korvane/texts.h"
+
 namespace korvane {
 
 THelpWindow::THelpWindow(QWidget* parent) : QDialog(parent), FBrowser(new QTextBrowser(this)) {
-  setWindowTitle(QStringLiteral("Korvane ヘルプ"));
+  setWindowTitle(QString::fromUtf8(texts::kHelpWindowTitle));
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
   layout->addWidget(FBrowser);

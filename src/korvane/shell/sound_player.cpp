@@ -4,7 +4,8 @@
 #include <QSoundEffect>
 #include <QUrl>
 
-#include "korvane/shell/app_error.h"
+#include "korvane/app_error.h"
+#include "korvane/texts.h"
 
 namespace korvane {
 
@@ -27,7 +28,7 @@ void TQtSoundPlayer::Preload(const QString& wavFile) {
 
 void TQtSoundPlayer::Play(const QString& wavFile) {
   if (!QFileInfo(wavFile).isFile()) {
-    throw EKorvaneError(QStringLiteral("サウンドファイルが見つかりません: %1").arg(wavFile).toStdString());
+    throw EKorvaneError(QString::fromUtf8(texts::kSoundMissing).arg(wavFile).toStdString());
   }
   QSoundEffect& effect = EffectFor(wavFile);
   effect.stop();  // a new click restarts the sound instead of being dropped

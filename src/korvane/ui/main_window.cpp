@@ -2,7 +2,6 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QCoreApplication>
 #include <QHeaderView>
 #include <QImage>
 #include <QLabel>
@@ -16,15 +15,13 @@
 #include <QTableView>
 #include <QTimer>
 
-#include "korvane/shell/app_error.h"
-#include "korvane/shell/clock.h"
-#include "korvane/shell/dialogs.h"
-#include "korvane/shell/help_window.h"
-#include "korvane/shell/korvane_application.h"
-#include "korvane/shell/sound_player.h"
+#include "korvane/app_error.h"
+#include "korvane/texts.h"
 #include "korvane/ui/board_widget.h"
 #include "korvane/ui/cute_button.h"
 #include "korvane/ui/status_bar.h"
+#include "korvane/ui/window_look.h"
+#include "korvane/ui/window_services.h"
 
 namespace korvane {
 namespace {
@@ -40,10 +37,37 @@ const QColor kMoneyGreen(192, 220, 192);
 const QColor kRegisterColour(250, 220, 130);
 const QColor kSequenceColour(130, 255, 185);
 
-const QString kCandidateMark = QStringLiteral("●");
-const QString kExitQuestion = QStringLiteral("「Korvane」を終了していいですか？");
-const QString kVersionText = QStringLiteral("Korvane\r\nVersion 3.3\r\n詰碁の練習と問題作りのために");
-const QString kMovesFull = QStringLiteral("これ以上は石を置けません（手で置けるのは50手までです）");
+// The command buttons, in the order they are created (which is also the focus order).
+// An invalid face keeps the control's own default face.
+struct TButtonDesign {
+  TButton Button;
+  const char* Name;
+  const char* Caption;
+  int Left;
+  int Top;
+  QColor Face;
+};
+const TButtonDesign kButtonDesigns[kButtonCount] = {
+    {TButton::ShowContents, "CuteButton15", texts::kShowContents, 720, 34, kMoneyGreen},
+    {TButton::Commentary, "CuteButton7", texts::kShowCommentary, 720, 276, kMoneyGreen},
+    {TButton::RequestRegistration, "CuteButton4", texts::kRequestRegistration, 550, 400, kRegisterColour},
+    {TButton::ExecuteRegistration, "CuteButton1", texts::kExecuteRegistration, 635, 400, kRegisterColour},
+    {TButton::DeleteThemeDiagram, "CuteButton2", texts::kDeleteThemeDiagram, 720, 400, kRegisterColour},
+    {TButton::RegisterCorrectSequence, "CuteButton5", texts::kRegisterCorrectSequence, 550, 432, kSequenceColour},
+    {TButton::RegisterWrongSequence, "CuteButton6", texts::kRegisterWrongSequence, 635, 432, kSequenceColour},
+    {TButton::CancelRegistration, "CuteButton14", texts::kCancel, 720, 432, kRegisterColour},
+    {TButton::Side, "CuteButton13", texts::kWhiteToPlay, 550, 464, QColor()},
+    {TButton::DeleteSequence, "CuteButton3", texts::kDeleteSequence, 635, 464, kSequenceColour},
+    {TButton::Clear, "CuteButton11", texts::kClear, 720, 464, QColor()},
+    {TButton::OneMoveForward, "CuteButton8", texts::kOneMoveForward, 550, 496, QColor()},
+    {TButton::OneMoveBack, "CuteButton9", texts::kOneMoveBack, 635, 496, QColor()},
+    {TButton::OneSequenceBack, "CuteButton16", texts::kOneSequenceBack, 720, 496, QColor()},
+};
+
+// The editing buttons that only the editing screen shows.
+constexpr TButton kEditingButtons[] = {TButton::DeleteThemeDiagram, TButton::DeleteSequence,
+                                       TButton::RequestRegistration, TButton::RegisterCorrectSequence,
+                                       TButton::RegisterWrongSequence};
 
 QColor TextColour(TPointTextColour colour) {
   switch (colour) {
@@ -62,8 +86,8 @@ void SetTextColour(QWidget* widget, const QColor& colour) {
   widget->setPalette(palette);
 }
 
-QLabel* MakeCaption(QWidget* client, const char* name, const QString& text, int left, int top) {
-  auto* label = new QLabel(text, client);
+QLabel* MakeCaption(QWidget* client, const char* name, const char* text, int left, int top) {
+  auto* label = new QLabel(QString::fromUtf8(text), client);
   label->setObjectName(QString::fromLatin1(name));
   label->setTextFormat(Qt::PlainText);
   label->move(left, top);
@@ -87,15 +111,25 @@ QTableView* MakeGrid(QWidget* client, const char* name, QStandardItemModel* colu
   return grid;
 }
 
+// A menu item with its name, running action when chosen.
+template <typename TAction>
+QAction* AddItem(QWidget* menu, const char* name, const char* caption, QObject* context, TAction action) {
+  auto* item = new QAction(QString::fromUtf8(caption), menu);
+  item->setObjectName(QString::fromLatin1(name));
+  QObject::connect(item, &QAction::triggered, context, action);
+  menu->addAction(item);
+  return item;
+}
+
 void MoveTop(QWidget* widget, int top) { widget->move(widget->x(), top); }
 void SetHeight(QWidget* widget, int height) { widget->resize(widget->width(), height); }
 
 }  // namespace
 
-TForm2::TForm2(TShellServices services, QWidget* parent)
-    : QMainWindow(parent), FServices(services), FBoard(*this) {
+TForm2::TForm2(TDataModule1& store, TWindowServices& services, QWidget* parent)
+    : QMainWindow(parent), FServices(services), FController(*this, store) {
   setObjectName(QStringLiteral("Form2"));
-  setWindowTitle(QStringLiteral("Korvane"));
+  setWindowTitle(QString::fromUtf8(texts::kTitle));
   setFont(WindowFont(12));
 
   auto* client = new QWidget(this);
@@ -112,13 +146,12 @@ TForm2::TForm2(TShellServices services, QWidget* parent)
   CreateButtons(client);
   CreateMenu();
 
-  Timer1 = new QTimer(this);
-  Timer1->setObjectName(QStringLiteral("Timer1"));
-  Timer1->setInterval(1000);
-  connect(Timer1, &QTimer::timeout, this, &TForm2::UpdateClock);
-  Timer1->start();
+  auto* timer1 = new QTimer(this);
+  timer1->setObjectName(QStringLiteral("Timer1"));
+  timer1->setInterval(1000);
+  connect(timer1, &QTimer::timeout, this, &TForm2::UpdateClock);
+  timer1->start();
 
-  FHelpWindow = new THelpWindow(this);
   setFixedSize(sizeHint());
 }
 
@@ -154,18 +187,19 @@ void TForm2::CreateBoard(QWidget* client) {
 }
 
 void TForm2::CreateSidePanel(QWidget* client) {
-  FThemeColumns = new QStandardItemModel(0, 2, this);
-  FThemeColumns->setHorizontalHeaderLabels({QStringLiteral("項番"), QStringLiteral("テーマ図")});
-  FThemeColumns->horizontalHeaderItem(0)->setTextAlignment(Qt::AlignCenter);
-  DBGrid1 = MakeGrid(client, "DBGrid1", FThemeColumns, QRect(550, 55, 235, 74));
+  auto* themeColumns = new QStandardItemModel(0, 2, this);
+  themeColumns->setHorizontalHeaderLabels(
+      {QString::fromUtf8(texts::kThemeNumberColumn), QString::fromUtf8(texts::kThemeTitleColumn)});
+  themeColumns->horizontalHeaderItem(0)->setTextAlignment(Qt::AlignCenter);
+  DBGrid1 = MakeGrid(client, "DBGrid1", themeColumns, QRect(550, 55, 235, 74));
   DBGrid1->setColumnWidth(0, 28);
   DBGrid1->setColumnWidth(1, 172);
   DBGrid1->setFont(WindowFont(12));
   SetTextColour(DBGrid1, kNavy);
 
-  FSequenceColumns = new QStandardItemModel(0, 7, this);
-  FSequenceColumns->setHorizontalHeaderLabels({"TNB", "MNB", "TES", "COL", "PST", "BFR", "BTO"});
-  DBGrid2 = MakeGrid(client, "DBGrid2", FSequenceColumns, QRect(550, 168, 235, 97));
+  auto* sequenceColumns = new QStandardItemModel(0, 7, this);
+  sequenceColumns->setHorizontalHeaderLabels({"TNB", "MNB", "TES", "COL", "PST", "BFR", "BTO"});
+  DBGrid2 = MakeGrid(client, "DBGrid2", sequenceColumns, QRect(550, 168, 235, 97));
   for (int i = 0; i < 7; ++i) DBGrid2->setColumnWidth(i, 28);
 
   DBMemo1 = new QPlainTextEdit(client);
@@ -180,14 +214,14 @@ void TForm2::CreateSidePanel(QWidget* client) {
   editPalette.setColor(QPalette::Text, kNavy);
   DBEdit1->setPalette(editPalette);
 
-  Label362 = MakeCaption(client, "Label362", QStringLiteral("コメント"), 552, 370);
-  Label363 = MakeCaption(client, "Label363", QStringLiteral("中項目"), 552, 40);
-  Label364 = MakeCaption(client, "Label364", QStringLiteral("道場画面"), 636, 16);
+  Label362 = MakeCaption(client, "Label362", texts::kCommentCaption, 552, 370);
+  Label363 = MakeCaption(client, "Label363", texts::kMiddleHeadingCaption, 552, 40);
+  QLabel* label364 = MakeCaption(client, "Label364", texts::kTrainingScreen, 636, 16);
   QFont bold = WindowFont(12);
   bold.setBold(true);
-  Label364->setFont(bold);
-  SetTextColour(Label364, kNavy);
-  Label364->adjustSize();
+  label364->setFont(bold);
+  SetTextColour(label364, kNavy);
+  label364->adjustSize();
 
   StatusBar1 = new TStatusBar(client);
   StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
@@ -198,66 +232,43 @@ void TForm2::CreateSidePanel(QWidget* client) {
   }
 }
 
-TCuteButton* TForm2::MakeButton(QWidget* client, const char* name, const QString& caption, int left, int top,
-                                const QColor& face) {
-  auto* button = new TCuteButton(client);
-  button->setObjectName(QString::fromLatin1(name));
-  button->SetCaption(caption);
-  button->setGeometry(left, top, 62, 20);
-  button->setFont(WindowFont(12));
-  if (face.isValid()) button->SetColor(face);
-  return button;
-}
-
 void TForm2::CreateButtons(QWidget* client) {
-  const QColor standard;  // the control's own default face
-  CuteButton15 = MakeButton(client, "CuteButton15", QStringLiteral("目次表示"), 720, 34, kMoneyGreen);
-  CuteButton7 = MakeButton(client, "CuteButton7", QStringLiteral("解説表示"), 720, 276, kMoneyGreen);
-  CuteButton4 = MakeButton(client, "CuteButton4", QStringLiteral("登録要求"), 550, 400, kRegisterColour);
-  CuteButton1 = MakeButton(client, "CuteButton1", QStringLiteral("登録実行"), 635, 400, kRegisterColour);
-  CuteButton2 = MakeButton(client, "CuteButton2", QStringLiteral("削除"), 720, 400, kRegisterColour);
-  CuteButton5 = MakeButton(client, "CuteButton5", QStringLiteral("正手順登録"), 550, 432, kSequenceColour);
-  CuteButton6 = MakeButton(client, "CuteButton6", QStringLiteral("悪手順登録"), 635, 432, kSequenceColour);
-  CuteButton14 = MakeButton(client, "CuteButton14", QStringLiteral("キャンセル"), 720, 432, kRegisterColour);
-  CuteButton13 = MakeButton(client, "CuteButton13", QStringLiteral("白番"), 550, 464, standard);
-  CuteButton3 = MakeButton(client, "CuteButton3", QStringLiteral("手順削除"), 635, 464, kSequenceColour);
-  CuteButton11 = MakeButton(client, "CuteButton11", QStringLiteral("クリア"), 720, 464, standard);
-  CuteButton8 = MakeButton(client, "CuteButton8", QStringLiteral("1手進む"), 550, 496, standard);
-  CuteButton9 = MakeButton(client, "CuteButton9", QStringLiteral("１手戻す"), 635, 496, standard);
-  CuteButton16 = MakeButton(client, "CuteButton16", QStringLiteral("１手順戻す"), 720, 496, standard);
-
-  CuteButton11->OnClick = [this] { ClearPosition(); };
+  for (const TButtonDesign& design : kButtonDesigns) {
+    auto* button = new TCuteButton(client);
+    button->setObjectName(QString::fromLatin1(design.Name));
+    button->SetCaption(QString::fromUtf8(design.Caption));
+    button->setGeometry(design.Left, design.Top, 62, 20);
+    button->setFont(WindowFont(12));
+    if (design.Face.isValid()) button->SetColor(design.Face);
+    FButtons[static_cast<int>(design.Button)] = button;
+  }
+  Button(TButton::Clear)->OnClick = [this] { FController.ClearPosition(); };
 }
 
 void TForm2::CreateMenu() {
   QMenuBar* bar = menuBar();
   bar->setObjectName(QStringLiteral("MainMenu1"));
-  N1 = bar->addMenu(QStringLiteral("画面切替"));
-  N1->setObjectName(QStringLiteral("N1"));
-  N2 = N1->addAction(QStringLiteral("道場画面"), this, &TForm2::SwitchToTraining);
-  N2->setObjectName(QStringLiteral("N2"));
-  N3 = N1->addAction(QStringLiteral("編集画面"), this, &TForm2::SwitchToEditing);
-  N3->setObjectName(QStringLiteral("N3"));
-  Help = bar->addMenu(QStringLiteral("ヘルプ"));
-  Help->setObjectName(QStringLiteral("Help"));
-  Allhelp = Help->addAction(QStringLiteral("オンラインヘルプ"), this, &TForm2::ShowHelp);
-  Allhelp->setObjectName(QStringLiteral("Allhelp"));
-  Vinfo = Help->addAction(QStringLiteral("バージョン情報"), this, &TForm2::ShowVersion);
-  Vinfo->setObjectName(QStringLiteral("Vinfo"));
-  Apriend = bar->addAction(QStringLiteral("終了"));
-  Apriend->setObjectName(QStringLiteral("Apriend"));
-  connect(Apriend, &QAction::triggered, this, &TForm2::ExitProgram);
+  QMenu* n1 = bar->addMenu(QString::fromUtf8(texts::kSwitchScreenMenu));
+  n1->setObjectName(QStringLiteral("N1"));
+  AddItem(n1, "N2", texts::kTrainingScreen, this, [this] { FController.SwitchToTraining(); });
+  AddItem(n1, "N3", texts::kEditingScreen, this, [this] { FController.SwitchToEditing(); });
+  QMenu* help = bar->addMenu(QString::fromUtf8(texts::kHelpMenu));
+  help->setObjectName(QStringLiteral("Help"));
+  AddItem(help, "Allhelp", texts::kOnlineHelp, this, [this] { FServices.ShowHelp(); });
+  AddItem(help, "Vinfo", texts::kVersionInformation, this, [this] { FServices.ShowVersion(); });
+  AddItem(bar, "Apriend", texts::kExit, this, [this] { FServices.ExitProgram(); });
 }
 
-// --- Board view ------------------------------------------------------------------
+// --- Trainer view ------------------------------------------------------------------
 
 const QPixmap& TForm2::StonePicture(int32_t colour) {
-  const QString file = ProgDir + (colour == kBlack ? QStringLiteral("stB.bmp") : QStringLiteral("stW.bmp"));
+  const QString file =
+      FServices.ProgDir() + QString::fromUtf8(colour == kBlack ? texts::kBlackStoneFile : texts::kWhiteStoneFile);
   auto it = FStonePictures.find(file);
   if (it == FStonePictures.end()) {
     const QImage image(file);
     if (image.isNull()) {
-      throw EKorvaneError(QStringLiteral("画像ファイルを読み込めません: %1").arg(file).toStdString());
+      throw EKorvaneError(QString::fromUtf8(texts::kPictureUnreadable).arg(file).toStdString());
     }
     // Scaled once, shared by every point that shows this stone.
     const QPixmap picture = QPixmap::fromImage(
@@ -284,24 +295,9 @@ void TForm2::SetPointTextColour(int32_t point, TPointTextColour colour) {
   SetTextColour(FLabels[point - 1], TextColour(colour));
 }
 
-// --- Window operations -------------------------------------------------------------
+void TForm2::ReportMessage(const std::string& text) { StatusBar1->SetPanelText(0, QString::fromStdString(text)); }
 
-void TForm2::ClearPosition() {
-  FBoard.ClearBoard();
-  Registering = 0;
-  ExpShown = 2;
-  // The memo's text goes back to the toolkit's own colour (the "no colour" value).
-  SetTextColour(DBMemo1, QApplication::palette(DBMemo1).color(QPalette::Text));
-  FMemoColourIsDefault = true;
-}
-
-void TForm2::ClearEmptyMarks() {
-  // Every point: a mark left on the right-hand columns would otherwise stay clickable.
-  for (int32_t p = 1; p <= kPointCount; ++p) {
-    if (FBoard.PointColour(p) == kEmpty) ClearPoint(p);
-  }
-  ReportMessage(QString());
-}
+void TForm2::PlaySound(TSound sound) { FServices.PlaySound(sound); }
 
 void TForm2::ShowTrainingLayout() {
   DBGrid1->setVisible(true);
@@ -310,15 +306,14 @@ void TForm2::ShowTrainingLayout() {
   DBEdit1->setVisible(true);
   MoveTop(DBEdit1, 428);
   MoveTop(DBMemo1, 358);
-  CuteButton1->setVisible(false);
-  CuteButton1->setEnabled(false);
-  for (TCuteButton* b : {CuteButton2, CuteButton3, CuteButton4, CuteButton5, CuteButton6}) b->setVisible(false);
-  CuteButton7->setVisible(true);
-  MoveTop(CuteButton7, 336);
-  CuteButton8->setEnabled(true);
-  CuteButton13->setVisible(true);
-  CuteButton13->SetCaption(Side == 1 ? QStringLiteral("黒番") : QStringLiteral("白番"));
-  CuteButton14->setVisible(false);
+  Button(TButton::ExecuteRegistration)->setVisible(false);
+  Button(TButton::ExecuteRegistration)->setEnabled(false);
+  for (TButton b : kEditingButtons) Button(b)->setVisible(false);
+  Button(TButton::Commentary)->setVisible(true);
+  MoveTop(Button(TButton::Commentary), 336);
+  Button(TButton::OneMoveForward)->setEnabled(true);
+  Button(TButton::Side)->setVisible(true);
+  Button(TButton::CancelRegistration)->setVisible(false);
   MoveTop(Label362, 432);
 }
 
@@ -331,91 +326,48 @@ void TForm2::ShowEditingLayout() {
   DBEdit1->setVisible(true);
   MoveTop(DBEdit1, 365);
   MoveTop(DBMemo1, 175);
-  for (TCuteButton* b : {CuteButton1, CuteButton2, CuteButton3, CuteButton4, CuteButton5, CuteButton6}) {
-    b->setVisible(true);
-  }
-  CuteButton7->setVisible(false);
-  CuteButton13->setVisible(false);
-  CuteButton14->setVisible(true);
+  Button(TButton::ExecuteRegistration)->setVisible(true);
+  for (TButton b : kEditingButtons) Button(b)->setVisible(true);
+  Button(TButton::Commentary)->setVisible(false);
+  Button(TButton::Side)->setVisible(false);
+  Button(TButton::CancelRegistration)->setVisible(true);
   MoveTop(Label362, 367);
 }
 
-void TForm2::Label1MouseDown(TPointLabel& label, Qt::MouseButton button) {
-  ReportMessage(QString());
-  // The point comes from where the label sits; the window does not scroll.
-  const int32_t n = kBoardLines * ((label.x() - 7) / kCellSize) + (label.y() - 11) / kCellSize + 1;
-  if (label.text() == kCandidateMark) {
-    ChooseMarkedContinuation(n);
-    ClearEmptyMarks();
-    ReportAfterStep();
-    return;
-  }
-  if (!FBoard.PlayUserMove(n, button == Qt::LeftButton ? kBlack : kWhite)) ReportMessage(kMovesFull);
+void TForm2::SetButtonCaption(TButton button, const std::string& caption) {
+  Button(button)->SetCaption(QString::fromStdString(caption));
 }
 
-void TForm2::ReportMessage(const QString& text) { StatusBar1->SetPanelText(0, text); }
+void TForm2::SetHeadingText(const std::string& text) { Label363->setText(QString::fromStdString(text)); }
 
-// --- Shell -------------------------------------------------------------------------
+void TForm2::ResetCommentaryColour() {
+  // The toolkit's own colour stands for the "no colour" value.
+  SetTextColour(DBMemo1, QApplication::palette(DBMemo1).color(QPalette::Text));
+  FMemoColourIsDefault = true;
+}
+
+// --- Events --------------------------------------------------------------------------
+
+void TForm2::Label1MouseDown(TPointLabel& label, Qt::MouseButton button) {
+  // The window does not scroll, so the label's position is its unscrolled one.
+  const int32_t n = kBoardLines * ((label.x() - 7) / kCellSize) + (label.y() - 11) / kCellSize + 1;
+  FController.PointPressed(n, button == Qt::LeftButton ? TPointerButton::Left : TPointerButton::Other);
+}
 
 void TForm2::showEvent(QShowEvent* event) {
   if (!FShownOnce) {
+    // The first showing, before the window is first painted.
     FShownOnce = true;
-    ShowMainWindow();
+    FController.ShowFirstState();
+    UpdateClock();
+    if (const QScreen* screen = QApplication::primaryScreen()) {
+      const QRect frame = frameGeometry();
+      move(screen->availableGeometry().center() - QPoint(frame.width() / 2, frame.height() / 2));
+    }
   }
   QMainWindow::showEvent(event);
 }
 
-void TForm2::ShowMainWindow() {
-  ProgDir = QCoreApplication::applicationDirPath() + QLatin1Char('/');
-  HelpFile = ProgDir + QStringLiteral("Korvane.hlp");
-  Screen = 1;
-  ClearPosition();
-  Side = 2;
-  ExpShown = 2;
-  Label363->clear();
-  CuteButton7->SetCaption(QStringLiteral("解説表示"));
-  ShowTrainingLayout();
-  Screen = 1;
-  ShowFirstListing();
-  UpdateClock();
-  if (const QScreen* screen = QApplication::primaryScreen()) {
-    const QRect frame = frameGeometry();
-    move(screen->availableGeometry().center() - QPoint(frame.width() / 2, frame.height() / 2));
-  }
-}
-
-void TForm2::ShowHelp() {
-  if (!FHelpWindow->ShowContents(HelpFile)) {
-    FServices.Dialogs.Error(QStringLiteral("ヘルプファイルを開けません: %1").arg(HelpFile));
-  }
-}
-
-void TForm2::ShowVersion() { FServices.Dialogs.Information(kVersionText); }
-
-void TForm2::ExitProgram() {
-  if (!FServices.Dialogs.Confirm(kExitQuestion)) return;
-  // Nothing to release for sockets on this platform; the data module closes its
-  // queries when the program's main function destroys it after this window.
-  close();
-  QCoreApplication::quit();
-}
-
-void TForm2::UpdateClock() { StatusBar1->SetPanelText(2, FormatClockText(FServices.Clock.Now())); }
-
-void TForm2::PlaySound(int kind) {
-  FServices.Sound.Play(ProgDir + (kind == 1 ? QStringLiteral("Oto1.wav") : QStringLiteral("Oto2.wav")));
-}
-
-// --- Screens -----------------------------------------------------------------------
-
-void TForm2::SwitchToTraining() {
-  ShowTrainingLayout();
-  Screen = 1;
-}
-
-void TForm2::SwitchToEditing() {
-  ShowEditingLayout();
-  Screen = 2;
-}
+void TForm2::UpdateClock() { StatusBar1->SetPanelText(2, FServices.ClockText()); }
 
 }  // namespace korvane

@@ -7,26 +7,30 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QStandardItemModel>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
+#include <iterator>
 #include <memory>
+#include <utility>
+#include <vector>
 
-#include "korvane/shell/app_error.h"
-#include "korvane/shell/help_window.h"
-#include "korvane/shell/korvane_application.h"
+#include "korvane/app_error.h"
+#include "korvane/store/data_module.h"
 #include "korvane/ui/board_widget.h"
 #include "korvane/ui/cute_button.h"
 #include "korvane/ui/status_bar.h"
+#include "korvane/ui/window_look.h"
 #include "testing/korvane_fakes.h"
+#include "testing/trainer_fakes.h"
 
 using namespace korvane;
-using testing_support::TFixedClock;
-using testing_support::TRecordingSound;
-using testing_support::TScriptedDialogs;
+using testing_support::TRecordingWindowServices;
 
 namespace {
 
@@ -44,12 +48,15 @@ QPoint LabelCentre(int32_t point) {
 class MainWindowTest : public QObject {
   Q_OBJECT
 
-  TFixedClock FClock;
-  TRecordingSound FSound;
-  TScriptedDialogs FDialogs;
+  TDataModule1 FStore;
+  TRecordingWindowServices FServices;
   std::unique_ptr<TForm2> FForm;
 
   TForm2& Form() { return *FForm; }
+  TTrainerController& Controller() { return FForm->Controller(); }
+  TTrainerState& State() { return TTrainerControllerProbe::State(Controller()); }
+  TBoardModel& Board() { return Controller().Board(); }
+  TStatusBar* StatusBar() { return Child<TStatusBar>("StatusBar1"); }
   template <typename T>
   T* Child(const QString& name) {
     T* child = FForm->findChild<T*>(name);
@@ -66,9 +73,8 @@ class MainWindowTest : public QObject {
 
 private slots:
   void init() {
-    FDialogs = TScriptedDialogs();
-    FSound.Played.clear();
-    FForm = std::make_unique<TForm2>(TShellServices{FClock, FSound, FDialogs});
+    FServices = TRecordingWindowServices();
+    FForm = std::make_unique<TForm2>(FStore, FServices);
     FForm->show();
     QVERIFY(QTest::qWaitForWindowExposed(FForm.get()));
   }
@@ -132,42 +138,67 @@ private slots:
     QCOMPARE(Child<TCuteButton>("CuteButton4")->Color(), QColor(250, 220, 130));
     QCOMPARE(Child<TCuteButton>("CuteButton3")->Color(), QColor(130, 255, 185));
 
-    QCOMPARE(Form().N1->title(), QStringLiteral("画面切替"));
-    QCOMPARE(Form().N2->text(), QStringLiteral("道場画面"));
-    QCOMPARE(Form().N3->text(), QStringLiteral("編集画面"));
-    QCOMPARE(Form().Help->title(), QStringLiteral("ヘルプ"));
-    QCOMPARE(Form().Allhelp->text(), QStringLiteral("オンラインヘルプ"));
-    QCOMPARE(Form().Vinfo->text(), QStringLiteral("バージョン情報"));
-    QCOMPARE(Form().Apriend->text(), QStringLiteral("終了"));
-    QVERIFY(Form().Apriend->menu() == nullptr);  // a top-level command, not a submenu
+    QCOMPARE(Child<QMenu>("N1")->title(), QStringLiteral("画面切替"));
+    QCOMPARE(Child<QAction>("N2")->text(), QStringLiteral("道場画面"));
+    QCOMPARE(Child<QAction>("N3")->text(), QStringLiteral("編集画面"));
+    QCOMPARE(Child<QMenu>("Help")->title(), QStringLiteral("ヘルプ"));
+    QCOMPARE(Child<QAction>("Allhelp")->text(), QStringLiteral("オンラインヘルプ"));
+    QCOMPARE(Child<QAction>("Vinfo")->text(), QStringLiteral("バージョン情報"));
+    QCOMPARE(Child<QAction>("Apriend")->text(), QStringLiteral("終了"));
+    QVERIFY(Child<QAction>("Apriend")->menu() == nullptr);  // a top-level command, not a submenu
+    QCOMPARE(Child<QMenu>("N1")->actions(), (QList<QAction*>{Child<QAction>("N2"), Child<QAction>("N3")}));
+    QCOMPARE(Child<QMenu>("Help")->actions(), (QList<QAction*>{Child<QAction>("Allhelp"), Child<QAction>("Vinfo")}));
+    QCOMPARE(Form().menuBar()->actions(), (QList<QAction*>{Child<QMenu>("N1")->menuAction(),
+                                                          Child<QMenu>("Help")->menuAction(), Child<QAction>("Apriend")}));
+  }
+
+  // What the controller names a button by is the control of that name.
+  void ButtonsByMeaning() {
+    const std::pair<TButton, const char*> buttons[] = {
+        {TButton::ShowContents, "CuteButton15"},          {TButton::Commentary, "CuteButton7"},
+        {TButton::RequestRegistration, "CuteButton4"},    {TButton::ExecuteRegistration, "CuteButton1"},
+        {TButton::DeleteThemeDiagram, "CuteButton2"},     {TButton::RegisterCorrectSequence, "CuteButton5"},
+        {TButton::RegisterWrongSequence, "CuteButton6"},  {TButton::CancelRegistration, "CuteButton14"},
+        {TButton::Side, "CuteButton13"},                  {TButton::DeleteSequence, "CuteButton3"},
+        {TButton::Clear, "CuteButton11"},                 {TButton::OneMoveForward, "CuteButton8"},
+        {TButton::OneMoveBack, "CuteButton9"},            {TButton::OneSequenceBack, "CuteButton16"},
+    };
+    static_assert(std::size(buttons) == kButtonCount);
+    for (const auto& [button, name] : buttons) {
+      QCOMPARE(Form().Button(button), Child<TCuteButton>(name));
+      Form().SetButtonCaption(button, "黒番");
+      QCOMPARE(Child<TCuteButton>(name)->Caption(), QStringLiteral("黒番"));
+    }
   }
 
   void GridColumns() {
-    auto* themes = qobject_cast<QStandardItemModel*>(Form().DBGrid1->model());
+    auto* grid1 = Child<QTableView>("DBGrid1");
+    auto* grid2 = Child<QTableView>("DBGrid2");
+    auto* themes = qobject_cast<QStandardItemModel*>(grid1->model());
     QVERIFY(themes);
     QCOMPARE(themes->columnCount(), 2);
     QCOMPARE(themes->headerData(0, Qt::Horizontal).toString(), QStringLiteral("項番"));
     QCOMPARE(themes->headerData(1, Qt::Horizontal).toString(), QStringLiteral("テーマ図"));
-    QCOMPARE(Form().DBGrid1->columnWidth(0), 28);
-    QCOMPARE(Form().DBGrid1->columnWidth(1), 172);
+    QCOMPARE(grid1->columnWidth(0), 28);
+    QCOMPARE(grid1->columnWidth(1), 172);
     const QStringList fields = {"TNB", "MNB", "TES", "COL", "PST", "BFR", "BTO"};
     for (int i = 0; i < fields.size(); ++i) {
-      QCOMPARE(Form().DBGrid2->model()->headerData(i, Qt::Horizontal).toString(), fields[i]);
-      QCOMPARE(Form().DBGrid2->columnWidth(i), 28);
+      QCOMPARE(grid2->model()->headerData(i, Qt::Horizontal).toString(), fields[i]);
+      QCOMPARE(grid2->columnWidth(i), 28);
     }
   }
 
   void FirstShowingState() {
-    QCOMPARE(Form().Screen, 1);
-    QCOMPARE(Form().Side, 2);
-    QCOMPARE(Form().ExpShown, 2);
-    QCOMPARE(Form().Registering, 0);
-    QVERIFY(Form().Label363->text().isEmpty());
-    QCOMPARE(Form().CuteButton7->Caption(), QStringLiteral("解説表示"));
-    QCOMPARE(Form().ProgDir, QCoreApplication::applicationDirPath() + "/");
-    QCOMPARE(Form().StatusBar1->PanelText(2), QStringLiteral("03/07  02:05 PM"));
-    QVERIFY(Form().Timer1->isActive());
-    QCOMPARE(Form().Timer1->interval(), 1000);
+    QCOMPARE(Controller().State().Screen, 1);
+    QCOMPARE(Controller().State().Side, 2);
+    QCOMPARE(Controller().State().ExpShown, 2);
+    QCOMPARE(Controller().State().Registering, 0);
+    QVERIFY(Child<QLabel>("Label363")->text().isEmpty());
+    QCOMPARE(Child<TCuteButton>("CuteButton7")->Caption(), QStringLiteral("解説表示"));
+    QCOMPARE(Child<TCuteButton>("CuteButton13")->Caption(), QStringLiteral("白番"));
+    QCOMPARE(StatusBar()->PanelText(2), QStringLiteral("03/07  02:05 PM"));
+    QVERIFY(Child<QTimer>("Timer1")->isActive());
+    QCOMPARE(Child<QTimer>("Timer1")->interval(), 1000);
   }
 
   // Visible controls and positions of both screens. Controls not listed for a screen
@@ -207,16 +238,16 @@ private slots:
       }
     };
     check("training", training);
-    QVERIFY(!Form().CuteButton1->isEnabled());
-    Form().N3->trigger();
-    QCOMPARE(Form().Screen, 2);
+    QVERIFY(!Child<TCuteButton>("CuteButton1")->isEnabled());
+    Child<QAction>("N3")->trigger();
+    QCOMPARE(Controller().State().Screen, 2);
     check("editing", editing);
-    QVERIFY(!Form().CuteButton1->isEnabled());  // the editing layout leaves enabled states alone
-    Form().Side = 1;
-    Form().N2->trigger();
-    QCOMPARE(Form().Screen, 1);
+    QVERIFY(!Child<TCuteButton>("CuteButton1")->isEnabled());  // the editing layout leaves enabled states alone
+    State().Side = 1;
+    Child<QAction>("N2")->trigger();
+    QCOMPARE(Controller().State().Screen, 1);
     check("training again", training);
-    QCOMPARE(Form().CuteButton13->Caption(), QStringLiteral("黒番"));
+    QCOMPARE(Child<TCuteButton>("CuteButton13")->Caption(), QStringLiteral("黒番"));
   }
 
   void ClickRouting_data() {
@@ -229,15 +260,15 @@ private slots:
   void ClickRouting() {
     QFETCH(Qt::MouseButton, button);
     QFETCH(int, colour);
-    Form().ReportMessage(QStringLiteral("old message"));
+    Form().ReportMessage("old message");
     for (int32_t point : {1, 181, 361, Pt(14, 3)}) {
       ClickClient(LabelCentre(point), button);
-      QCOMPARE(Form().Board().PointColour(point), colour);
+      QCOMPARE(Board().PointColour(point), colour);
       QVERIFY(!Form().PointImage(point)->pixmap().isNull());
     }
-    QVERIFY(Form().StatusBar1->PanelText(0).isEmpty());
-    QVERIFY(FSound.Played.isEmpty());  // hand moves make no sound
-    QCOMPARE(Form().Board().PendingCount(), 4);
+    QVERIFY(StatusBar()->PanelText(0).isEmpty());
+    QVERIFY(FServices.Sounds.empty());  // hand moves make no sound
+    QCOMPARE(Board().PendingCount(), 4);
   }
 
   void PressOutsideLabelsDoesNothing() {
@@ -246,8 +277,8 @@ private slots:
     for (QPoint at : {QPoint(16 + 28 * 3 + 14, 16 + 28 * 3), QPoint(16 + 28 * 5, 4 + 28 * 5), QPoint(1, 1)}) {
       ClickClient(at, Qt::LeftButton);
     }
-    QCOMPARE(Form().Board().PendingCount(), 0);
-    for (int32_t p = 1; p <= kPointCount; ++p) QCOMPARE(Form().Board().PointColour(p), kEmpty);
+    QCOMPARE(Board().PendingCount(), 0);
+    for (int32_t p = 1; p <= kPointCount; ++p) QCOMPARE(Board().PointColour(p), kEmpty);
   }
 
   void CandidateMarkNeverPlaysAHandMove() {
@@ -255,39 +286,39 @@ private slots:
     Form().SetPointTextColour(200, TPointTextColour::Green);
     Form().SetPointText(40, "●");
     ClickClient(LabelCentre(200), Qt::LeftButton);
-    QCOMPARE(Form().Board().PointColour(200), kEmpty);
-    QCOMPARE(Form().Board().PendingCount(), 0);
+    QCOMPARE(Board().PointColour(200), kEmpty);
+    QCOMPARE(Board().PendingCount(), 0);
     // The marks on empty points are cleared after the choice.
     QVERIFY(Form().PointLabel(200)->text().isEmpty());
     QVERIFY(Form().PointLabel(40)->text().isEmpty());
   }
 
   void ClearEmptyMarksCoversEveryColumn() {
-    Form().Board().PlaceStone(3, kBlack, 300, pmNumbered, 0);
-    Form().ReportMessage(QStringLiteral("message"));
+    Board().PlaceStone(3, kBlack, 300, pmNumbered, 0);
+    Form().ReportMessage("message");
     for (int32_t p : {5, 247, 248, 350, 361}) Form().SetPointText(p, "●");
-    Form().ClearEmptyMarks();
+    Controller().ClearEmptyMarks();
     for (int32_t p : {5, 247, 248, 350, 361}) QVERIFY2(Form().PointLabel(p)->text().isEmpty(), qPrintable(QString::number(p)));
     QCOMPARE(Form().PointLabel(300)->text(), QStringLiteral("3"));  // a stone keeps its number
     QVERIFY(!Form().PointImage(300)->pixmap().isNull());
-    QVERIFY(Form().StatusBar1->PanelText(0).isEmpty());
+    QVERIFY(StatusBar()->PanelText(0).isEmpty());
     // A mark on the right-hand side no longer blocks a hand move there.
     Form().SetPointText(355, "●");
-    Form().Board().PlayUserMove(10, kBlack);  // the first hand move clears every text
+    Board().PlayUserMove(10, kBlack);  // the first hand move clears every text
     QVERIFY(Form().PointLabel(355)->text().isEmpty());
     ClickClient(LabelCentre(355), Qt::RightButton);
-    QCOMPARE(Form().Board().PointColour(355), kWhite);
+    QCOMPARE(Board().PointColour(355), kWhite);
   }
 
   void ClearButtonClearsThePosition() {
     ClickClient(LabelCentre(100), Qt::LeftButton);
-    Form().Registering = 1;
-    Form().ExpShown = 1;
-    QTest::mouseClick(Form().CuteButton11, Qt::LeftButton);
-    QCOMPARE(Form().Board().PointColour(100), kEmpty);
+    State().Registering = 1;
+    State().ExpShown = 1;
+    QTest::mouseClick(Child<TCuteButton>("CuteButton11"), Qt::LeftButton);
+    QCOMPARE(Board().PointColour(100), kEmpty);
     QVERIFY(Form().PointImage(100)->pixmap().isNull());
-    QCOMPARE(Form().Registering, 0);
-    QCOMPARE(Form().ExpShown, 2);
+    QCOMPARE(Controller().State().Registering, 0);
+    QCOMPARE(Controller().State().ExpShown, 2);
     QVERIFY(Form().MemoColourIsDefault());
   }
 
@@ -309,56 +340,40 @@ private slots:
 
   void MissingStonePictureRaisesAndStops() {
     QTemporaryDir empty;
-    Form().ProgDir = empty.path() + "/";
+    FServices.Dir = empty.path() + "/";
     QVERIFY_THROWS_EXCEPTION(EKorvaneError, Form().ShowStone(5, kBlack));
     QVERIFY(Form().PointImage(5)->pixmap().isNull());
   }
 
   void FiftyFirstHandMoveIsRefusedWithAMessage() {
-    for (int32_t p = 1; p <= kMaxPendingMoves; ++p) Form().Board().PlayUserMove(p * 7, kBlack);
+    for (int32_t p = 1; p <= kMaxPendingMoves; ++p) Board().PlayUserMove(p * 7, kBlack);
     ClickClient(LabelCentre(2), Qt::LeftButton);
-    QCOMPARE(Form().Board().PointColour(2), kEmpty);
-    QVERIFY(!Form().StatusBar1->PanelText(0).isEmpty());
+    QCOMPARE(Board().PointColour(2), kEmpty);
+    QVERIFY(!StatusBar()->PanelText(0).isEmpty());
   }
 
-  void ExitAnsweredNoChangesNothing() {
+  // The help menu and "終了" go to the shell's services; the window's state stays.
+  void MenuCommandsGoToTheServices() {
     ClickClient(LabelCentre(50), Qt::LeftButton);
-    FDialogs.Answer = false;
-    Form().Apriend->trigger();
-    QCOMPARE(FDialogs.Questions, QStringList{QStringLiteral("「Korvane」を終了していいですか？")});
+    Child<QAction>("Allhelp")->trigger();
+    Child<QAction>("Vinfo")->trigger();
+    Child<QAction>("Apriend")->trigger();
+    QCOMPARE(FServices.Commands, (QStringList{"help", "version", "exit"}));
     QVERIFY(Form().isVisible());
-    QCOMPARE(Form().Board().PointColour(50), kBlack);
-    QCOMPARE(Form().Screen, 1);
-    FDialogs.Answer = true;
-    Form().ExitProgram();
-    QVERIFY(!Form().isVisible());
+    QCOMPARE(Board().PointColour(50), kBlack);
+    QCOMPARE(Controller().State().Screen, 1);
   }
 
-  void VersionHelpAndSounds() {
-    Form().Vinfo->trigger();
-    QCOMPARE(FDialogs.Informations.size(), 1);
-    QVERIFY(FDialogs.Informations[0].startsWith(QStringLiteral("Korvane\r\nVersion 3.3")));
-
-    Form().Allhelp->trigger();
-    QVERIFY(FDialogs.Errors.isEmpty());
-    QVERIFY(Form().HelpWindow()->isVisible());
-    QVERIFY(Form().HelpWindow()->Text().contains(QStringLiteral("道場画面")));
-
-    Form().PlaySound(1);
-    Form().PlaySound(2);
-    QCOMPARE(FSound.Played, (QStringList{Form().ProgDir + "Oto1.wav", Form().ProgDir + "Oto2.wav"}));
-
-    Form().HelpWindow()->hide();
-    Form().HelpFile = Form().ProgDir + "no-such-help.hlp";
-    Form().ShowHelp();
-    QCOMPARE(FDialogs.Errors.size(), 1);
-    QVERIFY(!Form().HelpWindow()->isVisible());
+  void SoundsGoToTheServices() {
+    Form().PlaySound(TSound::Click);
+    Form().PlaySound(TSound::LineEnd);
+    QCOMPARE(FServices.Sounds, (std::vector<TSound>{TSound::Click, TSound::LineEnd}));
   }
 
   void ClockTick() {
-    FClock.Time = QDateTime(QDate(2025, 12, 31), QTime(0, 9));
+    FServices.Clock = QStringLiteral("12/31  12:09 AM");
     Form().UpdateClock();
-    QCOMPARE(Form().StatusBar1->PanelText(2), QStringLiteral("12/31  12:09 AM"));
+    QCOMPARE(StatusBar()->PanelText(2), QStringLiteral("12/31  12:09 AM"));
   }
 };
 
