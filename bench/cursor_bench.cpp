@@ -28,6 +28,7 @@
 #include <benchmark/benchmark.h>
 
 #include "kura/base/byte_order.h"
+#include "kura/engine/cursor_internals.h"
 #include "kura/engine/data_cursor.h"
 #include "kura/engine/data_directory.h"
 #include "kura/engine/data_session.h"
@@ -201,7 +202,7 @@ struct TBenchFixture {
       loader.SetExclusive(true);
       loader.OpenCursor();
       RecordSize = loader.RecordSize();
-      Fill(loader.Table(), kRecordCount);
+      Fill(TCursorInternals::Table(loader), kRecordCount);
       loader.CloseCursor();
     }
     LoadSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -226,7 +227,7 @@ TBenchFixture& Fixture() {
 // One full forward walk; returns the number of records delivered. The ids are summed so
 // that the reads cannot be optimised away and the walk is checked.
 int64_t Scan(TDataCursor& cursor, std::vector<uint8_t>& buffer, int64_t& idSum) {
-  const uint16_t idOffset = cursor.Table().DataFile().FieldByPosition(1)->Offset;
+  const uint16_t idOffset = cursor.FieldDefinitions()[0].Offset;
   int64_t count = 0;
   int code;
   cursor.SetToBegin();
@@ -292,7 +293,7 @@ void BM_RandomBookmark(benchmark::State& state) {
   std::vector<uint32_t> order(n);
   std::iota(order.begin(), order.end(), 0U);
   std::shuffle(order.begin(), order.end(), std::mt19937(kShuffleSeed));
-  const uint16_t idOffset = cursor->Table().DataFile().FieldByPosition(1)->Offset;
+  const uint16_t idOffset = cursor->FieldDefinitions()[0].Offset;
 
   for (auto _ : state) {
     int64_t idSum = 0;
@@ -328,14 +329,14 @@ void BM_ScanPrimaryIndexColdCache(benchmark::State& state) {
       break;
     }
     auto cursor = fixture.Open(false);
-    const int64_t readsBefore = cursor->Table().DataFile().Statistics().Reads;
-    const int64_t pageReadsBefore = cursor->Table().IndexFile().Statistics().PageReads;
+    const int64_t readsBefore = TCursorInternals::Table(*cursor).DataFile().Statistics().Reads;
+    const int64_t pageReadsBefore = TCursorInternals::Table(*cursor).IndexFile().Statistics().PageReads;
     state.ResumeTiming();
     int64_t idSum = 0;
     const int64_t count = Scan(*cursor, buffer, idSum);
     state.PauseTiming();
-    reads += cursor->Table().DataFile().Statistics().Reads - readsBefore;
-    pageReads += cursor->Table().IndexFile().Statistics().PageReads - pageReadsBefore;
+    reads += TCursorInternals::Table(*cursor).DataFile().Statistics().Reads - readsBefore;
+    pageReads += TCursorInternals::Table(*cursor).IndexFile().Statistics().PageReads - pageReadsBefore;
     benchmark::DoNotOptimize(idSum);
     CheckScan(state, count, idSum);
     cursor->CloseCursor();

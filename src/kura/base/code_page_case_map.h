@@ -31,7 +31,7 @@ const char* IcuConverterName(uint16_t codePage);
 class TCodePageCaseMap {
 public:
   // Builds the map for codePage with the case rules of icuLocale ("en_US", "tr_TR").
-  // Raises 15878 KURA_CANNOTLOADLDDRV when ICU has no converter for the code page.
+  // Raises KURA_CANNOTLOADLDDRV when ICU has no converter for the code page.
   TCodePageCaseMap(uint16_t codePage, const char* icuLocale);
 
   uint16_t CodePage() const { return FCodePage; }

@@ -10,7 +10,7 @@
 // code page; text of tables with LocaleId 0 is in the engine's ANSI code page, one
 // process-wide setting (932, Japanese, unless changed).
 //
-// Every operation that needs a driver raises 15878 KURA_CANNOTLOADLDDRV when the pair
+// Every operation that needs a driver raises KURA_CANNOTLOADLDDRV when the pair
 // is not installed (IsInstalledLocale is false). All operations are thread-safe.
 
 #include <array>
@@ -64,8 +64,8 @@ void LowerCaseText(uint16_t localeId, uint16_t sortId, char* text);
 void UpperCaseText(uint16_t localeId, uint16_t sortId, std::string& text);
 void LowerCaseText(uint16_t localeId, uint16_t sortId, std::string& text);
 
-// For table creation and header checks: raises 15878 with names (the table and its
-// directory) when localeId is not 0 and the pair is not installed.
+// For table creation and header checks: raises KURA_CANNOTLOADLDDRV with names (the table
+// and its directory) when localeId is not 0 and the pair is not installed.
 void CheckLanguageDriver(uint16_t localeId, uint16_t sortId, const TErrorNames& names);
 
 // All character codes 0 to 255 in ascending collation order of a driver; codes that
@@ -83,8 +83,9 @@ public:
   TLanguageCharMapsList(const TLanguageCharMapsList&) = delete;
   TLanguageCharMapsList& operator=(const TLanguageCharMapsList&) = delete;
 
-  // A copy of the pair's table; made and appended when the pair is new. Raises 15878
-  // for a pair that is not installed (LocaleId 0 always has its table).
+  // A copy of the pair's table; made and appended when the pair is new. Raises
+  // KURA_CANNOTLOADLDDRV for a pair that is not installed (LocaleId 0 always has its
+  // table).
   TSortOrderTable Get(uint16_t localeId, uint16_t sortId);
   // The number of tables made so far.
   size_t Count() const;
@@ -109,7 +110,8 @@ TSortOrderTable GetSortOrderTable(uint16_t localeId, uint16_t sortId);
 // partial keys. Value type: opening a cursor copies the table out of the list once.
 class TSortOrder {
 public:
-  // Takes the pair's table from the process-wide list; raises 15878 like it.
+  // Takes the pair's table from the process-wide list; raises KURA_CANNOTLOADLDDRV like
+  // it.
   TSortOrder(uint16_t localeId, uint16_t sortId);
 
   uint16_t LocaleId() const { return FLocaleId; }

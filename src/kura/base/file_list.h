@@ -37,32 +37,32 @@ public:
   // true when the file exists on disk (in any letter case) and is not a directory.
   bool FileExists(const std::string& name, bool inMemory);
 
-  // Opens a file: a listed open object gets one more handle (-11013 when it or the caller
-  // is exclusive); a kept memory file is reopened with the request's flags; an unlisted
-  // memory file gives -11010; a physical file gets a new object, listed only when its
-  // open succeeds.
+  // Opens a file: a listed open object gets one more handle (-KURA_OSEACCES when it or
+  // the caller is exclusive); a kept memory file is reopened with the request's flags; an
+  // unlisted memory file gives -KURA_OSENOENT; a physical file gets a new object, listed
+  // only when its open succeeds.
   int32_t OpenFile(const std::string& name, bool inMemory, bool temporary, bool exclusive, bool& openedReadOnly,
                    bool& readOnlyAttribute, TAbstractFile*& fileObject);
 
-  // Creates (or empties) a file, exclusively: an open listed object gives -11013, a
-  // closed one is reused, otherwise a new object is made and listed on success.
+  // Creates (or empties) a file, exclusively: an open listed object gives -KURA_OSEACCES,
+  // a closed one is reused, otherwise a new object is made and listed on success.
   int32_t CreateFile(const std::string& name, bool inMemory, bool temporary, TAbstractFile*& fileObject);
 
   // Closes a handle. The last handle of a physical file frees and unlists it; a memory
-  // file stays listed with its contents. -11010 for an object that is not listed or has
-  // no such handle.
+  // file stays listed with its contents. -KURA_OSENOENT for an object that is not listed
+  // or has no such handle.
   int32_t CloseFile(TAbstractFile* fileObject, bool inMemory, int32_t handleId);
 
-  // Deletes a file: listed and open -11013; listed and closed: removed; not listed: a
-  // physical file is deleted on disk, a memory file gives -11010.
+  // Deletes a file: listed and open -KURA_OSEACCES; listed and closed: removed; not
+  // listed: a physical file is deleted on disk, a memory file gives -KURA_OSENOENT.
   int32_t DeleteFile(const std::string& name, bool inMemory);
 
-  // Renames a file: listed and open -11013; listed and closed: renamed; not listed: a
-  // physical file is moved on disk, a memory file gives -11010.
+  // Renames a file: listed and open -KURA_OSEACCES; listed and closed: renamed; not
+  // listed: a physical file is moved on disk, a memory file gives -KURA_OSENOENT.
   int32_t RenameFile(const std::string& name, bool inMemory, const std::string& newName);
 
-  // Copies the open source (from its start) into a destination created by CreateFile,
-  // 64 KiB at a time. After each piece, when `progress` is given and the percentage of the
+  // Copies the open source (from its start) into a destination created by CreateFile, 64
+  // KiB at a time. After each piece, when `progress` is given and the percentage of the
   // source size copied so far (truncated) is at least the last reported one plus `step`,
   // reports it. An empty source reports nothing. The source handle ends after the last
   // byte read.

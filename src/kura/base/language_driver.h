@@ -69,12 +69,12 @@ public:
   // The pooled driver of the pair; nullptr when IsInstalledLocale is false. After the
   // first request for a pair the lookup takes no lock and allocates nothing.
   static const TLanguageDriver* Find(uint16_t localeId, uint16_t sortId);
-  // As Find, but raises 15878 KURA_CANNOTLOADLDDRV with names when the pair has no
+  // As Find, but raises KURA_CANNOTLOADLDDRV with names when the pair has no
   // driver.
   static const TLanguageDriver& Get(uint16_t localeId, uint16_t sortId, const TErrorNames& names = {});
 
-  // Builds a driver for an installed pair (use Find; public for the pool). Raises 15878
-  // when ICU cannot open the collator or the converter.
+  // Builds a driver for an installed pair (use Find; public for the pool). Raises
+  // KURA_CANNOTLOADLDDRV when ICU cannot open the collator or the converter.
   TLanguageDriver(const TLanguageInfo& language, uint16_t sortId);
   TLanguageDriver(const TLanguageDriver&) = delete;
   TLanguageDriver& operator=(const TLanguageDriver&) = delete;

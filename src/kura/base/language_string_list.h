@@ -12,7 +12,7 @@ namespace kura {
 // keep occurrence counts there), ordered by a language driver: ascending by
 // CollateCompare with case ignored. Belongs to one caller; not thread-safe.
 //
-// Comparisons that need a driver raise 15878 KURA_CANNOTLOADLDDRV when the list's pair
+// Comparisons that need a driver raise KURA_CANNOTLOADLDDRV when the list's pair
 // is not installed.
 class TLanguageStringList {
 public:

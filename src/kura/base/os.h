@@ -81,9 +81,10 @@ constexpr int64_t kShareLockOffset = int64_t{1} << 62;
 int32_t OSLastError();
 void OSSetLastError(int32_t error);
 
-// The engine code for an errno value: ENOENT, ENOTDIR 11010; EMFILE, ENFILE 11012;
-// EACCES, EPERM, EROFS, EAGAIN (a share-mode conflict) 11013; EBADF 11014; ENOMEM 11016;
-// ENODEV, ENXIO 11023; EXDEV 11025; anything else 11047.
+// The engine code for an errno value: ENOENT, ENOTDIR KURA_OSENOENT; EMFILE, ENFILE
+// KURA_OSEMFILE; EACCES, EPERM, EROFS, EAGAIN (a share-mode conflict) KURA_OSEACCES;
+// EBADF KURA_OSEBADF; ENOMEM KURA_OSENOMEM; ENODEV, ENXIO KURA_OSENODEV; EXDEV
+// KURA_OSENOTSAM; anything else KURA_OSUNKNOWN.
 uint16_t OSMapError(int error);
 
 // The path of an existing entry that matches `path` when its missing components are
@@ -100,18 +101,18 @@ struct TOSFileInfo {
 };
 
 // Status of the (case-insensitively resolved) path. Returns 0, or a negated engine code
-// when the status cannot be read; a missing entry gives -11010.
+// when the status cannot be read; a missing entry gives -KURA_OSENOENT.
 int32_t OSGetFileInfo(const std::string& path, TOSFileInfo& info);
 
 // Opens an existing file. `readWrite` asks for write access; `exclusive` takes the
 // exclusive share lock instead of the shared one. On success stores the descriptor and
 // the path actually opened and returns 0; otherwise closes what it opened and returns a
-// negated engine code (-11013 for a share-mode conflict).
+// negated engine code (-KURA_OSEACCES for a share-mode conflict).
 int32_t OSOpenFile(const std::string& path, bool readWrite, bool exclusive, int& fd, std::string& openedPath);
 
 // Creates a file (or empties an existing one of the same name in any case) for reading
 // and writing with the exclusive share lock. An existing file that is open elsewhere or
-// carries the read-only attribute is left alone and gives -11013.
+// carries the read-only attribute is left alone and gives -KURA_OSEACCES.
 int32_t OSCreateFile(const std::string& path, int& fd, std::string& createdPath);
 
 // Closes a descriptor (releasing its OFD locks). Errors are ignored: nothing can be done.
@@ -136,7 +137,7 @@ int64_t OSGetSize(int fd);
 bool OSLockRange(int fd, bool lock, bool writeLock, int64_t offset, int64_t length);
 
 // Deletes a file that no process has open. Returns 0 or a negated engine code; a file
-// that another opener holds gives -11013.
+// that another opener holds gives -KURA_OSEACCES.
 int32_t OSDeleteFile(const std::string& path);
 // Moves a file that no process has open to `newPath`; an existing destination is not
 // replaced. Returns 0 or a negated engine code.

@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "kura/base/byte_order.h"
+#include "kura/engine/cursor_internals.h"
 #include "kura/engine/data_cursor.h"
 #include "kura/engine/data_directory.h"
 #include "kura/engine/data_session.h"
@@ -201,7 +202,8 @@ protected:
     for (int i = 1; i <= count; ++i) {
       char name[16];
       std::snprintf(name, sizeof name, "N%06d", i);
-      AppendDirect(cursor.Table(), PersonRecord(cursor.Table().DataFile(), {i, name, i % groups, i}));
+      TDataTable& table = TCursorInternals::Table(cursor);
+      AppendDirect(table, PersonRecord(table.DataFile(), {i, name, i % groups, i}));
     }
   }
 
@@ -211,7 +213,7 @@ protected:
     std::vector<uint8_t> buffer(static_cast<size_t>(cursor.RecordSize()));
     cursor.SetToBegin();
     while (cursor.GetNextRecord(buffer.data()) == 0) {
-      ids.push_back(TRecordImage::Int(cursor.Table().DataFile(), buffer.data(), 1));
+      ids.push_back(TRecordImage::Int(TCursorInternals::Table(cursor).DataFile(), buffer.data(), 1));
     }
     return ids;
   }
@@ -220,14 +222,14 @@ protected:
     std::vector<uint8_t> buffer(static_cast<size_t>(cursor.RecordSize()));
     cursor.SetToEnd();
     while (cursor.GetPriorRecord(buffer.data()) == 0) {
-      ids.push_back(TRecordImage::Int(cursor.Table().DataFile(), buffer.data(), 1));
+      ids.push_back(TRecordImage::Int(TCursorInternals::Table(cursor).DataFile(), buffer.data(), 1));
     }
     return ids;
   }
   static int32_t CurrentId(TDataCursor& cursor) {
     std::vector<uint8_t> buffer(static_cast<size_t>(cursor.RecordSize()));
     if (cursor.GetCurrentRecord(buffer.data()) != 0) return -1;
-    return TRecordImage::Int(cursor.Table().DataFile(), buffer.data(), 1);
+    return TRecordImage::Int(TCursorInternals::Table(cursor).DataFile(), buffer.data(), 1);
   }
 
   testing_support::TTempDir Temp;

@@ -11,8 +11,10 @@
 #include "kura/engine/cursor_edit_indexes.h"
 #include "kura/engine/data_directory.h"
 #include "kura/engine/data_session.h"
+#include "kura/engine/data_table.h"
 #include "kura/storage/blob_file.h"
 #include "kura/storage/data_file.h"
+#include "kura/storage/index_walker.h"
 #include "kura/storage/key_encoding.h"
 
 namespace kura {

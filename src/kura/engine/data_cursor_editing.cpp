@@ -24,6 +24,7 @@
 #include "kura/engine/data_cursor.h"
 #include "kura/engine/data_directory.h"
 #include "kura/engine/data_session.h"
+#include "kura/engine/data_table.h"
 #include "kura/engine/default_values.h"
 #include "kura/storage/blob_file.h"
 #include "kura/storage/data_file.h"

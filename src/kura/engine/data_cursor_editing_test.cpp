@@ -6,6 +6,7 @@
 #include <set>
 
 #include "kura/base/os.h"
+#include "kura/engine/cursor_internals.h"
 #include "kura/engine/cursor_test_support.h"
 #include "kura/storage/data_file_test_support.h"
 #include "testing/pipe.h"
@@ -19,14 +20,14 @@ class CursorEditingTest : public TCursorFixture {
 protected:
   // Appends through the cursor; returns the record number.
   static int32_t Append(TDataCursor& cursor, const TPerson& person, bool reposition = false) {
-    std::vector<uint8_t> record = PersonRecord(cursor.Table().DataFile(), person);
+    std::vector<uint8_t> record = PersonRecord(TCursorInternals::Table(cursor).DataFile(), person);
     cursor.AppendRecord(record.data(), reposition);
     return ReadI32(record.data() + kRecordIdOffset);
   }
 
   // Every index in use verifies, and each holds exactly the active records.
   static void ExpectIndexesSound(TDataCursor& cursor) {
-    TIndexFile& index = cursor.Table().IndexFile();
+    TIndexFile& index = TCursorInternals::Table(cursor).IndexFile();
     const int32_t active = index.ActiveRecordCount();
     for (int i : {0, 1, 2, kSysDeletedIndex}) {
       if (!index.IndexInUse(i) || (i < kSysDeletedIndex && index.Descriptor(i).IndexFieldCount == 0)) continue;
@@ -50,7 +51,7 @@ TEST_F(CursorEditingTest, AppendModifyDeleteKeepEveryIndexInStep) {
   ASSERT_TRUE(cursor->SetToRecNo(10));
   std::vector<uint8_t> record(static_cast<size_t>(cursor->RecordSize()));
   ASSERT_EQ(cursor->GetCurrentRecord(record.data()), 0);
-  TRecordImage image(cursor->Table().DataFile());
+  TRecordImage image(TCursorInternals::Table(*cursor).DataFile());
   image.Bytes = record;
   image.SetInt(1, 5000);
   cursor->ModifyRecord(image.Bytes.data(), true, true);
@@ -63,7 +64,7 @@ TEST_F(CursorEditingTest, AppendModifyDeleteKeepEveryIndexInStep) {
   cursor->SetToBegin();
   int deleted = 0;
   while (cursor->GetNextRecord(record.data()) == 0) {
-    if (TRecordImage::Int(cursor->Table().DataFile(), record.data(), 3) == 2) {
+    if (TRecordImage::Int(TCursorInternals::Table(*cursor).DataFile(), record.data(), 3) == 2) {
       cursor->DeleteRecord(record.data(), true);
       ++deleted;
     }
@@ -83,10 +84,10 @@ TEST_F(CursorEditingTest, AUniqueViolationChangesNothing) {
   auto cursor = Open("uniq");
   Append(*cursor, {1, "Alice", 1, 1});
   Append(*cursor, {2, "Bob", 1, 2});
-  TIndexFile& index = cursor->Table().IndexFile();
+  TIndexFile& index = TCursorInternals::Table(*cursor).IndexFile();
   const int64_t writes = index.Statistics().PageWrites;
-  const int32_t next = cursor->Table().DataFile().RecordCount();
-  std::vector<uint8_t> duplicate = PersonRecord(cursor->Table().DataFile(), {3, "Bob", 2, 3});
+  const int32_t next = TCursorInternals::Table(*cursor).DataFile().RecordCount();
+  std::vector<uint8_t> duplicate = PersonRecord(TCursorInternals::Table(*cursor).DataFile(), {3, "Bob", 2, 3});
   try {
     cursor->AppendRecord(duplicate.data(), false);
     ADD_FAILURE() << "no error";
@@ -96,9 +97,9 @@ TEST_F(CursorEditingTest, AUniqueViolationChangesNothing) {
   }
   EXPECT_EQ(ErrorCodeOf([&] { Append(*cursor, {2, "Carol", 1, 3}); }), KURA_KEYVIOL);  // primary
   EXPECT_EQ(index.Statistics().PageWrites, writes);
-  EXPECT_EQ(cursor->Table().DataFile().RecordCount(), next);
+  EXPECT_EQ(TCursorInternals::Table(*cursor).DataFile().RecordCount(), next);
   EXPECT_EQ(cursor->GetRecordCount(), 2);
-  EXPECT_EQ(cursor->Table().OSLockedRecords().CountSet(), 0);
+  EXPECT_EQ(TCursorInternals::Table(*cursor).OSLockedRecords().CountSet(), 0);
   ExpectIndexesSound(*cursor);
 }
 
@@ -116,7 +117,7 @@ TEST_F(CursorEditingTest, DeletedSlotsAreReusedOnlyWithAPrimaryIndex) {
     const int32_t id = Append(*cursor, {4, "D", 0, 4});
     EXPECT_EQ(id, 4);  // never the deleted record's id
     EXPECT_NE(id, second);
-    EXPECT_EQ(cursor->Table().DataFile().RecordCount(), primary ? 3 : 4);
+    EXPECT_EQ(TCursorInternals::Table(*cursor).DataFile().RecordCount(), primary ? 3 : 4);
     EXPECT_EQ(cursor->GetRecordCount(), 3);
     ExpectIndexesSound(*cursor);
   }
@@ -129,14 +130,14 @@ TEST_F(CursorEditingTest, ChangingANonKeyFieldWritesNoIndexPage) {
   ASSERT_TRUE(cursor->SetToRecNo(20));
   std::vector<uint8_t> record(static_cast<size_t>(cursor->RecordSize()));
   ASSERT_EQ(cursor->GetCurrentRecord(record.data()), 0);
-  TRecordImage image(cursor->Table().DataFile());
+  TRecordImage image(TCursorInternals::Table(*cursor).DataFile());
   image.Bytes = record;
   image.SetInt(4, 777);  // VAL is in no index
-  const int64_t writes = cursor->Table().IndexFile().Statistics().PageWrites;
+  const int64_t writes = TCursorInternals::Table(*cursor).IndexFile().Statistics().PageWrites;
   cursor->ModifyRecord(image.Bytes.data(), true, false);
-  EXPECT_EQ(cursor->Table().IndexFile().Statistics().PageWrites, writes);
+  EXPECT_EQ(TCursorInternals::Table(*cursor).IndexFile().Statistics().PageWrites, writes);
   ASSERT_EQ(cursor->GetCurrentRecord(record.data()), 0);
-  EXPECT_EQ(TRecordImage::Int(cursor->Table().DataFile(), record.data(), 4), 777);
+  EXPECT_EQ(TRecordImage::Int(TCursorInternals::Table(*cursor).DataFile(), record.data(), 4), 777);
 }
 
 TEST_F(CursorEditingTest, AnExclusiveTableReachesTheDiskOnlyWhenFlushed) {
@@ -205,7 +206,7 @@ TEST_F(CursorEditingTest, ACloneOfTheCurrentRecordOwnsItsBlobCopy) {
   const std::string text(3000, 'x');
   std::vector<uint8_t> record(static_cast<size_t>(cursor->RecordSize()));
   cursor->InitRecord(record.data());
-  TRecordImage image(cursor->Table().DataFile());
+  TRecordImage image(TCursorInternals::Table(*cursor).DataFile());
   image.Bytes = record;
   image.SetInt(1, 1);
   int32_t size = 0;
@@ -267,7 +268,7 @@ TEST_F(CursorEditingTest, BlobValuesThroughPosts) {
   };
   std::vector<uint8_t> record(static_cast<size_t>(cursor->RecordSize()));
   cursor->InitRecord(record.data());
-  TRecordImage image(cursor->Table().DataFile());
+  TRecordImage image(TCursorInternals::Table(*cursor).DataFile());
   image.Bytes = record;
   image.SetInt(1, 1);
   put(image.Bytes.data(), std::string(700, 'a'));
@@ -281,9 +282,9 @@ TEST_F(CursorEditingTest, BlobValuesThroughPosts) {
     EXPECT_EQ(stored(), text) << text.size();
   }
   ASSERT_EQ(cursor->GetCurrentRecord(record.data()), 0);
-  EXPECT_EQ(record[cursor->Table().DataFile().FieldByPosition(2)->Offset], 0);  // removed: NULL
-  ASSERT_NE(cursor->Table().BlobFile(), nullptr);
-  cursor->Table().BlobFile()->CheckHeader();
+  EXPECT_EQ(record[TCursorInternals::Table(*cursor).DataFile().FieldByPosition(2)->Offset], 0);  // removed: NULL
+  ASSERT_NE(TCursorInternals::Table(*cursor).BlobFile(), nullptr);
+  TCursorInternals::Table(*cursor).BlobFile()->CheckHeader();
 }
 
 // A post whose BLOB handle is not this cursor's fails before the record exists, and the
@@ -296,7 +297,7 @@ TEST_F(CursorEditingTest, AFailedBlobWriteLeavesTheIndexesAsTheyWere) {
   auto cursor = Open("notes");
   std::vector<uint8_t> record(static_cast<size_t>(cursor->RecordSize()));
   cursor->InitRecord(record.data());
-  TRecordImage image(cursor->Table().DataFile());
+  TRecordImage image(TCursorInternals::Table(*cursor).DataFile());
   image.Bytes = record;
   image.SetInt(1, 7);
   const TFieldDefinition& note = image.Def(2);
@@ -304,7 +305,7 @@ TEST_F(CursorEditingTest, AFailedBlobWriteLeavesTheIndexesAsTheyWere) {
   WriteI32(image.Bytes.data() + note.Offset + 1, -424242);  // a handle nobody gave out
   EXPECT_EQ(ErrorCodeOf([&] { cursor->AppendRecord(image.Bytes.data(), false); }), KURA_INVALIDBLOBHANDLE);
   EXPECT_EQ(cursor->GetRecordCount(), 0);
-  EXPECT_EQ(CheckIndexTree(cursor->Table().IndexFile(), 0).KeyCount, 0);
+  EXPECT_EQ(CheckIndexTree(TCursorInternals::Table(*cursor).IndexFile(), 0).KeyCount, 0);
   image.Bytes[note.Offset] = 0;
   WriteI32(image.Bytes.data() + note.Offset + 1, 0);
   cursor->AppendRecord(image.Bytes.data(), false);  // the key is free again
@@ -318,7 +319,7 @@ TEST_F(CursorEditingTest, ReadOnlyCursorsCannotChangeTheTable) {
   cursor->SetTableName("people");
   cursor->SetReadOnly(true);
   cursor->OpenCursor();
-  std::vector<uint8_t> record = PersonRecord(cursor->Table().DataFile(), {1, "A", 0, 1});
+  std::vector<uint8_t> record = PersonRecord(TCursorInternals::Table(*cursor).DataFile(), {1, "A", 0, 1});
   EXPECT_EQ(ErrorCodeOf([&] { cursor->AppendRecord(record.data(), false); }), KURA_OSEACCES);
 }
 
@@ -408,7 +409,7 @@ TEST_F(CursorEditingProcessTest, AnOptimisticConflictStaysUntilCancel) {
     std::vector<uint8_t> image(static_cast<size_t>(other.RecordSize()));
     other.GetNextRecord(image.data());
     other.GetCurrentRecord(image.data(), true);
-    TRecordImage edit(other.Table().DataFile());
+    TRecordImage edit(TCursorInternals::Table(other).DataFile());
     edit.Bytes = image;
     edit.SetInt(4, 100);
     other.ModifyRecord(edit.Bytes.data(), true, false);
@@ -416,7 +417,7 @@ TEST_F(CursorEditingProcessTest, AnOptimisticConflictStaysUntilCancel) {
   });
   ASSERT_EQ(Wait(child), 0);
 
-  TRecordImage edit(cursor->Table().DataFile());
+  TRecordImage edit(TCursorInternals::Table(*cursor).DataFile());
   edit.Bytes = record;
   edit.SetInt(4, 200);
   EXPECT_EQ(ErrorCodeOf([&] { cursor->ModifyRecord(edit.Bytes.data(), true, false); }), KURA_KEYORRECDELETED);
@@ -433,7 +434,7 @@ TEST_F(CursorEditingProcessTest, AnOptimisticConflictStaysUntilCancel) {
   edit.SetInt(4, 300);
   cursor->ModifyRecord(edit.Bytes.data(), true, false);
   ASSERT_EQ(cursor->GetCurrentRecord(record.data()), 0);
-  EXPECT_EQ(TRecordImage::Int(cursor->Table().DataFile(), record.data(), 4), 300);
+  EXPECT_EQ(TRecordImage::Int(TCursorInternals::Table(*cursor).DataFile(), record.data(), 4), 300);
 }
 
 // Four processes append to one shared table at once.
@@ -452,7 +453,8 @@ TEST_F(CursorEditingProcessTest, ConcurrentAppendsFromFourProcesses) {
       go.Receive();
       for (int i = 0; i < kEach; ++i) {
         std::vector<uint8_t> record =
-            PersonRecord(cursor.Table().DataFile(), {p * kEach + i, "W" + std::to_string(p), i % 13, i});
+            PersonRecord(TCursorInternals::Table(cursor).DataFile(),
+                         {p * kEach + i, "W" + std::to_string(p), i % 13, i});
         cursor.AppendRecord(record.data(), false);
       }
       return 0;

@@ -23,6 +23,7 @@
 #include "kura/base/names_paths.h"
 #include "kura/base/text_forms.h"
 #include "kura/engine/cursor_blobs.h"
+#include "kura/engine/cursor_internals.h"
 #include "kura/engine/data_cursor.h"
 #include "kura/engine/default_values.h"
 #include "kura/storage/blob_file.h"
@@ -75,7 +76,7 @@ constexpr uint8_t kZeroData[kMaxDataSize] = {};
 
 const TFieldDefinition* FieldOf(const TDataCursor& cursor, int fieldNo) {
   if (!cursor.Active() || fieldNo < 1) return nullptr;
-  return cursor.Table().DataFile().FieldByPosition(fieldNo);
+  return TCursorInternals::Table(cursor).DataFile().FieldByPosition(fieldNo);
 }
 
 const TFieldDefinition* BlobFieldOf(const TDataCursor& cursor, int fieldNo) {
@@ -85,7 +86,7 @@ const TFieldDefinition* BlobFieldOf(const TDataCursor& cursor, int fieldNo) {
 
 TErrorNames CursorNames(const TDataCursor& cursor, const std::string& fieldName = {}) {
   TErrorNames names;
-  if (cursor.Active()) names = cursor.Table().ErrorNames();
+  if (cursor.Active()) names = TCursorInternals::Table(cursor).ErrorNames();
   names.TableName = cursor.TableName();
   names.FieldName = fieldName;
   return names;
@@ -136,7 +137,7 @@ TBlobBuffer* OpenBufferOf(const TCursorBlobs* blobs, const TFieldDefinition& fie
 }
 
 TBlobFile& BlobFileOf(const TDataCursor& cursor) {
-  TBlobFile* file = cursor.Table().BlobFile();
+  TBlobFile* file = TCursorInternals::Table(cursor).BlobFile();
   if (!file) RaiseEngineError(KURA_MEMOCORRUPT, CursorNames(cursor));
   return *file;
 }
@@ -385,7 +386,7 @@ int CompareOrder(TOrderKind kind, const TOrderValue& a, const TOrderValue& b, ui
 // Default values
 
 void ApplyDefaultValues(TDataCursor& cursor, uint8_t* buffer) {
-  const std::vector<TFieldDefinition>& fields = cursor.Table().DataFile().FieldDefinitions();
+  const std::vector<TFieldDefinition>& fields = TCursorInternals::Table(cursor).DataFile().FieldDefinitions();
   bool any = false;
   for (const TFieldDefinition& field : fields) any = any || !field.DefaultValue.empty();
   if (!any) return;
@@ -413,6 +414,11 @@ void ApplyDefaultValues(TDataCursor& cursor, uint8_t* buffer) {
 
 // ---------------------------------------------------------------------------------------
 // Field values
+
+const std::vector<TFieldDefinition>& TDataCursor::FieldDefinitions() const {
+  static const std::vector<TFieldDefinition> kNone;
+  return FTable ? FTable->DataFile().FieldDefinitions() : kNone;
+}
 
 void TDataCursor::GetField(int fieldNo, const uint8_t* record, bool& isNull, uint8_t* value) const {
   const TFieldDefinition* field = FieldOf(*this, fieldNo);

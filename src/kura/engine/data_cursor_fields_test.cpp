@@ -8,6 +8,7 @@
 #include "kura/base/calendar.h"
 #include "kura/base/language_driver.h"
 #include "kura/engine/cursor_blobs.h"
+#include "kura/engine/cursor_internals.h"
 #include "kura/engine/cursor_test_support.h"
 #include "kura/engine/default_values.h"
 #include "kura/storage/blob_file.h"
@@ -74,7 +75,7 @@ protected:
     return std::vector<uint8_t>(static_cast<size_t>(cursor.RecordSize()), 0);
   }
   static const TFieldDefinition& Def(TDataCursor& cursor, int fieldNo) {
-    return *cursor.Table().DataFile().FieldByPosition(fieldNo);
+    return *TCursorInternals::Table(cursor).DataFile().FieldByPosition(fieldNo);
   }
   static std::vector<uint8_t> Value(TDataCursor& cursor, const std::vector<uint8_t>& image, int fieldNo,
                                     bool& isNull) {
@@ -137,18 +138,18 @@ protected:
   // Posting as the editing layer does: BLOBs written under the write lock, then the
   // record itself.
   static int32_t Append(TDataCursor& cursor, std::vector<uint8_t>& image) {
-    cursor.Table().WriteLock();
-    cursor.WriteOpenBlobs(image.data(), nullptr);
-    return AppendDirect(cursor.Table(), image);  // releases the write lock
+    TCursorInternals::Table(cursor).WriteLock();
+    TCursorInternals::WriteOpenBlobs(cursor, image.data(), nullptr);
+    return AppendDirect(TCursorInternals::Table(cursor), image);  // releases the write lock
   }
   static void Modify(TDataCursor& cursor, int32_t recNo, std::vector<uint8_t>& image) {
-    TDataTable& table = cursor.Table();
+    TDataTable& table = TCursorInternals::Table(cursor);
     TDataFile& data = table.DataFile();
     table.WriteLock();
     {
       TRecordPin record(data, data.GetRecord(recNo));
       const std::vector<uint8_t> stored(record->Bytes(), record->Bytes() + record->Size());
-      cursor.WriteOpenBlobs(image.data(), stored.data());
+      TCursorInternals::WriteOpenBlobs(cursor, image.data(), stored.data());
       std::memcpy(record->Bytes() + kRecordFieldsOffset, image.data() + kRecordFieldsOffset,
                   image.size() - kRecordFieldsOffset);
       data.MarkRecordDirty(record.Get());
@@ -504,7 +505,7 @@ TEST_F(CursorFieldsTest, StringLimitsCompareWithTheTablesCollation) {
 
 TEST_F(CursorFieldsTest, ALimitTextThatIsNoValueRaises10006) {
   auto cursor = OpenThings(ChecksDefinition(), "checks");
-  cursor->Table().DataFile().UpdateFieldDefinition(2, "B", "", false, "ten", "", "");
+  TCursorInternals::Table(*cursor).DataFile().UpdateFieldDefinition(2, "B", "", false, "ten", "", "");
   std::vector<uint8_t> image = Image(*cursor);
   SetInt32(*cursor, image, 1, 1);
   try {
@@ -581,7 +582,7 @@ TEST_F(CursorFieldsTest, ADefaultTextThatIsNoValueRaises10006) {
   TTableDefinition t;
   t.Fields = {Field("D", TFieldType::Date)};
   auto cursor = OpenThings(t, "baddefault");
-  cursor->Table().DataFile().UpdateFieldDefinition(1, "D", "", false, "", "", "2004-02-30");
+  TCursorInternals::Table(*cursor).DataFile().UpdateFieldDefinition(1, "D", "", false, "", "", "2004-02-30");
   std::vector<uint8_t> image = Image(*cursor);
   try {
     ApplyDefaultValues(*cursor, image.data());
@@ -793,12 +794,12 @@ TEST_F(CursorFieldsTest, AnEmptyOpenBlobIsPostedAsNoValue) {
   auto cursor = OpenThings();
   std::vector<uint8_t> image = Image(*cursor);
   PutWhole(*cursor, image, kMemo, {});
-  const int32_t lastId = cursor->Table().DataFile().Header().LastBlobId;
+  const int32_t lastId = TCursorInternals::Table(*cursor).DataFile().Header().LastBlobId;
   const int32_t recNo = Append(*cursor, image);
   EXPECT_EQ(Reference(*cursor, image, kMemo), 0);
   EXPECT_EQ(NullFlag(*cursor, image, kMemo), 0);
-  EXPECT_EQ(cursor->Table().DataFile().Header().LastBlobId, lastId);
-  EXPECT_EQ(cursor->Table().BlobFile()->BlockCount(), 0);
+  EXPECT_EQ(TCursorInternals::Table(*cursor).DataFile().Header().LastBlobId, lastId);
+  EXPECT_EQ(TCursorInternals::Table(*cursor).BlobFile()->BlockCount(), 0);
   std::vector<uint8_t> stored = StoredRecord(recNo);
   EXPECT_EQ(ReadWhole(*cursor, stored, kMemo), std::vector<uint8_t>{});
 }
@@ -810,7 +811,7 @@ TEST_F(CursorFieldsTest, PostedBlobsAreWrittenAndReadBackThroughAFreshHandle) {
   const std::vector<uint8_t> graphic = Bytes(494, 2);
   PutWhole(*cursor, image, kMemo, memo);
   PutWhole(*cursor, image, kGraphic, graphic);
-  const int32_t lastId = cursor->Table().DataFile().Header().LastBlobId;
+  const int32_t lastId = TCursorInternals::Table(*cursor).DataFile().Header().LastBlobId;
   const int32_t recNo = Append(*cursor, image);
   // The image now holds the new references, and the handles are gone.
   EXPECT_GT(Reference(*cursor, image, kMemo), 0);
@@ -820,7 +821,7 @@ TEST_F(CursorFieldsTest, PostedBlobsAreWrittenAndReadBackThroughAFreshHandle) {
   EXPECT_EQ(NullFlag(*cursor, image, kMemo), 1);
   int32_t size = 0;
   EXPECT_EQ(cursor->GetBlobSize(kMemo, image.data(), size), KURA_INVALIDBLOBHANDLE);
-  EXPECT_EQ(cursor->Table().BlobFile()->BlockCount(), 4);  // 1000 bytes take 3 blocks of 494, 494 one
+  EXPECT_EQ(TCursorInternals::Table(*cursor).BlobFile()->BlockCount(), 4);  // 1000 bytes take 3 blocks of 494, 494 one
 
   std::vector<uint8_t> stored = StoredRecord(recNo);
   auto reader = Open("things");
@@ -834,7 +835,7 @@ TEST_F(CursorFieldsTest, ModifiedBlobsReplaceShortenOrRemoveTheStoredChain) {
   std::vector<uint8_t> image = Image(*cursor);
   PutWhole(*cursor, image, kMemo, Bytes(1200, 3));  // 3 blocks
   const int32_t recNo = Append(*cursor, image);
-  TBlobFile& file = *cursor->Table().BlobFile();
+  TBlobFile& file = *TCursorInternals::Table(*cursor).BlobFile();
   const int32_t firstBlock = Reference(*cursor, image, kMemo);
   ASSERT_EQ(file.BlockCount(), 3);
 
@@ -885,7 +886,7 @@ TEST_F(CursorFieldsTest, AnUnchangedOpenBlobKeepsItsReference) {
   std::vector<uint8_t> image = Image(*cursor);
   PutWhole(*cursor, image, kMemo, Bytes(700, 4));
   const int32_t recNo = Append(*cursor, image);
-  const int32_t lastId = cursor->Table().DataFile().Header().LastBlobId;
+  const int32_t lastId = TCursorInternals::Table(*cursor).DataFile().Header().LastBlobId;
   std::vector<uint8_t> edit = StoredRecord(recNo);
   int32_t size = 0;
   ASSERT_EQ(cursor->OpenBlob(kMemo, edit.data(), TBlobOpenMode::Read, size), 0);
@@ -894,7 +895,7 @@ TEST_F(CursorFieldsTest, AnUnchangedOpenBlobKeepsItsReference) {
   EXPECT_EQ(edit, StoredRecord(recNo));
   EXPECT_EQ(Reference(*cursor, edit, kMemo), Reference(*cursor, image, kMemo));
   EXPECT_EQ(BlobIdOf(*cursor, edit, kMemo), BlobIdOf(*cursor, image, kMemo));
-  EXPECT_EQ(cursor->Table().DataFile().Header().LastBlobId, lastId);
+  EXPECT_EQ(TCursorInternals::Table(*cursor).DataFile().Header().LastBlobId, lastId);
   EXPECT_EQ(cursor->GetBlobSize(kMemo, edit.data(), size), KURA_INVALIDBLOBHANDLE);
 }
 
@@ -922,7 +923,7 @@ TEST_F(CursorFieldsTest, ANewRecordNeverSharesAnotherRecordsChain) {
   ASSERT_EQ(cursor->OpenBlob(kMemo, copy.data(), TBlobOpenMode::Read, size), 0);
   const int32_t second = Append(*cursor, copy);
   EXPECT_NE(Reference(*cursor, copy, kMemo), Reference(*cursor, image, kMemo));
-  EXPECT_EQ(cursor->Table().BlobFile()->BlockCount(), 4);
+  EXPECT_EQ(TCursorInternals::Table(*cursor).BlobFile()->BlockCount(), 4);
   std::vector<uint8_t> a = StoredRecord(first);
   std::vector<uint8_t> b = StoredRecord(second);
   EXPECT_EQ(ReadWhole(*cursor, a, kMemo), Bytes(800, 6));
@@ -937,7 +938,7 @@ TEST_F(CursorFieldsTest, ClearingABlobFieldFreesTheStoredChain) {
   std::vector<uint8_t> edit = StoredRecord(recNo);
   cursor->SetField(kMemo, edit.data(), nullptr);
   Modify(*cursor, recNo, edit);
-  EXPECT_EQ(FreeBlockCount(*cursor->Table().BlobFile()), 2);
+  EXPECT_EQ(FreeBlockCount(*TCursorInternals::Table(*cursor).BlobFile()), 2);
   EXPECT_EQ(NullFlag(*cursor, StoredRecord(recNo), kMemo), 0);
 }
 
@@ -949,18 +950,18 @@ TEST_F(CursorFieldsTest, AForeignHandleIsNeverPosted) {
   int32_t size = 0;
   ASSERT_EQ(other->OpenBlob(kMemo, image.data(), TBlobOpenMode::ReadWrite, size), 0);
   const std::vector<uint8_t> before = image;
-  cursor->Table().WriteLock();
+  TCursorInternals::Table(*cursor).WriteLock();
   try {
-    cursor->WriteOpenBlobs(image.data(), nullptr);
+    TCursorInternals::WriteOpenBlobs(*cursor, image.data(), nullptr);
     ADD_FAILURE() << "no error";
   } catch (const EKuraEngineError& error) {
     EXPECT_EQ(error.ErrorCode, KURA_INVALIDBLOBHANDLE);
     EXPECT_EQ(error.ErrorFieldName, "M");
   }
-  cursor->Table().WriteUnlock();
+  TCursorInternals::Table(*cursor).WriteUnlock();
   // Nothing was written or released.
   EXPECT_EQ(image, before);
-  EXPECT_EQ(cursor->Table().BlobFile()->BlockCount(), 0);
+  EXPECT_EQ(TCursorInternals::Table(*cursor).BlobFile()->BlockCount(), 0);
   EXPECT_EQ(cursor->GetBlobSize(kGraphic, image.data(), size), 0);
   EXPECT_EQ(size, 10);
 }
@@ -971,13 +972,13 @@ TEST_F(CursorFieldsTest, DeletingFreesEveryChainOfTheStoredRecord) {
   PutWhole(*cursor, image, kMemo, Bytes(1000, 9));
   PutWhole(*cursor, image, kGraphic, Bytes(20, 9));
   const int32_t recNo = Append(*cursor, image);
-  TBlobFile& file = *cursor->Table().BlobFile();
+  TBlobFile& file = *TCursorInternals::Table(*cursor).BlobFile();
   ASSERT_EQ(file.BlockCount(), 4);
   const std::vector<uint8_t> stored = StoredRecord(recNo);
-  cursor->Table().WriteLock();
-  cursor->FreeStoredBlobs(stored.data());
-  cursor->Table().FlushTable(false);
-  cursor->Table().WriteUnlock();
+  TCursorInternals::Table(*cursor).WriteLock();
+  TCursorInternals::FreeStoredBlobs(*cursor, stored.data());
+  TCursorInternals::Table(*cursor).FlushTable(false);
+  TCursorInternals::Table(*cursor).WriteUnlock();
   EXPECT_EQ(FreeBlockCount(file), 4);
   // Freed blocks are used again before the file grows.
   std::vector<uint8_t> next = Image(*cursor);

@@ -7,7 +7,9 @@
 #include "kura/base/collation.h"
 #include "kura/engine/data_cursor.h"
 #include "kura/engine/data_directory.h"
+#include "kura/engine/data_table.h"
 #include "kura/storage/data_file.h"
+#include "kura/storage/index_walker.h"
 
 namespace kura {
 

@@ -1,6 +1,7 @@
 // The cursor's side of filters (the view they make, navigation over it, its upkeep
 // after edits) and the key search.
 
+#include "kura/engine/cursor_internals.h"
 #include "kura/engine/cursor_test_support.h"
 #include "kura/storage/data_file_test_support.h"
 
@@ -12,7 +13,7 @@ using storage_test::ErrorCodeOf;
 class CursorFilterTest : public TCursorFixture {
 protected:
   static void Append(TDataCursor& cursor, const TPerson& person) {
-    std::vector<uint8_t> record = PersonRecord(cursor.Table().DataFile(), person);
+    std::vector<uint8_t> record = PersonRecord(TCursorInternals::Table(cursor).DataFile(), person);
     cursor.AppendRecord(record.data(), false);
   }
 };
@@ -24,7 +25,7 @@ TEST_F(CursorFilterTest, AFilterRestrictsEveryOrderAndItsCounts) {
   TFilter* filter = cursor->AddExprFilter("GRP = 3");
   EXPECT_EQ(cursor->GetRecordCount(), 200);  // added inactive
   cursor->ActivateFilter(filter);
-  EXPECT_TRUE(cursor->BitmapMode());
+  EXPECT_TRUE(TCursorInternals::BitmapMode(*cursor));
   std::vector<int32_t> expected;
   for (int32_t i = 1; i <= 200; ++i) {
     if (i % 7 == 3) expected.push_back(i);
@@ -43,7 +44,7 @@ TEST_F(CursorFilterTest, AFilterRestrictsEveryOrderAndItsCounts) {
   // Dropping the only active filter leaves bitmap mode and restores the full count.
   cursor->SetIndexName("");
   cursor->DropFilter(filter);
-  EXPECT_FALSE(cursor->BitmapMode());
+  EXPECT_FALSE(TCursorInternals::BitmapMode(*cursor));
   EXPECT_EQ(cursor->GetRecordCount(), 200);
   EXPECT_EQ(cursor->FilterCount(), 0u);
 }
@@ -79,7 +80,7 @@ TEST_F(CursorFilterTest, TheViewFollowsEditsThroughTheCursor) {
     // A change that takes a record out of the filter.
     std::vector<uint8_t> record(static_cast<size_t>(cursor->RecordSize()));
     ASSERT_EQ(cursor->GetCurrentRecord(record.data()), 0);
-    TRecordImage image(cursor->Table().DataFile());
+    TRecordImage image(TCursorInternals::Table(*cursor).DataFile());
     image.Bytes = record;
     image.SetInt(4, 1);
     cursor->ModifyRecord(image.Bytes.data(), true, true);
@@ -122,14 +123,14 @@ TEST_F(CursorFilterTest, FindInTheCurrentIndex) {
   CreatePeople();
   auto cursor = Open();
   Fill(*cursor, 100);
-  TDataFile& data = cursor->Table().DataFile();
+  TDataFile& data = TCursorInternals::Table(*cursor).DataFile();
   std::vector<uint8_t> found(static_cast<size_t>(cursor->RecordSize()));
 
   // Full keys of the unique primary index.
   std::vector<uint8_t> probe = PersonRecord(data, {42, "", 0, 0});
   EXPECT_TRUE(cursor->Find(probe.data(), false, 0, -1, false, found.data()));
   EXPECT_EQ(TRecordImage::Int(data, found.data(), 1), 42);
-  DeleteDirect(cursor->Table(), 43);
+  DeleteDirect(TCursorInternals::Table(*cursor), 43);
   probe = PersonRecord(data, {43, "", 0, 0});
   EXPECT_FALSE(cursor->Find(probe.data(), false, 0, -1, false, nullptr));
   EXPECT_EQ(CurrentId(*cursor), 42);  // nothing moved

@@ -25,6 +25,7 @@
 #include "kura/base/names_paths.h"
 #include "kura/base/value_conversion.h"
 #include "kura/engine/cursor_blobs.h"
+#include "kura/engine/cursor_internals.h"
 #include "kura/engine/data_cursor.h"
 #include "kura/engine/data_directory.h"
 #include "kura/engine/data_session.h"
@@ -32,6 +33,7 @@
 #include "kura/engine/table_definition_check.h"
 #include "kura/storage/blob_file.h"
 #include "kura/storage/data_file.h"
+#include "kura/storage/index_walker.h"
 
 namespace kura {
 
@@ -459,7 +461,7 @@ void CarryField(TDataCursor& source, const TFieldDefinition& from, std::vector<u
 void RestructureByCopy(TDataCursor& cursor, const TTableDefinition& definition, const TDataLostCallback& dataLost) {
   TDataDirectory& directory = cursor.Directory();
   const bool inMemory = cursor.InMemory();
-  TDataFile& oldData = cursor.Table().DataFile();
+  TDataFile& oldData = TCursorInternals::Table(cursor).DataFile();
   TWorkDirectory work(directory, inMemory);
   const std::string tempName = work->GetTempTableName(inMemory);
   TTableDefinition target = definition;
@@ -479,7 +481,7 @@ void RestructureByCopy(TDataCursor& cursor, const TTableDefinition& definition, 
     copy.SetInMemory(inMemory);
     copy.OpenCursor();
     copy.SetSuppressAutoInc(true);
-    const TDataFile& newData = copy.Table().DataFile();
+    const TDataFile& newData = TCursorInternals::Table(copy).DataFile();
     // Pairs of (old field, new field) that carry values, by the new field's FieldNo.
     std::vector<std::pair<const TFieldDefinition*, const TFieldDefinition*>> carried;
     for (size_t i = 0; i < definition.Fields.size(); ++i) {

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include "kura/engine/cursor_internals.h"
 #include "kura/engine/cursor_test_support.h"
 #include "kura/engine/progress_reporter.h"
 #include "kura/storage/index_walker.h"
@@ -51,7 +52,7 @@ protected:
   // Every index of the table passes the tree check and holds one key per active record.
   void ExpectSoundIndexes(const std::string& table = "people") {
     auto cursor = Open(table);
-    TIndexFile& index = cursor->Table().IndexFile();
+    TIndexFile& index = TCursorInternals::Table(*cursor).IndexFile();
     const int32_t active = index.ActiveRecordCount();
     for (int i = 0; i <= kSysDeletedIndex; ++i) {
       if (!index.IndexInUse(i) || (i != kSysDeletedIndex && index.Descriptor(i).IndexFieldCount == 0)) continue;
@@ -140,7 +141,7 @@ TEST_F(MaintenanceTest, CreateTableAcceptsAKeyOfTwo250CharacterStrings) {
   t.PrimaryIndex = Index("", {1, 2}, true);
   Closed("wide")->CreateTable(t, false);
   auto cursor = Open("wide");
-  EXPECT_EQ(cursor->Table().IndexFile().Descriptor(kPrimaryIndex).KeySize, 2 * (251 + 1));
+  EXPECT_EQ(TCursorInternals::Table(*cursor).IndexFile().Descriptor(kPrimaryIndex).KeySize, 2 * (251 + 1));
 }
 
 TEST_F(MaintenanceTest, CreateTableNeedsExclusiveWritableAndANewName) {
@@ -174,7 +175,7 @@ TEST_F(MaintenanceTest, CreateTableStoresTextIndexAndFirstAutoIncValue) {
   t.LastAutoIncValue = 41;
   Closed("texts")->CreateTable(t, false);
   auto cursor = Open("texts");
-  TIndexFile& index = cursor->Table().IndexFile();
+  TIndexFile& index = TCursorInternals::Table(*cursor).IndexFile();
   EXPECT_EQ(index.Descriptor(kSysTextIndex).IndexFieldCount, 1);
   const TTextIndexParameters stored = index.ReadTextParameters(kSysTextIndex);
   EXPECT_EQ(stored.StopWords, (std::vector<std::string>{"ALPHA", "ZETA"}));
@@ -225,8 +226,8 @@ TEST_F(MaintenanceTest, EmptyTableRemovesEveryRecord) {
   cursor->EmptyTable();
   EXPECT_EQ(cursor->GetRecordCount(), 0);
   EXPECT_EQ(cursor->GetNextRecord(nullptr), 8706);
-  EXPECT_EQ(cursor->Table().DataFile().RecordCount(), 0);
-  EXPECT_EQ(cursor->Table().DataFile().LastAutoIncValue(), 0);
+  EXPECT_EQ(TCursorInternals::Table(*cursor).DataFile().RecordCount(), 0);
+  EXPECT_EQ(TCursorInternals::Table(*cursor).DataFile().LastAutoIncValue(), 0);
   Fill(*cursor, 2);
   EXPECT_EQ(WalkForward(*cursor), Ids(1, 2));
   cursor->CloseCursor();
@@ -257,7 +258,7 @@ TEST_F(MaintenanceTest, AUniqueIndexOverCollidingKeysFailsAndLeavesTheTableUncha
   CreatePeople();
   Fill(*Open(), 30, 7);  // GRP repeats every 7 records
   auto cursor = Open("people", true);
-  TIndexFile& index = cursor->Table().IndexFile();
+  TIndexFile& index = TCursorInternals::Table(*cursor).IndexFile();
   const int secondaries = index.SecondaryCount();
   const int32_t pages = index.Header().NextPageNo;
   TErrorNames names;
@@ -282,7 +283,7 @@ TEST_F(MaintenanceTest, DeleteIndexWithAnUnknownNameChangesNothing) {
   CreatePeople();
   Fill(*Open(), 20);
   auto cursor = Open("people", true);
-  TIndexFile& index = cursor->Table().IndexFile();
+  TIndexFile& index = TCursorInternals::Table(*cursor).IndexFile();
   EXPECT_EQ(CodeOf([&] { cursor->DeleteIndex("NoSuchIndex"); }), KURA_INVALIDINDEXNAME);
   EXPECT_EQ(CodeOf([&] { cursor->DeleteIndex("Sys Deleted"); }), KURA_INVALIDINDEXNAME);
   EXPECT_EQ(index.SecondaryCount(), 2);
@@ -302,7 +303,7 @@ TEST_F(MaintenanceTest, DeleteIndexWithAnUnknownNameChangesNothing) {
 TEST_F(MaintenanceTest, UpdatesFollowIndexesDeletedAndAddedBetweenThem) {
   CreatePeople();
   auto cursor = Open("people", true);
-  TDataFile& data = cursor->Table().DataFile();
+  TDataFile& data = TCursorInternals::Table(*cursor).DataFile();
   std::vector<uint8_t> buffer(static_cast<size_t>(cursor->RecordSize()));
   auto append = [&](int32_t id) {
     char name[16];
@@ -376,7 +377,7 @@ TEST_F(MaintenanceTest, RestructureConvertsFieldsAndReportsRecordsItCannotCarry)
   EXPECT_EQ(Progress.back(), 100);
 
   auto check = Open();
-  const TDataFile& data = check->Table().DataFile();
+  const TDataFile& data = TCursorInternals::Table(*check).DataFile();
   ASSERT_EQ(data.FieldCount(), 5);
   EXPECT_EQ(data.FieldByPosition(4)->FieldType, TFieldType::String);
   std::vector<uint8_t> record(static_cast<size_t>(check->RecordSize()));
@@ -410,7 +411,7 @@ TEST_F(MaintenanceTest, RestructureStoppedByTheCallbackLeavesTheOldTable) {
   // Without a callback nothing may be dropped silently either.
   EXPECT_EQ(CodeOf([&] { cursor->RestructureTable(RestructuredPeople()); }), KURA_KEYVIOL);
   auto check = Open();
-  EXPECT_EQ(check->Table().DataFile().FieldCount(), 4);
+  EXPECT_EQ(TCursorInternals::Table(*check).DataFile().FieldCount(), 4);
   EXPECT_EQ(WalkForward(*check), Ids(1, 20));
 }
 
@@ -426,8 +427,8 @@ TEST_F(MaintenanceTest, RestructureOfIndexesOnlyRebuildsTheIndexFile) {
   std::reverse(expected.begin(), expected.end());
   EXPECT_EQ(WalkIndex("ByValue"), expected);
   auto check = Open();
-  EXPECT_EQ(check->Table().IndexFile().SecondaryCount(), 1);
-  EXPECT_NE(check->Table().DataFile().FieldByName("AMOUNT"), nullptr);
+  EXPECT_EQ(TCursorInternals::Table(*check).IndexFile().SecondaryCount(), 1);
+  EXPECT_NE(TCursorInternals::Table(*check).DataFile().FieldByName("AMOUNT"), nullptr);
   check->CloseCursor();
   ExpectSoundIndexes();
 }
@@ -456,7 +457,7 @@ TEST_F(MaintenanceTest, RepairRestoresATableWhoseIndexPagesAreGarbage) {
   {
     auto cursor = Open();
     Fill(*cursor, 300);
-    cursor_test::DeleteDirect(cursor->Table(), 5);
+    cursor_test::DeleteDirect(TCursorInternals::Table(*cursor), 5);
   }
   OverwritePages(FileOf("people", ".IDX"), 1);
   Closed()->RepairTable();
@@ -467,7 +468,7 @@ TEST_F(MaintenanceTest, RepairRestoresATableWhoseIndexPagesAreGarbage) {
   EXPECT_EQ(WalkIndex("ByGroup").size(), 299U);
   auto natural = Open("people", false, true);
   EXPECT_EQ(natural->GetRecordCount(), 299);
-  EXPECT_EQ(natural->Table().IndexFile().ActiveRecordCount(), 299);
+  EXPECT_EQ(TCursorInternals::Table(*natural).IndexFile().ActiveRecordCount(), 299);
   natural->CloseCursor();
   ExpectSoundIndexes();
 }
@@ -479,7 +480,7 @@ TEST_F(MaintenanceTest, RepairTakesTheDefinitionsFromTheBackupWhenTheIndexFileIs
   std::filesystem::remove(FileOf("people", ".IDX"));
   Closed()->RepairTable();
   auto cursor = Open();
-  EXPECT_EQ(cursor->Table().IndexFile().SecondaryCount(), 2);
+  EXPECT_EQ(TCursorInternals::Table(*cursor).IndexFile().SecondaryCount(), 2);
   cursor->CloseCursor();
   EXPECT_EQ(WalkIndex(""), Ids(1, 120));
   EXPECT_EQ(WalkIndex("ByGroup").size(), 120U);
@@ -506,7 +507,7 @@ TEST_F(MaintenanceTest, RepairWithoutAnyDefinitionsRebuildsTheSystemIndexes) {
   std::filesystem::remove(FileOf("people", ".IDX"));
   Closed()->RepairTable();
   auto cursor = Open();
-  EXPECT_EQ(cursor->Table().IndexFile().SecondaryCount(), 0);
+  EXPECT_EQ(TCursorInternals::Table(*cursor).IndexFile().SecondaryCount(), 0);
   EXPECT_EQ(cursor->GetRecordCount(), 10);
   EXPECT_EQ(WalkForward(*cursor), Ids(1, 10));
 }

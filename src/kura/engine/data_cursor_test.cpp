@@ -9,6 +9,7 @@
 #include <numeric>
 
 #include "kura/base/os.h"
+#include "kura/engine/cursor_internals.h"
 #include "kura/engine/cursor_test_support.h"
 #include "kura/storage/data_file_test_support.h"
 #include "testing/pipe.h"
@@ -70,12 +71,12 @@ TEST_F(DataCursorTest, OpeningReadsOnlyTheRootOfItsIndex) {
     Fill(*cursor, 1200);
   }
   auto cursor = Open();
-  EXPECT_EQ(cursor->Table().IndexFile().Statistics().PageReads, 1);
+  EXPECT_EQ(TCursorInternals::Table(*cursor).IndexFile().Statistics().PageReads, 1);
   EXPECT_TRUE(cursor->Bof());
   EXPECT_EQ(cursor->GetRecordCount(), 1200);
   EXPECT_EQ(cursor->GetNextRecord(nullptr), 0);
   EXPECT_EQ(CurrentId(*cursor), 1);
-  EXPECT_GT(cursor->Table().IndexFile().Statistics().PageReads, 1);
+  EXPECT_GT(TCursorInternals::Table(*cursor).IndexFile().Statistics().PageReads, 1);
 }
 
 // Every order over enough records to span many leaves, walked both ways; positions and
@@ -128,7 +129,7 @@ TEST_F(DataCursorTest, ATableWithoutPrimaryIndexIsReadInNaturalOrder) {
   auto cursor = Open("loose");
   EXPECT_TRUE(cursor->InNaturalOrder());
   Fill(*cursor, 40);
-  DeleteDirect(cursor->Table(), 5);
+  DeleteDirect(TCursorInternals::Table(*cursor), 5);
   std::vector<int32_t> expected = Range(1, 40);
   expected.erase(expected.begin() + 4);
   EXPECT_EQ(WalkForward(*cursor), expected);
@@ -150,7 +151,7 @@ TEST_F(DataCursorTest, RangesOnOneAndTwoFieldIndexes) {
   CreatePeople();
   auto cursor = Open();
   Fill(*cursor, 700);
-  TDataFile& data = cursor->Table().DataFile();
+  TDataFile& data = TCursorInternals::Table(*cursor).DataFile();
 
   // ByGroup (GRP, NAME), start field count 1: all of group 3 whatever NAME holds.
   cursor->SetIndexName("ByGroup");
@@ -165,7 +166,7 @@ TEST_F(DataCursorTest, RangesOnOneAndTwoFieldIndexes) {
   EXPECT_EQ(WalkForward(*cursor), expected);
   EXPECT_EQ(WalkBackward(*cursor), Reversed(expected));
   // Record numbers are ordinals inside the range.
-  EXPECT_EQ(cursor->RangeStart(), 1 + 3 * 100);
+  EXPECT_EQ(TCursorInternals::RangeStart(*cursor), 1 + 3 * 100);
   ASSERT_TRUE(cursor->SetToRecNo(3));
   EXPECT_EQ(cursor->GetRecNo(), 3);
   EXPECT_EQ(CurrentId(*cursor), expected[2]);
@@ -198,7 +199,7 @@ TEST_F(DataCursorTest, ADescendingIndexRangeRunsFromHighToLow) {
   CreatePeople();
   auto cursor = Open();
   Fill(*cursor, 50);
-  TDataFile& data = cursor->Table().DataFile();
+  TDataFile& data = TCursorInternals::Table(*cursor).DataFile();
   cursor->SetIndexName("ByNameDesc");
   const std::vector<uint8_t> high = PersonRecord(data, {0, "N000030", 0, 0});
   const std::vector<uint8_t> low = PersonRecord(data, {0, "N000021", 0, 0});
@@ -220,7 +221,7 @@ TEST_F(DataCursorTest, BookmarksOfDeletedRecordsLandOnTheNextKey) {
   EXPECT_EQ(cursor->CompareBookmarks(bookmark.data(), other.data()), -1);
   EXPECT_EQ(cursor->CompareBookmarks(other.data(), other.data()), 0);
 
-  DeleteDirect(cursor->Table(), 8);
+  DeleteDirect(TCursorInternals::Table(*cursor), 8);
   EXPECT_FALSE(cursor->SetToBookmark(bookmark.data(), false));
   EXPECT_EQ(CurrentId(*cursor), 9);
   EXPECT_TRUE(cursor->SetToBookmark(bookmark.data(), true));
@@ -264,7 +265,7 @@ TEST_F(DataCursorTest, ExclusiveOpensAgainstAHeldTableAndClones) {
   {
     auto shared = Open();
     EXPECT_EQ(ErrorCodeOf([&] { Open("people", true); }), KURA_OSEACCES);
-    EXPECT_EQ(shared->Table().OpenCount(), 1);
+    EXPECT_EQ(TCursorInternals::Table(*shared).OpenCount(), 1);
   }
   auto exclusive = Open("people", true);
   Fill(*exclusive, 10);
@@ -275,7 +276,7 @@ TEST_F(DataCursorTest, ExclusiveOpensAgainstAHeldTableAndClones) {
   EXPECT_EQ(CurrentId(*clone), 4);
   EXPECT_EQ(clone->GetRecordCount(), 10);
   // The original sees what was written through the clone's table at once.
-  DeleteDirect(clone->Table(), 4);
+  DeleteDirect(TCursorInternals::Table(*clone), 4);
   EXPECT_EQ(exclusive->GetRecordCount(), 9);
   EXPECT_EQ(CurrentId(*exclusive), 5);
 }
@@ -285,7 +286,7 @@ TEST_F(DataCursorTest, CloneCopiesIndexRangeAndPosition) {
   auto cursor = Open();
   Fill(*cursor, 100);
   cursor->SetIndexName("ByGroup");
-  TDataFile& data = cursor->Table().DataFile();
+  TDataFile& data = TCursorInternals::Table(*cursor).DataFile();
   const std::vector<uint8_t> group = PersonRecord(data, {0, "", 2, 0});
   cursor->SetRange(group.data(), 1, group.data(), 1);
   ASSERT_TRUE(cursor->SetToRecNo(5));
@@ -308,7 +309,7 @@ TEST_F(DataCursorTest, SetToCursorFindsTheOtherCursorsRecord) {
   // A record the other index cannot find: the other cursor's image changed underneath.
   auto natural = Open("people", false, true);
   ASSERT_TRUE(natural->SetToRecNo(20));
-  DeleteDirect(a->Table(), 20);
+  DeleteDirect(TCursorInternals::Table(*a), 20);
   // natural still holds record 20's image until its next read; its key is gone.
   EXPECT_EQ(b->SetToCursor(*natural), KURA_RECNOTFOUND);
 }
@@ -319,7 +320,7 @@ TEST_F(DataCursorTest, AnotherCursorsDeleteIsSeenAtTheNextRead) {
   Fill(*a, 10);
   auto b = Open();
   ASSERT_TRUE(b->SetToRecNo(5));
-  DeleteDirect(a->Table(), 5);
+  DeleteDirect(TCursorInternals::Table(*a), 5);
   // The next read lands on the following record, and the walk goes on from there
   // without skipping it.
   EXPECT_EQ(b->GetNextRecord(nullptr), 0);
@@ -329,7 +330,7 @@ TEST_F(DataCursorTest, AnotherCursorsDeleteIsSeenAtTheNextRead) {
   EXPECT_EQ(b->GetRecordCount(), 9);
   ASSERT_TRUE(b->SetToRecNo(8));
   ASSERT_EQ(CurrentId(*b), 9);
-  DeleteDirect(a->Table(), 9);
+  DeleteDirect(TCursorInternals::Table(*a), 9);
   EXPECT_EQ(b->GetPriorRecord(nullptr), 0);
   EXPECT_EQ(CurrentId(*b), 8);
 }
@@ -339,11 +340,11 @@ TEST_F(DataCursorTest, AMissingIndexFileIsRecreatedAndNaturalOrderStillWorks) {
   {
     auto cursor = Open();
     Fill(*cursor, 25);
-    DeleteDirect(cursor->Table(), 7);
+    DeleteDirect(TCursorInternals::Table(*cursor), 7);
   }
   std::filesystem::remove(Temp / "people.IDX");
   auto cursor = Open();
-  EXPECT_TRUE(cursor->Table().IndexesRebuilt());
+  EXPECT_TRUE(TCursorInternals::Table(*cursor).IndexesRebuilt());
   EXPECT_TRUE(cursor->InNaturalOrder());
   std::vector<int32_t> expected = Range(1, 25);
   expected.erase(expected.begin() + 6);
@@ -398,7 +399,7 @@ TEST_F(DataCursorTest, ReadRecordBlockStopsAtTheEnd) {
   count = 8;
   EXPECT_EQ(cursor->ReadRecordBlock(count, block.data()), KURA_EOF);
   EXPECT_EQ(count, 2);
-  EXPECT_EQ(TRecordImage::Int(cursor->Table().DataFile(), block.data() + cursor->RecordSize(), 1), 5);
+  EXPECT_EQ(TRecordImage::Int(TCursorInternals::Table(*cursor).DataFile(), block.data() + cursor->RecordSize(), 1), 5);
 }
 
 // An unlocked read that meets a damaged index page (as a reader does when another
@@ -423,13 +424,13 @@ TEST_F(DataCursorTest, ATornPageReadIsReadAgainUnderTheLock) {
   for (const bool strict : {false, true}) {
     SCOPED_TRACE(strict ? "strict" : "not strict");
     Session.SetStrictChangeDetection(strict);
-    cursor->Table().DiscardBuffers(true);
+    TCursorInternals::Table(*cursor).DiscardBuffers(true);
     armed = 1;
     if (strict) {
       // Under the lock a damaged page is damage: it is reported, and the next read of
       // sound pages works again.
       EXPECT_EQ(ErrorCodeOf([&] { cursor->GetNextRecord(nullptr); }), KURA_INDEXCORRUPT);
-      cursor->Table().DiscardBuffers(true);
+      TCursorInternals::Table(*cursor).DiscardBuffers(true);
       EXPECT_EQ(cursor->GetRecordCount(), 2000);
     } else {
       EXPECT_EQ(cursor->GetNextRecord(nullptr), 0);
@@ -466,11 +467,12 @@ TEST_P(DataCursorProcessTest, ChangesOfAnotherProcessAreSeen) {
       cursor.OpenCursor();
       toChild.Receive();
       for (int i = 11; i <= 15; ++i) {
-        AppendDirect(cursor.Table(), PersonRecord(cursor.Table().DataFile(), {i, "Child", 0, i}));
+        TDataTable& table = TCursorInternals::Table(cursor);
+        AppendDirect(table, PersonRecord(table.DataFile(), {i, "Child", 0, i}));
       }
       toParent.Send(1);
       toChild.Receive();
-      DeleteDirect(cursor.Table(), 4);  // the record before the parent's current one
+      DeleteDirect(TCursorInternals::Table(cursor), 4);  // the record before the parent's current one
       toParent.Send(2);
       toChild.Receive();
     } catch (const EKuraEngineError&) {

@@ -77,30 +77,31 @@ public:
   // The registered table of that name (trimmed, any letter case) and kind, or nullptr.
   TDataTable* FindTable(const std::string& tableName, bool inMemory) const;
 
-  // Opens the shared table object for a cursor. Returns -11013 when the table is held
-  // and either side is exclusive (unless the cursor is a clone of an exclusive one);
+  // Opens the shared table object for a cursor. Returns -KURA_OSEACCES when the table is
+  // held and either side is exclusive (unless the cursor is a clone of an exclusive one);
   // otherwise 0 with `table` set and the table opened once more. A table opened while a
   // transaction runs joins it. Failures of the files raise (a new table object is then
   // destroyed).
   int OpenTable(const std::string& tableName, bool inMemory, bool exclusive, bool temporary, bool cloneOfExclusive,
                 TDataTable*& table);
   // Closes the table once; when nothing holds it any more it is destroyed and
-  // unregistered. -11010 for a table that is not registered here.
+  // unregistered. -KURA_OSENOENT for a table that is not registered here.
   int CloseTable(TDataTable* table, bool discardTemporary);
 
   // Creates the data file, the index file (with the primary and secondary indexes, the
-  // text index and its parameters) and, when the fields include BLOBs, the BLOB file;
-  // the data header starts from the definition's LastAutoIncValue. -11013 when the
+  // text index and its parameters) and, when the fields include BLOBs, the BLOB file; the
+  // data header starts from the definition's LastAutoIncValue. -KURA_OSEACCES when the
   // table is held open here; definition and file errors raise, and then nothing of the
   // new table is left.
   int CreateTableFiles(const std::string& tableName, bool inMemory, const TTableDefinition& definition);
   // Renames each of the table's files that exists, each keeping its own extension. A
   // new name with a directory part is used as given, otherwise it is placed in Path.
-  // -11013 when the table is held open here. When a file cannot be renamed, those
+  // -KURA_OSEACCES when the table is held open here. When a file cannot be renamed, those
   // already renamed get their old names back and the error is raised.
   int RenameTableFiles(const std::string& tableName, const std::string& newName, bool inMemory);
-  // Deletes the data file, the index file and the BLOB file (those that exist); -11013
-  // when the table is held open here. A registered table object is destroyed.
+  // Deletes the data file, the index file and the BLOB file (those that exist);
+  // -KURA_OSEACCES when the table is held open here. A registered table object is
+  // destroyed.
   int DeleteTableFiles(const std::string& tableName, bool inMemory);
   // The table's data file exists (on disk, or in the in-memory file list).
   bool TableExists(const std::string& tableName, bool inMemory) const;
@@ -113,9 +114,21 @@ public:
   std::string TableFileName(const std::string& tableName, const char* extension) const;
 
   // Transactions over all registered tables; see the invariants in data_directory.cpp.
+  // Tables opened while a transaction runs join it.
+  // Nothing while a transaction runs. Every registered table joins (an exclusive one
+  // writes its buffers first); when one fails (KURA_LOCKTIMEOUT) every table is rolled
+  // back, the error is raised and no transaction runs.
   void StartTransaction();
-  // endTransaction false writes the changes so far and keeps the transaction open.
+  // Nothing without a transaction. Takes every table's write lock (KURA_LOCKTIMEOUT),
+  // then writes every table's changes (an OS flush with forceFlush or ForceBufferFlush).
+  // endTransaction false keeps the transaction running (the deferred record unlocks are
+  // made); true ends it and releases its locks and the tables no cursor holds any more.
+  // A failure ends the transaction in any case: changes not yet written are dropped,
+  // every lock is released, and the first error is raised.
   void Commit(bool endTransaction, bool forceFlush);
+  // Drops every table's changes, releases the transaction's locks and the tables no
+  // cursor holds, and ends the transaction (also when nothing runs: each table's step
+  // then does nothing). Every table is treated; the first error is raised afterwards.
   void Rollback();
 
 private:

@@ -92,7 +92,7 @@ public:
   int32_t MaxBlobBufferCount() const { return FMaxBlobBufferCount; }
   void SetMaxBlobBufferCount(int32_t blocks) { FMaxBlobBufferCount = blocks; }
   // Attempts made for a table's read, write and transaction locks (3 ms apart) before
-  // they fail with 10249. 32767 by default; tests lower it.
+  // they fail with KURA_LOCKTIMEOUT. 32767 by default; tests lower it.
   int32_t TableLockAttempts() const { return FTableLockAttempts; }
   void SetTableLockAttempts(int32_t attempts) { FTableLockAttempts = attempts < 1 ? 1 : attempts; }
 

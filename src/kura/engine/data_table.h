@@ -16,6 +16,7 @@
 
 #include "kura/base/engine_error.h"
 #include "kura/base/records_bitmap.h"
+#include "kura/engine/change_counters.h"
 #include "kura/storage/blob_file.h"
 #include "kura/storage/data_file.h"
 #include "kura/storage/index_file.h"
@@ -24,15 +25,6 @@ namespace kura {
 
 class TDataDirectory;
 class TDataSession;
-
-// Counters a cursor compares with its own copy: any change that cursors must notice
-// (own-session write, MarkChanged of an exclusive table, CheckForChanges finding another
-// writer's change, buffers discarded) makes them differ from every earlier value. They
-// only ever grow, so a cursor's stale copy can never match again by accident.
-struct TChangeCounters {
-  int32_t Data = 0, Index = 0, Blob = 0;
-  friend bool operator==(const TChangeCounters&, const TChangeCounters&) = default;
-};
 
 class TDataTable : public TDataFileOwner, public TIndexFileOwner, public TBlobFileOwner {
 public:
@@ -77,9 +69,9 @@ public:
 
   // Opens once more; the first open opens the data file, the index file (creating an
   // empty one when it is missing, which sets IndexesRebuilt) and, when the data file
-  // declares BLOB fields, the BLOB file with the data header's block size. Raises 11010
-  // for a missing data file, 11013 when the files' share modes refuse; on any failure
-  // nothing stays open and OpenCount is unchanged.
+  // declares BLOB fields, the BLOB file with the data header's block size. Raises
+  // KURA_OSENOENT for a missing data file, KURA_OSEACCES when the files' share modes
+  // refuse; on any failure nothing stays open and OpenCount is unchanged.
   void Open();
   // Closes once. The last close outside a transaction writes an exclusive table's
   // buffered changes (or, with discardTemporary on a Temporary table, drops them),
@@ -97,26 +89,69 @@ public:
   // Moves all three counters (the cached contents changed in memory only).
   void MarkChanged();
 
-  // Locks. Every operation does nothing (and reports no change) for LockFree tables.
-  // The returned flag says whether CheckForChanges saw a change.
+  // Locks (the protocol and its order are described at the top of data_table.cpp).
+  // Every operation does nothing, and reports no change, for LockFree tables and while
+  // the files are closed. A lock that is already held is not counted: taking it again
+  // does nothing and one unlock releases it. Table locks try Session().TableLockAttempts()
+  // times, 3 ms apart (through the session's Pause), and raise KURA_LOCKTIMEOUT when they
+  // are refused. The flag returned by a lock says whether CheckForChanges, run once the
+  // lock is held, saw a change; a check that fails (a damaged header) releases the lock
+  // it was made under and raises.
+
+  // A random byte of the index file (and of the BLOB file) that keeps writers out.
+  // Nothing when this table already holds the read, query read, write or transaction
+  // lock: each of them keeps writers out as well.
   bool ReadLock();
+  // KURA_UNLOCKFAILED when the system refuses to release the bytes (the lock counts as
+  // released all the same).
   void ReadUnlock();
   bool HasReadLock() const { return FReadLocked; }
+  // The read lock with bytes and a flag of its own, held by a query over the whole of its
+  // run, so that the reads of the cursors in between cannot release it. Nothing when the
+  // query read, write or transaction lock is held. Unlock as ReadUnlock.
   bool QueryReadLock();
   void QueryReadUnlock();
   bool HasQueryReadLock() const { return FQueryReadLocked; }
+  // The table byte of the data file (unless the transaction lock holds it already) and
+  // the exclusive regions of the index and BLOB files: no other session or process reads
+  // or writes the table while it is held. This table's own read bytes are given back
+  // meanwhile and taken again by WriteUnlock. On KURA_LOCKTIMEOUT nothing of it stays
+  // held and the read locks are as they were (dropped when their bytes cannot be taken
+  // back). Under the transaction lock it makes no change check (false).
   bool WriteLock();
+  // Releases the BLOB region, the index region and the table byte (not while the
+  // transaction lock holds it), then takes the read bytes back. KURA_LOCKTIMEOUT when
+  // the system refuses a release or the read bytes cannot be taken back (the read locks
+  // are then gone); the write lock counts as released all the same.
   void WriteUnlock();
   bool HasWriteLock() const { return FWriteLocked; }
+  // The table byte alone, from a transaction's start to its end: it keeps other writers
+  // out while the changes wait in the buffers. Under the write lock the byte passes over
+  // to it. LockFree tables only set the flag. KURA_LOCKTIMEOUT when the byte is refused.
+  // The change check that follows reports through ChangeCounters only.
   void TransactionLock();
+  // Releases the table byte (kept while the write lock holds it) and performs every
+  // deferred record unlock. KURA_LOCKTIMEOUT when the byte's release is refused,
+  // KURA_UNLOCKFAILED when a record's is; the lock and the deferred unlocks count as done
+  // all the same.
   void TransactionUnlock();
   bool HasTransactionLock() const { return FTransactionLocked; }
-  // Locks record recNo's byte, retrying LockRetryCount times LockWaitTime ms apart
-  // (through the session's Sleep); 10258 when recNo < 1 or every attempt failed.
+  // Locks record recNo's byte, trying LockRetryCount + 1 times LockWaitTime ms apart
+  // (through the session's Pause); KURA_RECLOCKFAILED when recNo < 1 or every attempt
+  // failed. Without strict change detection the read lock is held around each attempt
+  // (KURA_LOCKTIMEOUT) and the result says whether it saw a change; with it, the
+  // caller's read lock already guards the table. A record locked earlier in the running
+  // transaction is just taken off the deferred unlocks. Afterwards recNo is in
+  // OSLockedRecords and not in DeferredUnlocks. CursorLockedRecords is the cursors' to
+  // keep.
   bool LockRecord(int32_t recNo);
-  // Inside a transaction the unlock is deferred to its end; otherwise 10242 when the
-  // record is not locked here or the system refuses.
+  // Inside a transaction (the transaction lock held) the unlock is only noted in
+  // DeferredUnlocks and happens at the transaction's end. Otherwise KURA_UNLOCKFAILED
+  // when recNo < 1, the record is not locked here or the system refuses.
   void UnlockRecord(int32_t recNo);
+  // The records whose bytes this table holds; the records some cursor of this table has
+  // locked for an edit (kept by the cursors); the records whose unlock waits for the end
+  // of the transaction.
   TRecordsBitmap& OSLockedRecords() { return FOSLockedRecords; }
   TRecordsBitmap& CursorLockedRecords() { return FCursorLockedRecords; }
   TRecordsBitmap& DeferredUnlocks() { return FDeferredUnlocks; }
@@ -131,11 +166,29 @@ public:
   // their headers are read again from the files.
   void DiscardBuffers(bool rereadHeaders);
 
-  // Per-table transaction steps, driven by the directory.
+  // Per-table transaction steps, driven by the directory (see the invariants at the top
+  // of data_directory.cpp). The commit and rollback steps do nothing for a table that
+  // takes no part in a transaction.
+  // Joins the transaction: nothing for ReadOnly tables, tables already in one and closed
+  // files. An exclusive table first writes its buffered changes. Then InTransaction is
+  // set and the transaction lock taken (KURA_LOCKTIMEOUT: the table stays marked, and
+  // the directory rolls it back).
   void StartTransaction();
+  // Takes the write lock for the commit (KURA_LOCKTIMEOUT).
   void CommitPrepare();
+  // Writes the buffered changes, as FlushTable would outside a transaction (with an OS
+  // flush when forceFlush or ForceBufferFlush), and trims the caches. Raises write
+  // errors.
   void CommitWrite(bool forceFlush);
+  // Releases the write lock; with endTransaction also the transaction lock (performing
+  // the deferred record unlocks) and leaves the transaction, otherwise performs the
+  // deferred unlocks and stays in it. Every step is made; the first error is raised
+  // afterwards.
   void CommitEnd(bool endTransaction);
+  // Leaves the transaction: releases the write lock, drops every buffer (the changes
+  // made in the transaction are lost; headers read again) and releases the transaction
+  // lock with the deferred unlocks. Every step is made; the first error is raised
+  // afterwards.
   void Rollback();
 
   // The owner interfaces of the three files.
@@ -156,7 +209,7 @@ public:
 
 private:
   void ConfigureLocking();
-  // Takes the read lock's bytes (index, then BLOB); raises 10249 when refused.
+  // Takes the read lock's bytes (index, then BLOB); raises KURA_LOCKTIMEOUT when refused.
   void TakeSharedBytes(int32_t& indexToken, int32_t& blobToken);
   // Releases them; false when the system refused.
   bool ReleaseSharedBytes(int32_t& indexToken, int32_t& blobToken);

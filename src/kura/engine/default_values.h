@@ -37,7 +37,7 @@ TLocalDateTime LocalNow();
 //   16-, 32-, unsigned 16- and 64-bit integers   decimal text in the type's range
 //   float, BCD             a decimal number (BCD with the field's scale)
 // Fields of other types get no default. A default text that is no value of its field's
-// type raises 10006 naming the field. The cursor must be open.
+// type raises KURA_INVALIDVCHKSTRUCT naming the field. The cursor must be open.
 void ApplyDefaultValues(TDataCursor& cursor, uint8_t* buffer);
 
 }  // namespace kura

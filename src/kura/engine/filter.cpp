@@ -6,6 +6,7 @@
 
 #include "kura/base/byte_order.h"
 #include "kura/base/engine_error.h"
+#include "kura/engine/cursor_internals.h"
 #include "kura/engine/data_cursor.h"
 #include "kura/engine/filter_optimizer.h"
 #include "kura/expr/expression_binder.h"
@@ -28,7 +29,7 @@ constexpr const char* kInvalidMessage = "filter expression is invalid";
 
 [[noreturn]] void RaiseFilterError(TDataCursor& cursor, const std::string& detail) {
   TErrorNames names;
-  if (cursor.Active()) names = cursor.Table().ErrorNames();
+  if (cursor.Active()) names = TCursorInternals::Table(cursor).ErrorNames();
   names.TableName = cursor.TableName();
   names.ExtraMessage = detail;
   RaiseEngineError(KURA_INVALIDFILTER, names);
@@ -102,7 +103,7 @@ struct TFilter::TImpl final : filter_detail::TRecordTest {
     DropExpression();
     Expression = tree;
     OwnsExpression = owns;
-    const TDataFile& data = Cursor.Table().DataFile();
+    const TDataFile& data = TCursorInternals::Table(Cursor).DataFile();
     Fields.assign(static_cast<size_t>(data.FieldCount()) + 1, nullptr);
     for (const TFieldDefinition& f : data.FieldDefinitions()) {
       if (f.FieldNo < Fields.size()) Fields[f.FieldNo] = &f;
@@ -164,7 +165,7 @@ struct TFilter::TImpl final : filter_detail::TRecordTest {
   // A memo's text: the BLOB's content, zero-terminated.
   void ReadMemo(const TFieldDefinition& field, const uint8_t* reference, TExpToken& node) {
     const int32_t firstBlock = ReadI32(reference);
-    TBlobFile* file = Cursor.Table().BlobFile();
+    TBlobFile* file = TCursorInternals::Table(Cursor).BlobFile();
     if (firstBlock <= 0 || file == nullptr) {
       node.IsNull = 1;
       node.DataLength = 0;
@@ -187,8 +188,8 @@ struct TFilter::TImpl final : filter_detail::TRecordTest {
     auto& self = *static_cast<TImpl*>(data);
     if (column.IsBound == 0) return nullptr;
     if (!self.TextParameters) {
-      self.TextParameters =
-          std::make_unique<TTextIndexParameters>(self.Cursor.Table().IndexFile().ReadTextParameters(kSysTextIndex));
+      TIndexFile& index = TCursorInternals::Table(self.Cursor).IndexFile();
+      self.TextParameters = std::make_unique<TTextIndexParameters>(index.ReadTextParameters(kSysTextIndex));
     }
     return self.TextParameters.get();
   }
@@ -196,7 +197,7 @@ struct TFilter::TImpl final : filter_detail::TRecordTest {
   static bool ResolveColumn(void* data, TExpToken& node) {
     auto& self = *static_cast<TImpl*>(data);
     if (!node.TableName.empty()) return false;
-    const TFieldDefinition* field = self.Cursor.Table().DataFile().FieldByName(node.ColumnName);
+    const TFieldDefinition* field = TCursorInternals::Table(self.Cursor).DataFile().FieldByName(node.ColumnName);
     if (field == nullptr) return false;
     node.IsBound = 1;
     node.SourceNo = -1;
@@ -267,7 +268,7 @@ std::unique_ptr<TFilter> TFilter::FromCallback(TDataCursor& cursor, TFilterCallb
 int TFilter::OptimizeLevel() const { return FImpl->Callback ? kFilterNotOptimized : FImpl->Optimizer.Level(); }
 
 void TFilter::BuildBitmap(TRecordsBitmap& candidates) {
-  const int32_t count = FCursor.Table().DataFile().RecordCount();
+  const int32_t count = TCursorInternals::Table(FCursor).DataFile().RecordCount();
   if (candidates.RecordCount() != count) candidates.SetRecordCount(count);
   FImpl->Optimizer.Build(candidates);
   if (&candidates != FBitmap.get()) FBitmap->Assign(candidates);

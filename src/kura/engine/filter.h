@@ -51,13 +51,13 @@ public:
   // An expression filter from text: parsed with the filter label "filter expression",
   // columns resolved against the cursor's table, the result checked to be boolean,
   // comparisons normalised to column-op-constant, then prepared for evaluation. Errors
-  // raise 10051 with the detail in ExtraMessage.
+  // raise KURA_INVALIDFILTER with the detail in ExtraMessage.
   static std::unique_ptr<TFilter> FromText(TDataCursor& cursor, const std::string& text,
                                            const TFilterOptions& options);
   // An expression filter from a bound tree (the SQL engine's WHERE), used as it is.
-  // nullptr raises 10051 "filter expression is invalid".
+  // nullptr raises KURA_INVALIDFILTER "filter expression is invalid".
   static std::unique_ptr<TFilter> FromTree(TDataCursor& cursor, TExpToken* tree, const TFilterOptions& options);
-  // A callback filter (level 0). An empty callback raises 10051.
+  // A callback filter (level 0). An empty callback raises KURA_INVALIDFILTER.
   static std::unique_ptr<TFilter> FromCallback(TDataCursor& cursor, TFilterCallback callback, bool afterOthers);
   ~TFilter();
   TFilter(const TFilter&) = delete;

@@ -6,6 +6,7 @@
 #include <random>
 #include <sstream>
 
+#include "kura/engine/cursor_internals.h"
 #include "kura/engine/filter_test_support.h"
 
 namespace kura::filter_test {
@@ -132,8 +133,8 @@ TEST_F(FilterDifferentialTest, IndexesNeverChangeWhatPasses) {
   }
   // Some deleted records, the same in both.
   for (int32_t recNo = 7; recNo <= kRowCount; recNo += 97) {
-    cursor_test::DeleteDirect(indexed->Table(), recNo);
-    cursor_test::DeleteDirect(plain->Table(), recNo);
+    cursor_test::DeleteDirect(TCursorInternals::Table(*indexed), recNo);
+    cursor_test::DeleteDirect(TCursorInternals::Table(*plain), recNo);
   }
 
   int optimized = 0;

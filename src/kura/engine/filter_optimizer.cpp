@@ -6,6 +6,7 @@
 
 #include "kura/base/byte_order.h"
 #include "kura/base/text_forms.h"
+#include "kura/engine/cursor_internals.h"
 #include "kura/engine/data_cursor.h"
 #include "kura/engine/filter.h"
 #include "kura/storage/data_file.h"
@@ -249,7 +250,7 @@ std::unique_ptr<TLeafPlan> TFilterOptimizer::PlanTextSearch(const TExpToken* fun
   if (function->Arguments.size() != 2 || !IsConstant(function->Arguments[0]) || !IsColumn(function->Arguments[1]))
     return nullptr;
   const TExpToken& column = *function->Arguments[1];
-  TIndexFile& index = FCursor.Table().IndexFile();
+  TIndexFile& index = TCursorInternals::Table(FCursor).IndexFile();
   if (!index.IndexInUse(kSysTextIndex)) return nullptr;
   const TIndexDescriptor& d = index.Descriptor(kSysTextIndex);
   bool indexed = false;
@@ -364,8 +365,8 @@ std::unique_ptr<TLeafPlan> TFilterOptimizer::PlanLeaf(const TExpToken* node) {
     return nullptr;
   }
 
-  TDataFile& data = FCursor.Table().DataFile();
-  TIndexFile& indexFile = FCursor.Table().IndexFile();
+  TDataFile& data = TCursorInternals::Table(FCursor).DataFile();
+  TIndexFile& indexFile = TCursorInternals::Table(FCursor).IndexFile();
   if (column->FieldNo <= 0) return nullptr;
   const TFieldDefinition* field = data.FieldByNumber(static_cast<uint16_t>(column->FieldNo));
   if (field == nullptr || field->Computed || field->FieldType == TFieldType::Blob) return nullptr;
@@ -554,7 +555,7 @@ void TFilterOptimizer::EstimateLeaf(TNodeInfo& info) {
   TLeafPlan& plan = *info.Plan;
   info.EstimatedKeys = -1;
   info.EstimatedCost = -1;
-  TIndexFile& indexFile = FCursor.Table().IndexFile();
+  TIndexFile& indexFile = TCursorInternals::Table(FCursor).IndexFile();
   if (plan.TextSearch || indexFile.Descriptor(plan.Index).NoCounts) return;
   TIndexWalker walker(indexFile, plan.Index);
   const int64_t total = walker.Last() ? walker.Ordinal() + 1 : 0;
@@ -686,7 +687,7 @@ bool TFilterOptimizer::BuildOverlappingRanges(const TExpToken* node, TRecordsBit
            !info->Plan->Invert && !info->Plan->Recheck && !info->Plan->Ranges.empty();
   };
   if (!plain(left) || !plain(right) || left->Plan->Index != right->Plan->Index) return false;
-  TIndexFile& indexFile = FCursor.Table().IndexFile();
+  TIndexFile& indexFile = TCursorInternals::Table(FCursor).IndexFile();
   if (indexFile.Descriptor(left->Plan->Index).NoCounts) return false;
   TIndexWalker walker(indexFile, left->Plan->Index);
   const int64_t total = walker.Last() ? walker.Ordinal() + 1 : 0;
@@ -721,7 +722,7 @@ bool TFilterOptimizer::BuildOverlappingRanges(const TExpToken* node, TRecordsBit
 }
 
 void TFilterOptimizer::ScanRanges(const TLeafPlan& plan, TRecordsBitmap& inside) {
-  TIndexFile& indexFile = FCursor.Table().IndexFile();
+  TIndexFile& indexFile = TCursorInternals::Table(FCursor).IndexFile();
   const int32_t count = inside.RecordCount();
   TIndexWalker walker(indexFile, plan.Index);
   const TIndexKeyComparer comparer = indexFile.Comparer(plan.Index);
@@ -794,7 +795,7 @@ void TFilterOptimizer::BuildLeaf(const TExpToken* node, const TLeafPlan& plan, T
 }
 
 void TFilterOptimizer::BuildTextSearch(const TLeafPlan& plan, TRecordsBitmap& candidates) {
-  TIndexFile& indexFile = FCursor.Table().IndexFile();
+  TIndexFile& indexFile = TCursorInternals::Table(FCursor).IndexFile();
   const TTextIndexParameters parameters = indexFile.ReadTextParameters(kSysTextIndex);
   const TWordRules rules = WordRulesFor(FCursor.LocaleId(), FCursor.SortId());
   // Split as the record-by-record search splits: stop words are gone, and a search whose
@@ -825,7 +826,7 @@ void TFilterOptimizer::BuildTextSearch(const TLeafPlan& plan, TRecordsBitmap& ca
 }
 
 void TFilterOptimizer::Evaluate(const TExpToken* node, TRecordsBitmap& candidates) {
-  TDataFile& data = FCursor.Table().DataFile();
+  TDataFile& data = TCursorInternals::Table(FCursor).DataFile();
   const int32_t count = std::min(candidates.RecordCount(), data.RecordCount());
   int32_t runEnd = 0;
   for (int32_t recNo = candidates.NextSet(0); recNo != 0; recNo = candidates.NextSet(recNo)) {

@@ -5,6 +5,7 @@
 #include <functional>
 #include <set>
 
+#include "kura/engine/cursor_internals.h"
 #include "kura/engine/filter_test_support.h"
 #include "kura/expr/expression_parser.h"
 
@@ -249,7 +250,7 @@ TEST_F(FilterTest, ACallbackFilterSeesEveryCandidateOnce) {
       [&](TDataCursor& c, const uint8_t* record, int32_t recNo) {
         EXPECT_EQ(&c, cursor.get());
         EXPECT_TRUE(seen.insert(recNo).second);
-        return ReadI32(record + c.Table().DataFile().FieldByPosition(kId)->Offset + 1) % 2 == 0;
+        return ReadI32(record + TCursorInternals::Table(c).DataFile().FieldByPosition(kId)->Offset + 1) % 2 == 0;
       },
       true);
   EXPECT_EQ(filter->OptimizeLevel(), kFilterNotOptimized);
@@ -266,9 +267,9 @@ TEST_F(FilterTest, OnlyCandidatesAreConsidered) {
   TRecordsBitmap candidates;
   candidates.SetRecordCount(200);
   for (int32_t r = 1; r <= 30; ++r) candidates.Include(r);
-  const int64_t before = cursor->Table().DataFile().Statistics().RecordsRequested;
+  const int64_t before = TCursorInternals::Table(*cursor).DataFile().Statistics().RecordsRequested;
   filter->BuildBitmap(candidates);
-  EXPECT_EQ(cursor->Table().DataFile().Statistics().RecordsRequested - before, 30);
+  EXPECT_EQ(TCursorInternals::Table(*cursor).DataFile().Statistics().RecordsRequested - before, 30);
   EXPECT_EQ(candidates.CountSet(), 10);
   EXPECT_TRUE(candidates.IsSet(1));
   EXPECT_FALSE(candidates.IsSet(2));
@@ -285,9 +286,9 @@ TEST_F(FilterTest, ANarrowCandidateSetIsReadRatherThanScanningAWideRange) {
   candidates.SetRecordCount(200);
   candidates.Include(7);
   candidates.Include(17);
-  const int64_t before = cursor->Table().DataFile().Statistics().RecordsRequested;
+  const int64_t before = TCursorInternals::Table(*cursor).DataFile().Statistics().RecordsRequested;
   filter->BuildBitmap(candidates);
-  EXPECT_EQ(cursor->Table().DataFile().Statistics().RecordsRequested - before, 2);
+  EXPECT_EQ(TCursorInternals::Table(*cursor).DataFile().Statistics().RecordsRequested - before, 2);
   EXPECT_TRUE(candidates.IsSet(7));
   EXPECT_FALSE(candidates.IsSet(17));  // MNB is NULL there
 
@@ -297,9 +298,9 @@ TEST_F(FilterTest, ANarrowCandidateSetIsReadRatherThanScanningAWideRange) {
   auto blind = Filter(*cursor, "MNB >= 0", options);
   candidates.ClearAll();
   candidates.Include(7);
-  const int64_t again = cursor->Table().DataFile().Statistics().RecordsRequested;
+  const int64_t again = TCursorInternals::Table(*cursor).DataFile().Statistics().RecordsRequested;
   blind->BuildBitmap(candidates);
-  EXPECT_EQ(cursor->Table().DataFile().Statistics().RecordsRequested - again, 0);
+  EXPECT_EQ(TCursorInternals::Table(*cursor).DataFile().Statistics().RecordsRequested - again, 0);
   EXPECT_TRUE(candidates.IsSet(7));
 }
 

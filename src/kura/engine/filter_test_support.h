@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "kura/base/byte_order.h"
+#include "kura/engine/cursor_internals.h"
 #include "kura/engine/cursor_test_support.h"
 #include "kura/engine/filter.h"
 #include "kura/storage/index_walker.h"
@@ -100,7 +101,7 @@ protected:
 
   // The active records, from the internal record index (no record is read).
   static void ActiveRecords(TDataCursor& cursor, TRecordsBitmap& bitmap) {
-    TDataTable& table = cursor.Table();
+    TDataTable& table = TCursorInternals::Table(cursor);
     const int32_t count = table.DataFile().RecordCount();
     bitmap.SetRecordCount(count);
     bitmap.ClearAll();
@@ -120,7 +121,7 @@ protected:
   static TResult Run(TDataCursor& cursor, TFilter& filter) {
     TRecordsBitmap candidates;
     ActiveRecords(cursor, candidates);
-    const int64_t before = cursor.Table().DataFile().Statistics().RecordsRequested;
+    const int64_t before = TCursorInternals::Table(cursor).DataFile().Statistics().RecordsRequested;
     cursor.BeginRead();
     try {
       filter.BuildBitmap(candidates);
@@ -130,7 +131,7 @@ protected:
     }
     cursor.EndRead();
     TResult result;
-    result.RecordReads = cursor.Table().DataFile().Statistics().RecordsRequested - before;
+    result.RecordReads = TCursorInternals::Table(cursor).DataFile().Statistics().RecordsRequested - before;
     for (int32_t r = candidates.NextSet(0); r != 0; r = candidates.NextSet(r)) result.RecNos.push_back(r);
     return result;
   }

@@ -4,18 +4,21 @@
 // file, in a fixed order so that a definition with several faults always reports the
 // same one first:
 //  1. the table: the password of an encrypted table, trimmed, has 1 to 15 characters
-//     (10015); the language driver is installed (15878); at most 1024 fields and a last
-//     auto-increment value of -1 or above (9492); at most 30 secondary indexes (9487); a
-//     BLOB block size of 0 (the default) or at least 64 (9498);
+//     (KURA_INVALIDPASSWORD); the language driver is installed (KURA_CANNOTLOADLDDRV);
+//     at most 1024 fields and a last auto-increment value of -1 or above
+//     (KURA_FLDLIMIT); at most 30 secondary indexes (KURA_INDEXLIMIT); a BLOB block size
+//     of 0 (the default) or at least 64 (KURA_BLOBLIMIT);
 //  2. the fields, in order: a trimmed name of 1 to 30 characters that starts with a
 //     letter, an underscore or a byte 128-254 and names no earlier field in any letter
-//     case (10038); a field number given twice, an unknown type, a second
-//     auto-increment field, or a string/bytes/varbytes size outside 1..250 (10000);
-//     default, minimum and maximum texts that are values of the field's type (10006);
-//  3. the indexes: secondary names that start like field names (10022) and are distinct
-//     in any letter case (10027); at most 16 fields (9487), each a defined field (10023);
-//     no BLOB field (12292); a key of 1 to 522 bytes (10026); the text index over string
-//     and memo fields only (12292).
+//     case (KURA_INVALIDFIELDNAME); a field number given twice, an unknown type, a second
+//     auto-increment field, or a string/bytes/varbytes size outside 1..250
+//     (KURA_INVALIDFLDTYPE); default, minimum and maximum texts that are values of the
+//     field's type (KURA_INVALIDVCHKSTRUCT);
+//  3. the indexes: secondary names that start like field names (KURA_INVALIDINDEXNAME)
+//     and are distinct in any letter case (KURA_INDEXEXISTS); at most 16 fields
+//     (KURA_INDEXLIMIT), each a defined field (KURA_INVALIDIDXDESC); no BLOB field
+//     (KURA_SEARCHCOLREQD); a key of 1 to 522 bytes (KURA_INVALIDKEY); the text index
+//     over string and memo fields only (KURA_SEARCHCOLREQD).
 // Every error carries the caller's table names plus the field or index concerned.
 
 #include <cstdint>

@@ -80,17 +80,17 @@ int DumpCommand(const std::string& table, const std::string& filter, const std::
     TDataCursor& cursor = *open.Cursor;
     if (!index.empty()) cursor.SetIndexName(index);
     if (!filter.empty()) cursor.ActivateFilter(cursor.AddExprFilter(filter));
-    const TDataFile& data = cursor.Table().DataFile();
-    const uint16_t codePage = TextCodePage(data.LocaleId());
+    const std::vector<TFieldDefinition>& fields = cursor.FieldDefinitions();
+    const uint16_t codePage = TextCodePage(cursor.LocaleId());
     std::vector<std::vector<std::string>> rows;
     std::vector<std::string> names;
-    for (const TFieldDefinition& field : data.FieldDefinitions()) names.push_back(Shown(field.Name, codePage));
+    for (const TFieldDefinition& field : fields) names.push_back(Shown(field.Name, codePage));
     rows.push_back(std::move(names));
     std::vector<uint8_t> record(static_cast<size_t>(cursor.RecordSize()));
     cursor.SetToBegin();
     while (cursor.GetNextRecord(record.data()) == 0) {
       std::vector<std::string> row;
-      for (const TFieldDefinition& field : data.FieldDefinitions()) {
+      for (const TFieldDefinition& field : fields) {
         row.push_back(FieldText(field, record.data(), codePage));
       }
       rows.push_back(std::move(row));
