@@ -9,6 +9,7 @@
 #    korvane/shell, korvane/store, tools/kura-browse and the shared test helpers. A Qt-free
 #    file may not include a test helper that includes Qt.
 # 3. Only tests (*_test.cpp, *_test_support.h) and the test helpers include "testing/...".
+# 4. A folder's internal header (*_internals.h) is included only from that folder.
 #
 # Every violation is listed as "file: include line (reason)"; the test fails when there is one.
 
@@ -84,6 +85,12 @@ foreach(file IN LISTS files)
           list(APPEND violations "${file}: ${line} (Qt test helper included by Qt-free code)")
         endif()
         continue()
+      endif()
+      if(target MATCHES "^(.*)/[^/]*_internals\\.h$")
+        set(owner "${CMAKE_MATCH_1}")
+        if(NOT file MATCHES "^${owner}/")
+          list(APPEND violations "${file}: ${line} (another folder's internal header)")
+        endif()
       endif()
       rank_of("${target}" layers target_rank)
       if(target_rank EQUAL -1)
