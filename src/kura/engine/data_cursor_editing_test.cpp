@@ -5,15 +5,25 @@
 #include <filesystem>
 #include <set>
 
+#include "kura/base/byte_order.h"
 #include "kura/base/os.h"
-#include "kura/engine/cursor_test_support.h"
-#include "kura/storage/data_file_test_support.h"
+#include "testing/cursor_fixture.h"
+#include "testing/definition_builders.h"
+#include "testing/engine_error_expect.h"
 #include "testing/pipe.h"
+#include "testing/record_image.h"
 
 namespace kura::cursor_test {
 namespace {
 
-using storage_test::ErrorCodeOf;
+using testing_support::EngineErrorOf;
+using testing_support::Field;
+using testing_support::Index;
+using testing_support::PeopleDefinition;
+using testing_support::PersonRecord;
+using testing_support::TCursorFixture;
+using testing_support::TPerson;
+using testing_support::TRecordImage;
 
 class CursorEditingTest : public TCursorFixture {
 protected:
@@ -87,14 +97,13 @@ TEST_F(CursorEditingTest, AUniqueViolationChangesNothing) {
   const int64_t writes = index.Statistics().PageWrites;
   const int32_t next = cursor->Table().DataFile().RecordCount();
   std::vector<uint8_t> duplicate = PersonRecord(cursor->Table().DataFile(), {3, "Bob", 2, 3});
-  try {
-    cursor->AppendRecord(duplicate.data(), false);
-    ADD_FAILURE() << "no error";
-  } catch (const EKuraEngineError& error) {
-    EXPECT_EQ(error.ErrorCode, KURA_KEYVIOL);
-    EXPECT_EQ(error.ErrorIndexName, "UniqueName");
+  const auto error = EngineErrorOf([&] { cursor->AppendRecord(duplicate.data(), false); });
+  EXPECT_TRUE(error) << "no error";
+  if (error) {
+    EXPECT_EQ(error->ErrorCode, KURA_KEYVIOL);
+    EXPECT_EQ(error->ErrorIndexName, "UniqueName");
   }
-  EXPECT_EQ(ErrorCodeOf([&] { Append(*cursor, {2, "Carol", 1, 3}); }), KURA_KEYVIOL);  // primary
+  EXPECT_ENGINE_ERROR(KURA_KEYVIOL, Append(*cursor, {2, "Carol", 1, 3}));  // primary
   EXPECT_EQ(index.Statistics().PageWrites, writes);
   EXPECT_EQ(cursor->Table().DataFile().RecordCount(), next);
   EXPECT_EQ(cursor->GetRecordCount(), 2);
@@ -302,7 +311,7 @@ TEST_F(CursorEditingTest, AFailedBlobWriteLeavesTheIndexesAsTheyWere) {
   const TFieldDefinition& note = image.Def(2);
   image.Bytes[note.Offset] = 1;
   WriteI32(image.Bytes.data() + note.Offset + 1, -424242);  // a handle nobody gave out
-  EXPECT_EQ(ErrorCodeOf([&] { cursor->AppendRecord(image.Bytes.data(), false); }), KURA_INVALIDBLOBHANDLE);
+  EXPECT_ENGINE_ERROR(KURA_INVALIDBLOBHANDLE, cursor->AppendRecord(image.Bytes.data(), false));
   EXPECT_EQ(cursor->GetRecordCount(), 0);
   EXPECT_EQ(CheckIndexTree(cursor->Table().IndexFile(), 0).KeyCount, 0);
   image.Bytes[note.Offset] = 0;
@@ -319,7 +328,7 @@ TEST_F(CursorEditingTest, ReadOnlyCursorsCannotChangeTheTable) {
   cursor->SetReadOnly(true);
   cursor->OpenCursor();
   std::vector<uint8_t> record = PersonRecord(cursor->Table().DataFile(), {1, "A", 0, 1});
-  EXPECT_EQ(ErrorCodeOf([&] { cursor->AppendRecord(record.data(), false); }), KURA_OSEACCES);
+  EXPECT_ENGINE_ERROR(KURA_OSEACCES, cursor->AppendRecord(record.data(), false));
 }
 
 // Two sessions in two processes edit the same record.
@@ -330,10 +339,9 @@ protected:
     const pid_t pid = fork();
     if (pid == 0) {
       int status = 0;
-      try {
-        status = body();
-      } catch (const EKuraEngineError& error) {
-        status = error.ErrorCode == KURA_RECLOCKFAILED ? 20 : (error.ErrorCode == KURA_KEYORRECDELETED ? 21 : 22);
+      const auto error = EngineErrorOf([&] { status = body(); });
+      if (error) {
+        status = error->ErrorCode == KURA_RECLOCKFAILED ? 20 : (error->ErrorCode == KURA_KEYORRECDELETED ? 21 : 22);
       }
       _exit(status);
     }
@@ -376,7 +384,7 @@ TEST_F(CursorEditingProcessTest, PessimisticEditsOfTheSameRecordExcludeEachOther
   auto cursor = Open();
   std::vector<uint8_t> record(static_cast<size_t>(cursor->RecordSize()));
   ASSERT_EQ(cursor->GetNextRecord(record.data()), 0);
-  EXPECT_EQ(ErrorCodeOf([&] { cursor->GetCurrentRecord(record.data(), true); }), KURA_RECLOCKFAILED);
+  EXPECT_ENGINE_ERROR(KURA_RECLOCKFAILED, cursor->GetCurrentRecord(record.data(), true));
   EXPECT_EQ(pauses, 3);  // LockRetryCount + 1 attempts
   toChild.Send(0);
   ASSERT_EQ(toParent.Receive(), 2);
@@ -419,13 +427,13 @@ TEST_F(CursorEditingProcessTest, AnOptimisticConflictStaysUntilCancel) {
   TRecordImage edit(cursor->Table().DataFile());
   edit.Bytes = record;
   edit.SetInt(4, 200);
-  EXPECT_EQ(ErrorCodeOf([&] { cursor->ModifyRecord(edit.Bytes.data(), true, false); }), KURA_KEYORRECDELETED);
+  EXPECT_ENGINE_ERROR(KURA_KEYORRECDELETED, cursor->ModifyRecord(edit.Bytes.data(), true, false));
   EXPECT_TRUE(cursor->PostFailed());
   // Even with a fresh image the post keeps failing until the edit is cancelled.
   ASSERT_EQ(cursor->GetCurrentRecord(record.data()), 0);
   edit.Bytes = record;
   edit.SetInt(4, 300);
-  EXPECT_EQ(ErrorCodeOf([&] { cursor->ModifyRecord(edit.Bytes.data(), true, false); }), KURA_KEYORRECDELETED);
+  EXPECT_ENGINE_ERROR(KURA_KEYORRECDELETED, cursor->ModifyRecord(edit.Bytes.data(), true, false));
   cursor->CancelRecord();
   EXPECT_FALSE(cursor->PostFailed());
   ASSERT_EQ(cursor->GetCurrentRecord(record.data(), true), 0);

@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "kura/engine/filter_test_support.h"
+#include "testing/direct_table_edits.h"
 
 namespace kura::filter_test {
 namespace {
@@ -132,8 +133,8 @@ TEST_F(FilterDifferentialTest, IndexesNeverChangeWhatPasses) {
   }
   // Some deleted records, the same in both.
   for (int32_t recNo = 7; recNo <= kRowCount; recNo += 97) {
-    cursor_test::DeleteDirect(indexed->Table(), recNo);
-    cursor_test::DeleteDirect(plain->Table(), recNo);
+    testing_support::DeleteDirect(indexed->Table(), recNo);
+    testing_support::DeleteDirect(plain->Table(), recNo);
   }
 
   int optimized = 0;
