@@ -17,10 +17,6 @@
 #include <string_view>
 #include <vector>
 
-#include <strings.h>
-
-#include <iterator>
-
 #include "kura/base/byte_order.h"
 #include "kura/base/engine_error.h"
 #include "kura/expr/exp_token.h"
@@ -28,6 +24,7 @@
 #include "kura/expr/expression_evaluator.h"
 #include "kura/expr/expression_parser.h"
 #include "kura/storage/text_index_words.h"
+#include "testing/column_table.h"
 
 namespace {
 
@@ -77,50 +74,30 @@ void CheckRoundTrip(const kura::TExpToken* tree) {
 }
 
 // The columns a fuzzed expression can name, and the value each has in the full record.
-struct TFuzzColumn {
-  const char* Name;
-  kura::TFieldType Type;
-  kura::TFieldSubType SubType;
-  int32_t Length;
-  uint8_t Scale;
-};
-const TFuzzColumn kColumns[] = {
-    {"MNB", kura::TFieldType::Integer, kura::TFieldSubType::None, 4, 0},
-    {"SNB", kura::TFieldType::SmallInt, kura::TFieldSubType::None, 2, 0},
-    {"LNB", kura::TFieldType::LargeInt, kura::TFieldSubType::None, 8, 0},
-    {"FLT", kura::TFieldType::Float, kura::TFieldSubType::None, 8, 0},
-    {"AMT", kura::TFieldType::Bcd, kura::TFieldSubType::None, 34, 2},
-    {"CMT", kura::TFieldType::String, kura::TFieldSubType::None, 21, 0},
-    {"MEMO", kura::TFieldType::Blob, kura::TFieldSubType::Memo, 8, 0},
-    {"DT", kura::TFieldType::Date, kura::TFieldSubType::None, 4, 0},
-    {"TM", kura::TFieldType::Time, kura::TFieldSubType::None, 4, 0},
-    {"TS", kura::TFieldType::Timestamp, kura::TFieldSubType::None, 8, 0},
-    {"FLAG", kura::TFieldType::Boolean, kura::TFieldSubType::None, 2, 0},
-};
-
-bool ResolveColumn(void*, kura::TExpToken& node) {
-  for (size_t i = 0; i < std::size(kColumns); ++i) {
-    if (strcasecmp(node.ColumnName.c_str(), kColumns[i].Name) != 0) continue;
-    node.IsBound = 1;
-    node.FieldNo = static_cast<int32_t>(i);
-    node.DataType = kColumns[i].Type;
-    node.SubType = kColumns[i].SubType;
-    node.DataLength = kColumns[i].Length;
-    node.DataScale = kColumns[i].Scale;
-    return true;
-  }
-  return false;
-}
+const testing_support::TColumnTable kColumns({
+    {"MNB", {kura::TFieldType::Integer, kura::TFieldSubType::None, 4, 0}},
+    {"SNB", {kura::TFieldType::SmallInt, kura::TFieldSubType::None, 2, 0}},
+    {"LNB", {kura::TFieldType::LargeInt, kura::TFieldSubType::None, 8, 0}},
+    {"FLT", {kura::TFieldType::Float, kura::TFieldSubType::None, 8, 0}},
+    {"AMT", {kura::TFieldType::Bcd, kura::TFieldSubType::None, 34, 2}},
+    {"CMT", {kura::TFieldType::String, kura::TFieldSubType::None, 21, 0}},
+    {"MEMO", {kura::TFieldType::Blob, kura::TFieldSubType::Memo, 8, 0}},
+    {"DT", {kura::TFieldType::Date, kura::TFieldSubType::None, 4, 0}},
+    {"TM", {kura::TFieldType::Time, kura::TFieldSubType::None, 4, 0}},
+    {"TS", {kura::TFieldType::Timestamp, kura::TFieldSubType::None, 8, 0}},
+    {"FLAG", {kura::TFieldType::Boolean, kura::TFieldSubType::None, 2, 0}},
+});
 
 // recordBuffer is a flag: non-null gives every column a value, null leaves all NULL.
 void GetColumnValue(void*, const uint8_t* recordBuffer, kura::TExpToken& node) {
-  if (!recordBuffer || node.FieldNo < 0 || static_cast<size_t>(node.FieldNo) >= std::size(kColumns)) {
+  if (!recordBuffer || node.FieldNo < 0 || static_cast<size_t>(node.FieldNo) >= kColumns.size()) {
     node.IsNull = 1;
     return;
   }
   uint8_t bytes[40] = {};
-  int32_t length = kColumns[node.FieldNo].Length;
-  switch (kColumns[node.FieldNo].Type) {
+  const kura::TExpType& type = kColumns[static_cast<size_t>(node.FieldNo)].Type;
+  int32_t length = type.DataLength;
+  switch (type.DataType) {
     case kura::TFieldType::Integer: kura::WriteI32(bytes, 123); break;
     case kura::TFieldType::SmallInt: kura::WriteI16(bytes, -7); break;
     case kura::TFieldType::LargeInt: kura::WriteI64(bytes, INT64_MAX); break;
@@ -160,7 +137,7 @@ void BindAndEvaluate(const kura::TExpToken* tree, bool condition) {
   bind.ErrorCode = kura::KURA_INVALIDFILTER;
   bind.ContextText = "filter expression";
   bind.TableName = "T";
-  bind.ResolveColumn = ResolveColumn;
+  kColumns.ServeTo(bind);
   kura::BindExpression(bind, bound.get(), bound.get(), true, condition);
   kura::TEvaluationContext context;
   context.GetColumnValue = GetColumnValue;

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "kura/base/engine_error.h"
+#include "testing/engine_error_expect.h"
 
 namespace kura {
 namespace {
@@ -31,12 +32,7 @@ TEST(CodePageCaseMapTest, EveryAnsiCodePageHasAnIcuConverterAndOthersHaveNone) {
 }
 
 TEST(CodePageCaseMapTest, AnUnsupportedCodePageCannotLoadTheDriver) {
-  try {
-    TCodePageCaseMap map(437, "en_US");
-    FAIL() << "code page 437 was accepted";
-  } catch (const EKuraEngineError& error) {
-    EXPECT_EQ(error.ErrorCode, KURA_CANNOTLOADLDDRV);
-  }
+  EXPECT_ENGINE_ERROR(KURA_CANNOTLOADLDDRV, TCodePageCaseMap(437, "en_US"));
 }
 
 TEST(CodePageCaseMapTest, ShiftJisLeadBytesAreThoseOfWindows) {

@@ -16,5 +16,4 @@ korvane_gtest(kura_collation_test
     base/collation_test.cpp
     base/language_string_list_test.cpp
     base/code_page_text_test.cpp
-    base/test_allocation_counter.cpp
-  LIBS kura_collation)
+  LIBS kura_collation kura_base_testing korvane_allocation_counter)

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "kura/base/language_driver.h"
-
-#include "kura/base/test_allocation_counter.h"
+#include "testing/allocation_counter.h"
+#include "testing/engine_error_expect.h"
 
 namespace kura {
 namespace {
@@ -56,15 +56,7 @@ void ExpectComparisons(const std::vector<TCompareCase>& cases) {
   }
 }
 
-EKuraEngineError CaughtEngineError(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const EKuraEngineError& error) {
-    return error;
-  }
-  ADD_FAILURE() << "no engine error was raised";
-  return EKuraEngineError(0, 0, 0, "", "", "", "", "", "", "", "");
-}
+using testing_support::EngineErrorOf;
 
 TEST(CollationTest, ByteOrderWithoutALocale) {
   ExpectComparisons({
@@ -155,8 +147,7 @@ TEST(CollationTest, GermanPhoneBookOrderSortsUmlautsAsTwoLetters) {
   EXPECT_TRUE(IsSortName(kGermanAustrian, "German Phone Book Order"));
   EXPECT_EQ(SortIdByName(kGermanAustrian, "German Phone Book Order"), 1);
   EXPECT_FALSE(IsSortName(kEnglish, "German Phone Book Order"));
-  EXPECT_EQ(CaughtEngineError([] { CollateCompare(kEnglish, 1, "M\xFCller", "Mueller", false, 0); }).ErrorCode,
-            KURA_CANNOTLOADLDDRV);
+  EXPECT_ENGINE_ERROR(KURA_CANNOTLOADLDDRV, CollateCompare(kEnglish, 1, "M\xFCller", "Mueller", false, 0));
 }
 
 TEST(CollationTest, SingleCharactersCompareCaseSensitively) {
@@ -236,7 +227,7 @@ TEST(CollationTest, AnInvalidDriverCannotBeLoaded) {
   for (const auto& [localeId, sortId] : pairs) {
     SCOPED_TRACE(testing::Message() << std::hex << localeId << "/" << sortId);
     const auto expectRaises = [](const std::function<void()>& action) {
-      EXPECT_EQ(CaughtEngineError(action).ErrorCode, KURA_CANNOTLOADLDDRV);
+      EXPECT_ENGINE_ERROR(KURA_CANNOTLOADLDDRV, action());
     };
     expectRaises([&] { CollateCompare(localeId, sortId, "a", "b", false, 0); });
     expectRaises([&] { CollateCompareChars(localeId, sortId, 'a', 'b'); });
@@ -245,12 +236,13 @@ TEST(CollationTest, AnInvalidDriverCannotBeLoaded) {
       UpperCaseText(localeId, sortId, text);
     });
     expectRaises([&] { GetSortOrderTable(localeId, sortId); });
-    const EKuraEngineError error = CaughtEngineError(
+    const auto error = EngineErrorOf(
         [&] { CheckLanguageDriver(localeId, sortId, {.DatabaseName = "/work/DBtavimo", .TableName = "temazu"}); });
-    EXPECT_EQ(error.ErrorCode, KURA_CANNOTLOADLDDRV);
-    EXPECT_EQ(error.ErrorTableName, "temazu");
-    EXPECT_EQ(error.ErrorDatabaseName, "/work/DBtavimo");
-    EXPECT_STREQ(error.what(),
+    ASSERT_TRUE(error) << "no engine error was raised";
+    EXPECT_EQ(error->ErrorCode, KURA_CANNOTLOADLDDRV);
+    EXPECT_EQ(error->ErrorTableName, "temazu");
+    EXPECT_EQ(error->ErrorDatabaseName, "/work/DBtavimo");
+    EXPECT_STREQ(error->what(),
                  "Kura Engine Error # 15878 The language driver for the table 'temazu' is not available or installed");
   }
   // Byte order needs no driver, whatever the sort identifier; installed pairs pass.

@@ -7,16 +7,16 @@
 #include <thread>
 #include <vector>
 
+#include "testing/engine_error_expect.h"
+
 namespace kura {
 namespace {
 
+using testing_support::EngineErrorOf;
+
 // Raises and returns the exception.
 EKuraEngineError Caught(TErrorCode code, const TErrorNames& names = {}) {
-  try {
-    RaiseEngineError(code, names);
-  } catch (const EKuraEngineError& error) {
-    return error;
-  }
+  return EngineErrorOf([&] { RaiseEngineError(code, names); }).value();
 }
 
 TEST(EngineErrorTest, MessagesAreBuiltFromTheTableWithNamesInOrder) {
@@ -68,12 +68,10 @@ TEST(EngineErrorTest, OsUnknownCarriesTheOperatingSystemCode) {
   EXPECT_EQ(GetErrorContext(SocketErrorCode), "0");
   EXPECT_EQ(GetErrorContext(ErrorDatabaseName), "/data");
 
-  try {
-    RaiseEngineErrorWithOSCode(KURA_OSUNKNOWN, 75, {.TableName = "t"});
-  } catch (const EKuraEngineError& e) {
-    EXPECT_EQ(e.OSErrorCode, 75);
-    EXPECT_NE(std::string(e.what()).find("error 75 occurred"), std::string::npos);
-  }
+  const auto raised = EngineErrorOf([] { RaiseEngineErrorWithOSCode(KURA_OSUNKNOWN, 75, {.TableName = "t"}); });
+  ASSERT_TRUE(raised);
+  EXPECT_EQ(raised->OSErrorCode, 75);
+  EXPECT_NE(std::string(raised->what()).find("error 75 occurred"), std::string::npos);
 }
 
 TEST(EngineErrorTest, EachRaiseReplacesTheWholeContext) {

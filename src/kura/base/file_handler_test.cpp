@@ -12,23 +12,16 @@
 
 #include "kura/base/engine_error.h"
 #include "kura/base/file_list.h"
+#include "testing/engine_error_expect.h"
 #include "testing/temp_dir.h"
 
 namespace kura {
 namespace {
 
-// Runs `action` and returns the engine error it raised, or nothing.
-std::optional<EKuraEngineError> RaisedBy(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const EKuraEngineError& error) {
-    return error;
-  }
-  return std::nullopt;
-}
+using testing_support::EngineErrorOf;
 
 void ExpectRaises(const std::function<void()>& action, TErrorCode code, const std::string& tableName) {
-  const std::optional<EKuraEngineError> error = RaisedBy(action);
+  const std::optional<EKuraEngineError> error = EngineErrorOf(action);
   ASSERT_TRUE(error.has_value()) << "expected engine error " << code;
   EXPECT_EQ(error->ErrorCode, code);
   EXPECT_EQ(error->ErrorTableName, tableName);
@@ -351,7 +344,7 @@ TYPED_TEST(FileHandlerBothKinds, DeleteAndRenameClosedFiles) {
 
   // A rename onto an existing file is refused and both stay.
   this->MakeFile("third.dat", Pattern(4));
-  const std::optional<EKuraEngineError> error = RaisedBy([&] { file.Rename(this->Name("third.dat")); });
+  const std::optional<EKuraEngineError> error = EngineErrorOf([&] { file.Rename(this->Name("third.dat")); });
   ASSERT_TRUE(error.has_value());
   EXPECT_EQ(error->ErrorCode, KURA_OSUNKNOWN);
   EXPECT_EQ(error->OSErrorCode, EEXIST);

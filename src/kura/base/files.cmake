@@ -18,4 +18,4 @@ korvane_gtest(kura_files_test
     base/physical_file_test.cpp
     base/file_list_test.cpp
     base/file_handler_test.cpp
-  LIBS kura_files)
+  LIBS kura_files kura_base_testing)

@@ -6,6 +6,8 @@
 #include <set>
 #include <string>
 
+#include "testing/engine_error_expect.h"
+
 namespace kura {
 namespace {
 
@@ -144,14 +146,12 @@ TEST(LanguageDriverTest, IcuLocalesOfSpecialSortOrders) {
 }
 
 TEST(LanguageDriverTest, GetRaisesCannotLoadWithTheTableName) {
-  try {
-    TLanguageDriver::Get(0x0411, 0, {.DatabaseName = "/data/DBtavimo", .TableName = "tejun"});
-    FAIL() << "Japanese is not a row of the table";
-  } catch (const EKuraEngineError& error) {
-    EXPECT_EQ(error.ErrorCode, KURA_CANNOTLOADLDDRV);
-    EXPECT_STREQ(error.what(),
-                 "Kura Engine Error # 15878 The language driver for the table 'tejun' is not available or installed");
-  }
+  const auto error = testing_support::EngineErrorOf(
+      [] { TLanguageDriver::Get(0x0411, 0, {.DatabaseName = "/data/DBtavimo", .TableName = "tejun"}); });
+  ASSERT_TRUE(error) << "Japanese is not a row of the table";
+  EXPECT_EQ(error->ErrorCode, KURA_CANNOTLOADLDDRV);
+  EXPECT_STREQ(error->what(),
+               "Kura Engine Error # 15878 The language driver for the table 'tejun' is not available or installed");
 }
 
 TEST(LanguageDriverTest, DriversDecodeTheirCodePage) {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "kura/base/engine_error.h"
+#include "testing/engine_error_expect.h"
 
 namespace kura {
 namespace {
@@ -120,12 +121,7 @@ TEST(LanguageStringListTest, FindPrefixComparesOnlyTheFirstCharactersFromAStart)
 TEST(LanguageStringListTest, AListOfAnUninstalledDriverCannotCompare) {
   TLanguageStringList list(0x0411, 0);
   EXPECT_NO_THROW(list.Add("first"));
-  try {
-    list.Add("second");
-    FAIL() << "compared without a driver";
-  } catch (const EKuraEngineError& error) {
-    EXPECT_EQ(error.ErrorCode, KURA_CANNOTLOADLDDRV);
-  }
+  EXPECT_ENGINE_ERROR(KURA_CANNOTLOADLDDRV, list.Add("second"));
 }
 
 }  // namespace

@@ -22,6 +22,7 @@
 #include "kura/base/file_handler.h"
 #include "kura/base/file_list.h"
 #include "kura/base/os.h"
+#include "testing/engine_error_expect.h"
 #include "testing/temp_dir.h"
 
 namespace kura {
@@ -29,20 +30,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::optional<EKuraEngineError> RaisedBy(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const EKuraEngineError& error) {
-    return error;
-  }
-  return std::nullopt;
-}
-
-// The code of the engine error `action` raised, 0 when it raised none.
-TErrorCode CodeRaisedBy(const std::function<void()>& action) {
-  const std::optional<EKuraEngineError> error = RaisedBy(action);
-  return error.has_value() ? error->ErrorCode : KURA_NONE;
-}
+using testing_support::EngineErrorOf;
 
 void WriteDiskFile(const fs::path& path, const std::string& contents) {
   std::ofstream out(path, std::ios::binary);
@@ -171,7 +159,7 @@ TEST_F(PhysicalFile, ShareModesHoldAcrossProcessesInBothOrders) {
         TChildProcess child(ChildOpens(name, c.FirstExclusive));
         TFileHandler second(name);
         second.Exclusive = c.SecondExclusive;
-        const std::optional<EKuraEngineError> error = RaisedBy([&] { second.Open(); });
+        const std::optional<EKuraEngineError> error = EngineErrorOf([&] { second.Open(); });
         if (c.SecondOpens) {
           EXPECT_FALSE(error.has_value());
         } else {
@@ -242,9 +230,9 @@ TEST_F(PhysicalFile, FilesOpenInAnotherProcessCannotBeCreatedDeletedOrRenamed) {
   {
     TChildProcess child(ChildOpens(name, false));
     TFileHandler file(name);
-    EXPECT_EQ(CodeRaisedBy([&] { file.Delete(); }), KURA_OSEACCES);
-    EXPECT_EQ(CodeRaisedBy([&] { file.Rename(Name("moved.dat")); }), KURA_OSEACCES);
-    EXPECT_EQ(CodeRaisedBy([&] { file.Create(); }), KURA_OSEACCES);
+    EXPECT_ENGINE_ERROR(KURA_OSEACCES, file.Delete());
+    EXPECT_ENGINE_ERROR(KURA_OSEACCES, file.Rename(Name("moved.dat")));
+    EXPECT_ENGINE_ERROR(KURA_OSEACCES, file.Create());
     EXPECT_FALSE(file.IsOpen);
     EXPECT_EQ(ReadDiskFile(name), "keep me");
     EXPECT_EQ(child.Finish(), kSucceeded);
@@ -275,7 +263,7 @@ TEST_F(PhysicalFile, ReadOnlyAttributeOpensReadOnly) {
     EXPECT_FALSE(file.LockRange(true, 1, 0xFFFFFFFF));
     for (const int32_t count : {3, 0}) {
       file.Seek(soFromBeginning, 2);
-      const std::optional<EKuraEngineError> error = RaisedBy([&] { file.WriteBuffer("xyz", count); });
+      const std::optional<EKuraEngineError> error = EngineErrorOf([&] { file.WriteBuffer("xyz", count); });
       ASSERT_TRUE(error.has_value()) << count;
       EXPECT_EQ(error->ErrorCode, KURA_WRITEERR);
       EXPECT_EQ(error->ErrorTableName, name);
@@ -291,7 +279,7 @@ TEST_F(PhysicalFile, ReadOnlyAttributeOpensReadOnly) {
   EXPECT_EQ(ReadDiskFile(name), "frozen");
   // Creating over a read-only file is refused.
   TFileHandler creator(name);
-  const std::optional<EKuraEngineError> error = RaisedBy([&] { creator.Create(); });
+  const std::optional<EKuraEngineError> error = EngineErrorOf([&] { creator.Create(); });
   ASSERT_TRUE(error.has_value());
   EXPECT_EQ(error->ErrorCode, KURA_OSEACCES);
   EXPECT_EQ(ReadDiskFile(name), "frozen");
@@ -487,7 +475,7 @@ TEST_F(PhysicalFile, InjectedSystemFailuresBecomeEngineErrors) {
     std::optional<EKuraEngineError> error;
     {
       TOSApiOverride injected(api);
-      error = RaisedBy([&] {
+      error = EngineErrorOf([&] {
         char buffer[10] = {};
         switch (c.Action) {
           case TAction::Open: file.Open(); break;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "kura/base/engine_error.h"
+#include "testing/engine_error_expect.h"
 
 namespace kura {
 namespace {
@@ -241,12 +242,7 @@ TEST(RecordsBitmapTest, RecordsThatJoinOnGrowthStartExcluded) {
 TEST(RecordsBitmapTest, RecordCountAboveLimitRaisesAndLeavesBitmapUnchanged) {
   TRecordsBitmap bitmap;
   bitmap.SetRecordCount(40);
-  try {
-    bitmap.SetRecordCount(INT32_MAX);
-    FAIL() << "no error";
-  } catch (const EKuraEngineError& error) {
-    EXPECT_EQ(error.ErrorCode, KURA_TABLEFULL);
-  }
+  ASSERT_ENGINE_ERROR(KURA_TABLEFULL, bitmap.SetRecordCount(INT32_MAX));
   EXPECT_EQ(bitmap.RecordCount(), 40);
   EXPECT_EQ(bitmap.RoundedCount(), 64);
 }

@@ -5,16 +5,27 @@
 #include <filesystem>
 #include <set>
 
-#include "kura/base/os.h"
 #include "kura/engine/cursor_internals.h"
-#include "kura/engine/cursor_test_support.h"
-#include "kura/storage/data_file_test_support.h"
+#include "kura/storage/index_walker.h"
+#include "kura/base/byte_order.h"
+#include "kura/base/os.h"
+#include "testing/cursor_fixture.h"
+#include "testing/definition_builders.h"
+#include "testing/engine_error_expect.h"
 #include "testing/pipe.h"
+#include "testing/record_image.h"
 
 namespace kura::cursor_test {
 namespace {
 
-using storage_test::ErrorCodeOf;
+using testing_support::EngineErrorOf;
+using testing_support::Field;
+using testing_support::Index;
+using testing_support::PeopleDefinition;
+using testing_support::PersonRecord;
+using testing_support::TCursorFixture;
+using testing_support::TPerson;
+using testing_support::TRecordImage;
 
 class CursorEditingTest : public TCursorFixture {
 protected:
@@ -88,14 +99,13 @@ TEST_F(CursorEditingTest, AUniqueViolationChangesNothing) {
   const int64_t writes = index.Statistics().PageWrites;
   const int32_t next = TCursorInternals::Table(*cursor).DataFile().RecordCount();
   std::vector<uint8_t> duplicate = PersonRecord(TCursorInternals::Table(*cursor).DataFile(), {3, "Bob", 2, 3});
-  try {
-    cursor->AppendRecord(duplicate.data(), false);
-    ADD_FAILURE() << "no error";
-  } catch (const EKuraEngineError& error) {
-    EXPECT_EQ(error.ErrorCode, KURA_KEYVIOL);
-    EXPECT_EQ(error.ErrorIndexName, "UniqueName");
+  const auto error = EngineErrorOf([&] { cursor->AppendRecord(duplicate.data(), false); });
+  EXPECT_TRUE(error) << "no error";
+  if (error) {
+    EXPECT_EQ(error->ErrorCode, KURA_KEYVIOL);
+    EXPECT_EQ(error->ErrorIndexName, "UniqueName");
   }
-  EXPECT_EQ(ErrorCodeOf([&] { Append(*cursor, {2, "Carol", 1, 3}); }), KURA_KEYVIOL);  // primary
+  EXPECT_ENGINE_ERROR(KURA_KEYVIOL, Append(*cursor, {2, "Carol", 1, 3}));  // primary
   EXPECT_EQ(index.Statistics().PageWrites, writes);
   EXPECT_EQ(TCursorInternals::Table(*cursor).DataFile().RecordCount(), next);
   EXPECT_EQ(cursor->GetRecordCount(), 2);
@@ -303,7 +313,7 @@ TEST_F(CursorEditingTest, AFailedBlobWriteLeavesTheIndexesAsTheyWere) {
   const TFieldDefinition& note = image.Def(2);
   image.Bytes[note.Offset] = 1;
   WriteI32(image.Bytes.data() + note.Offset + 1, -424242);  // a handle nobody gave out
-  EXPECT_EQ(ErrorCodeOf([&] { cursor->AppendRecord(image.Bytes.data(), false); }), KURA_INVALIDBLOBHANDLE);
+  EXPECT_ENGINE_ERROR(KURA_INVALIDBLOBHANDLE, cursor->AppendRecord(image.Bytes.data(), false));
   EXPECT_EQ(cursor->GetRecordCount(), 0);
   EXPECT_EQ(CheckIndexTree(TCursorInternals::Table(*cursor).IndexFile(), 0).KeyCount, 0);
   image.Bytes[note.Offset] = 0;
@@ -320,7 +330,7 @@ TEST_F(CursorEditingTest, ReadOnlyCursorsCannotChangeTheTable) {
   cursor->SetReadOnly(true);
   cursor->OpenCursor();
   std::vector<uint8_t> record = PersonRecord(TCursorInternals::Table(*cursor).DataFile(), {1, "A", 0, 1});
-  EXPECT_EQ(ErrorCodeOf([&] { cursor->AppendRecord(record.data(), false); }), KURA_OSEACCES);
+  EXPECT_ENGINE_ERROR(KURA_OSEACCES, cursor->AppendRecord(record.data(), false));
 }
 
 // Two sessions in two processes edit the same record.
@@ -331,10 +341,9 @@ protected:
     const pid_t pid = fork();
     if (pid == 0) {
       int status = 0;
-      try {
-        status = body();
-      } catch (const EKuraEngineError& error) {
-        status = error.ErrorCode == KURA_RECLOCKFAILED ? 20 : (error.ErrorCode == KURA_KEYORRECDELETED ? 21 : 22);
+      const auto error = EngineErrorOf([&] { status = body(); });
+      if (error) {
+        status = error->ErrorCode == KURA_RECLOCKFAILED ? 20 : (error->ErrorCode == KURA_KEYORRECDELETED ? 21 : 22);
       }
       _exit(status);
     }
@@ -377,7 +386,7 @@ TEST_F(CursorEditingProcessTest, PessimisticEditsOfTheSameRecordExcludeEachOther
   auto cursor = Open();
   std::vector<uint8_t> record(static_cast<size_t>(cursor->RecordSize()));
   ASSERT_EQ(cursor->GetNextRecord(record.data()), 0);
-  EXPECT_EQ(ErrorCodeOf([&] { cursor->GetCurrentRecord(record.data(), true); }), KURA_RECLOCKFAILED);
+  EXPECT_ENGINE_ERROR(KURA_RECLOCKFAILED, cursor->GetCurrentRecord(record.data(), true));
   EXPECT_EQ(pauses, 3);  // LockRetryCount + 1 attempts
   toChild.Send(0);
   ASSERT_EQ(toParent.Receive(), 2);
@@ -420,13 +429,13 @@ TEST_F(CursorEditingProcessTest, AnOptimisticConflictStaysUntilCancel) {
   TRecordImage edit(TCursorInternals::Table(*cursor).DataFile());
   edit.Bytes = record;
   edit.SetInt(4, 200);
-  EXPECT_EQ(ErrorCodeOf([&] { cursor->ModifyRecord(edit.Bytes.data(), true, false); }), KURA_KEYORRECDELETED);
+  EXPECT_ENGINE_ERROR(KURA_KEYORRECDELETED, cursor->ModifyRecord(edit.Bytes.data(), true, false));
   EXPECT_TRUE(cursor->PostFailed());
   // Even with a fresh image the post keeps failing until the edit is cancelled.
   ASSERT_EQ(cursor->GetCurrentRecord(record.data()), 0);
   edit.Bytes = record;
   edit.SetInt(4, 300);
-  EXPECT_EQ(ErrorCodeOf([&] { cursor->ModifyRecord(edit.Bytes.data(), true, false); }), KURA_KEYORRECDELETED);
+  EXPECT_ENGINE_ERROR(KURA_KEYORRECDELETED, cursor->ModifyRecord(edit.Bytes.data(), true, false));
   cursor->CancelRecord();
   EXPECT_FALSE(cursor->PostFailed());
   ASSERT_EQ(cursor->GetCurrentRecord(record.data(), true), 0);
@@ -453,8 +462,7 @@ TEST_F(CursorEditingProcessTest, ConcurrentAppendsFromFourProcesses) {
       go.Receive();
       for (int i = 0; i < kEach; ++i) {
         std::vector<uint8_t> record =
-            PersonRecord(TCursorInternals::Table(cursor).DataFile(),
-                         {p * kEach + i, "W" + std::to_string(p), i % 13, i});
+            PersonRecord(TCursorInternals::Table(cursor).DataFile(), {p * kEach + i, "W" + std::to_string(p), i % 13, i});
         cursor.AppendRecord(record.data(), false);
       }
       return 0;

@@ -3,31 +3,31 @@
 #include <string>
 #include <vector>
 
+#include "kura/engine/cursor_internals.h"
 #include "kura/base/bcd.h"
 #include "kura/base/byte_order.h"
 #include "kura/base/calendar.h"
 #include "kura/base/language_driver.h"
 #include "kura/engine/cursor_blobs.h"
-#include "kura/engine/cursor_internals.h"
-#include "kura/engine/cursor_test_support.h"
 #include "kura/engine/default_values.h"
 #include "kura/storage/blob_file.h"
-#include "kura/storage/data_file_test_support.h"
+#include "testing/cursor_fixture.h"
+#include "testing/definition_builders.h"
+#include "testing/direct_table_edits.h"
+#include "testing/engine_error_expect.h"
 
 namespace kura::cursor_test {
 namespace {
 
-using storage_test::ErrorCodeOf;
+using testing_support::AppendDirect;
+using testing_support::EngineErrorCodeOf;
+using testing_support::EngineErrorOf;
+using testing_support::Field;
+using testing_support::Index;
+using testing_support::TCursorFixture;
 
 constexpr uint16_t kEnglish = 0x0409;
 constexpr uint16_t kTurkish = 0x041F;
-
-TFieldDefinition Typed(const std::string& name, TFieldType type, uint8_t size = 0,
-                       TFieldSubType subType = TFieldSubType::None) {
-  TFieldDefinition d = Field(name, type, size);
-  d.SubType = subType;
-  return d;
-}
 
 // Field numbers of the "things" table.
 enum : int {
@@ -37,7 +37,7 @@ enum : int {
 
 TTableDefinition ThingsDefinition() {
   TTableDefinition t;
-  t.Fields = {Typed("ID", TFieldType::Integer, 0, TFieldSubType::AutoInc),
+  t.Fields = {Field("ID", TFieldType::Integer, 0, TFieldSubType::AutoInc),
               Field("NAME", TFieldType::String, 10),
               Field("LOW", TFieldType::String, 10),
               Field("UP", TFieldType::String, 10),
@@ -52,8 +52,8 @@ TTableDefinition ThingsDefinition() {
               Field("F", TFieldType::Float),
               Field("N", TFieldType::Bcd),
               Field("BY", TFieldType::Bytes, 4),
-              Typed("M", TFieldType::Blob, 0, TFieldSubType::Memo),
-              Typed("G", TFieldType::Blob, 0, TFieldSubType::Graphic)};
+              Field("M", TFieldType::Blob, 0, TFieldSubType::Memo),
+              Field("G", TFieldType::Blob, 0, TFieldSubType::Graphic)};
   t.Fields[kLow - 1].CharCase = TCharCase::Lower;
   t.Fields[kUp - 1].CharCase = TCharCase::Upper;
   t.Fields[kBcd - 1].Scale = 2;
@@ -317,8 +317,8 @@ TEST_F(CursorFieldsTest, UnknownFieldNumbersRaise9985) {
   std::vector<uint8_t> image = Image(*cursor);
   bool isNull = false;
   for (const int fieldNo : {0, -1, 18, 1000}) {
-    EXPECT_EQ(ErrorCodeOf([&] { cursor->GetField(fieldNo, image.data(), isNull, nullptr); }), KURA_OUTOFRANGE);
-    EXPECT_EQ(ErrorCodeOf([&] { cursor->SetField(fieldNo, image.data(), nullptr); }), KURA_OUTOFRANGE);
+    EXPECT_ENGINE_ERROR(KURA_OUTOFRANGE, cursor->GetField(fieldNo, image.data(), isNull, nullptr));
+    EXPECT_ENGINE_ERROR(KURA_OUTOFRANGE, cursor->SetField(fieldNo, image.data(), nullptr));
   }
 }
 
@@ -474,14 +474,14 @@ TEST_F(CursorFieldsTest, ValidityChecksStopAtTheFirstFailingField) {
     SCOPED_TRACE(c.Name);
     std::vector<uint8_t> image = valid();
     c.Change(image);
-    try {
-      cursor->CheckValidity(image.data());
+    const auto error = EngineErrorOf([&] { cursor->CheckValidity(image.data()); });
+    if (!error) {
       EXPECT_EQ(c.Code, 0);
-    } catch (const EKuraEngineError& error) {
-      EXPECT_EQ(error.ErrorCode, c.Code);
-      EXPECT_EQ(error.ErrorFieldName, c.Field);
-      EXPECT_EQ(error.ErrorTableName, "checks");
+      continue;
     }
+    EXPECT_EQ(error->ErrorCode, c.Code);
+    EXPECT_EQ(error->ErrorFieldName, c.Field);
+    EXPECT_EQ(error->ErrorTableName, "checks");
   }
 }
 
@@ -496,11 +496,11 @@ TEST_F(CursorFieldsTest, StringLimitsCompareWithTheTablesCollation) {
   cursor->SetField(9, image.data(), v);
   // "C" sorts before "b" in byte order, between "b" and "m" in the language's order.
   SetText(*cursor, image, 3, "C");
-  EXPECT_EQ(ErrorCodeOf([&] { cursor->CheckValidity(image.data()); }), 0);
+  EXPECT_EQ(EngineErrorCodeOf([&] { cursor->CheckValidity(image.data()); }), 0);
   SetText(*cursor, image, 3, "A");
-  EXPECT_EQ(ErrorCodeOf([&] { cursor->CheckValidity(image.data()); }), KURA_MINVALERR);
+  EXPECT_ENGINE_ERROR(KURA_MINVALERR, cursor->CheckValidity(image.data()));
   SetText(*cursor, image, 3, "N");
-  EXPECT_EQ(ErrorCodeOf([&] { cursor->CheckValidity(image.data()); }), KURA_MAXVALERR);
+  EXPECT_ENGINE_ERROR(KURA_MAXVALERR, cursor->CheckValidity(image.data()));
 }
 
 TEST_F(CursorFieldsTest, ALimitTextThatIsNoValueRaises10006) {
@@ -508,13 +508,10 @@ TEST_F(CursorFieldsTest, ALimitTextThatIsNoValueRaises10006) {
   TCursorInternals::Table(*cursor).DataFile().UpdateFieldDefinition(2, "B", "", false, "ten", "", "");
   std::vector<uint8_t> image = Image(*cursor);
   SetInt32(*cursor, image, 1, 1);
-  try {
-    cursor->CheckValidity(image.data());
-    ADD_FAILURE() << "no error";
-  } catch (const EKuraEngineError& error) {
-    EXPECT_EQ(error.ErrorCode, KURA_INVALIDVCHKSTRUCT);
-    EXPECT_EQ(error.ErrorFieldName, "B");
-  }
+  const auto error = EngineErrorOf([&] { cursor->CheckValidity(image.data()); });
+  ASSERT_TRUE(error) << "no error";
+  EXPECT_EQ(error->ErrorCode, KURA_INVALIDVCHKSTRUCT);
+  EXPECT_EQ(error->ErrorFieldName, "B");
 }
 
 // ---------------------------------------------------------------------------------------
@@ -584,13 +581,10 @@ TEST_F(CursorFieldsTest, ADefaultTextThatIsNoValueRaises10006) {
   auto cursor = OpenThings(t, "baddefault");
   TCursorInternals::Table(*cursor).DataFile().UpdateFieldDefinition(1, "D", "", false, "", "", "2004-02-30");
   std::vector<uint8_t> image = Image(*cursor);
-  try {
-    ApplyDefaultValues(*cursor, image.data());
-    ADD_FAILURE() << "no error";
-  } catch (const EKuraEngineError& error) {
-    EXPECT_EQ(error.ErrorCode, KURA_INVALIDVCHKSTRUCT);
-    EXPECT_EQ(error.ErrorFieldName, "D");
-  }
+  const auto error = EngineErrorOf([&] { ApplyDefaultValues(*cursor, image.data()); });
+  ASSERT_TRUE(error) << "no error";
+  EXPECT_EQ(error->ErrorCode, KURA_INVALIDVCHKSTRUCT);
+  EXPECT_EQ(error->ErrorFieldName, "D");
 }
 
 TEST_F(CursorFieldsTest, TheClockCanBeReplacedAndRestored) {
@@ -951,12 +945,11 @@ TEST_F(CursorFieldsTest, AForeignHandleIsNeverPosted) {
   ASSERT_EQ(other->OpenBlob(kMemo, image.data(), TBlobOpenMode::ReadWrite, size), 0);
   const std::vector<uint8_t> before = image;
   TCursorInternals::Table(*cursor).WriteLock();
-  try {
-    TCursorInternals::WriteOpenBlobs(*cursor, image.data(), nullptr);
-    ADD_FAILURE() << "no error";
-  } catch (const EKuraEngineError& error) {
-    EXPECT_EQ(error.ErrorCode, KURA_INVALIDBLOBHANDLE);
-    EXPECT_EQ(error.ErrorFieldName, "M");
+  const auto error = EngineErrorOf([&] { TCursorInternals::WriteOpenBlobs(*cursor, image.data(), nullptr); });
+  EXPECT_TRUE(error) << "no error";
+  if (error) {
+    EXPECT_EQ(error->ErrorCode, KURA_INVALIDBLOBHANDLE);
+    EXPECT_EQ(error->ErrorFieldName, "M");
   }
   TCursorInternals::Table(*cursor).WriteUnlock();
   // Nothing was written or released.

@@ -2,13 +2,20 @@
 // after edits) and the key search.
 
 #include "kura/engine/cursor_internals.h"
-#include "kura/engine/cursor_test_support.h"
-#include "kura/storage/data_file_test_support.h"
+#include "testing/cursor_fixture.h"
+#include "testing/direct_table_edits.h"
+#include "testing/engine_error_expect.h"
+#include "testing/record_image.h"
 
 namespace kura::cursor_test {
 namespace {
 
-using storage_test::ErrorCodeOf;
+using testing_support::TPerson;
+using testing_support::PersonRecord;
+using testing_support::TCursorFixture;
+using testing_support::TRecordImage;
+using testing_support::DeleteDirect;
+using testing_support::EngineErrorCodeOf;
 
 class CursorFilterTest : public TCursorFixture {
 protected:
@@ -94,10 +101,10 @@ TEST_F(CursorFilterTest, FilterHandlesAndLimits) {
   auto cursor = Open();
   auto other = Open();
   TFilter* foreign = other->AddExprFilter("VAL = 1");
-  EXPECT_EQ(ErrorCodeOf([&] { cursor->ActivateFilter(foreign); }), KURA_NOSUCHFILTER);
-  EXPECT_EQ(ErrorCodeOf([&] { cursor->DropFilter(foreign); }), KURA_NOSUCHFILTER);
+  EXPECT_ENGINE_ERROR(KURA_NOSUCHFILTER, cursor->ActivateFilter(foreign));
+  EXPECT_ENGINE_ERROR(KURA_NOSUCHFILTER, cursor->DropFilter(foreign));
   for (int i = 0; i < 64; ++i) cursor->AddExprFilter("VAL > " + std::to_string(i));
-  EXPECT_EQ(ErrorCodeOf([&] { cursor->AddExprFilter("VAL > 99"); }), KURA_INTERNALLIMIT);
+  EXPECT_ENGINE_ERROR(KURA_INTERNALLIMIT, cursor->AddExprFilter("VAL > 99"));
   cursor->DropFilter(nullptr);
   EXPECT_EQ(cursor->FilterCount(), 0u);
   // A callback filter keeps its place after the others.

@@ -7,35 +7,33 @@
 #include <gtest/gtest.h>
 
 #include "kura/engine/cursor_internals.h"
-#include "kura/engine/cursor_test_support.h"
+#include "kura/base/byte_order.h"
 #include "kura/engine/progress_reporter.h"
 #include "kura/storage/index_walker.h"
+#include "testing/cursor_fixture.h"
+#include "testing/definition_builders.h"
+#include "testing/direct_table_edits.h"
+#include "testing/engine_error_expect.h"
+#include "testing/record_image.h"
 
 namespace kura {
 namespace {
 
-using cursor_test::Field;
-using cursor_test::Index;
-using cursor_test::PeopleDefinition;
-using cursor_test::PersonRecord;
-using cursor_test::TRecordImage;
+using testing_support::EngineErrorCodeOf;
+using testing_support::EngineErrorOf;
+using testing_support::Field;
+using testing_support::Index;
+using testing_support::PeopleDefinition;
+using testing_support::PersonRecord;
+using testing_support::TRecordImage;
 
-class MaintenanceTest : public cursor_test::TCursorFixture {
+class MaintenanceTest : public testing_support::TCursorFixture {
 protected:
   std::unique_ptr<TDataCursor> Closed(const std::string& name = "people", bool exclusive = true) {
     auto cursor = std::make_unique<TDataCursor>(*Directory);
     cursor->SetTableName(name);
     cursor->SetExclusive(exclusive);
     return cursor;
-  }
-
-  static TErrorCode CodeOf(const std::function<void()>& action) {
-    try {
-      action();
-    } catch (const EKuraEngineError& error) {
-      return error.ErrorCode;
-    }
-    return 0;
   }
 
   std::filesystem::path FileOf(const std::string& name, const char* extension) const {
@@ -130,7 +128,7 @@ TEST_F(MaintenanceTest, CreateTableRejectsBadDefinitionsWithTheirCodesAndMakesNo
     TTableDefinition t = PeopleDefinition();
     c.Change(t);
     auto cursor = Closed("made");
-    EXPECT_EQ(CodeOf([&] { cursor->CreateTable(t, false); }), c.Code) << c.Name;
+    EXPECT_EQ(EngineErrorCodeOf([&] { cursor->CreateTable(t, false); }), c.Code) << c.Name;
     EXPECT_FALSE(Directory->TableExists("made", false)) << c.Name;
   }
 }
@@ -145,21 +143,21 @@ TEST_F(MaintenanceTest, CreateTableAcceptsAKeyOfTwo250CharacterStrings) {
 }
 
 TEST_F(MaintenanceTest, CreateTableNeedsExclusiveWritableAndANewName) {
-  EXPECT_EQ(CodeOf([&] { Closed("people", false)->CreateTable(PeopleDefinition(), false); }), KURA_NEEDEXCLACCESS);
+  EXPECT_ENGINE_ERROR(KURA_NEEDEXCLACCESS, Closed("people", false)->CreateTable(PeopleDefinition(), false));
   auto readOnly = Closed();
   readOnly->SetReadOnly(true);
-  EXPECT_EQ(CodeOf([&] { readOnly->CreateTable(PeopleDefinition(), false); }), KURA_OSEACCES);
+  EXPECT_ENGINE_ERROR(KURA_OSEACCES, readOnly->CreateTable(PeopleDefinition(), false));
 
   Closed()->CreateTable(PeopleDefinition(), false);
   {
     auto cursor = Open();
     Fill(*cursor, 3);
   }
-  EXPECT_EQ(CodeOf([&] { Closed()->CreateTable(PeopleDefinition(), false); }), KURA_TABLEEXISTS);
+  EXPECT_ENGINE_ERROR(KURA_TABLEEXISTS, Closed()->CreateTable(PeopleDefinition(), false));
   EXPECT_EQ(WalkForward(*Open()), Ids(1, 3));
   {
     auto other = Open();
-    EXPECT_EQ(CodeOf([&] { Closed()->CreateTable(PeopleDefinition(), true); }), KURA_OSEACCES);
+    EXPECT_ENGINE_ERROR(KURA_OSEACCES, Closed()->CreateTable(PeopleDefinition(), true));
   }
   Closed()->CreateTable(PeopleDefinition(), true);
   EXPECT_TRUE(WalkForward(*Open()).empty());
@@ -193,9 +191,9 @@ TEST_F(MaintenanceTest, CreateTableStoresTextIndexAndFirstAutoIncValue) {
 TEST_F(MaintenanceTest, DeleteAndRenameOfAnOpenTableRaise11013) {
   CreatePeople();
   auto open = Open();
-  EXPECT_EQ(CodeOf([&] { Closed()->DeleteTable(); }), KURA_OSEACCES);
-  EXPECT_EQ(CodeOf([&] { Closed()->RenameTable("other"); }), KURA_OSEACCES);
-  EXPECT_EQ(CodeOf([&] { open->DeleteTable(); }), KURA_TABLEOPEN);
+  EXPECT_ENGINE_ERROR(KURA_OSEACCES, Closed()->DeleteTable());
+  EXPECT_ENGINE_ERROR(KURA_OSEACCES, Closed()->RenameTable("other"));
+  EXPECT_ENGINE_ERROR(KURA_TABLEOPEN, open->DeleteTable());
   open->CloseCursor();
   EXPECT_TRUE(Directory->TableExists("people", false));
 }
@@ -204,7 +202,7 @@ TEST_F(MaintenanceTest, RenameTableMovesEveryFileAndRefusesAnExistingName) {
   CreatePeople();
   CreatePeople("taken");
   Fill(*Open(), 4);
-  EXPECT_EQ(CodeOf([&] { Closed()->RenameTable("taken"); }), KURA_TABLEEXISTS);
+  EXPECT_ENGINE_ERROR(KURA_TABLEEXISTS, Closed()->RenameTable("taken"));
   Closed()->RenameTable("renamed");
   EXPECT_FALSE(Directory->TableExists("people", false));
   EXPECT_FALSE(std::filesystem::exists(FileOf("people", ".IDX")));
@@ -220,7 +218,7 @@ TEST_F(MaintenanceTest, EmptyTableRemovesEveryRecord) {
   CreatePeople();
   auto shared = Open();
   Fill(*shared, 50);
-  EXPECT_EQ(CodeOf([&] { shared->EmptyTable(); }), KURA_NEEDEXCLACCESS);
+  EXPECT_ENGINE_ERROR(KURA_NEEDEXCLACCESS, shared->EmptyTable());
   shared->CloseCursor();
   auto cursor = Open("people", true);
   cursor->EmptyTable();
@@ -262,13 +260,10 @@ TEST_F(MaintenanceTest, AUniqueIndexOverCollidingKeysFailsAndLeavesTheTableUncha
   const int secondaries = index.SecondaryCount();
   const int32_t pages = index.Header().NextPageNo;
   TErrorNames names;
-  try {
-    cursor->AddSecondaryIndex(Index("UniqueGroup", {3}, true));
-    FAIL() << "no error";
-  } catch (const EKuraEngineError& error) {
-    EXPECT_EQ(error.ErrorCode, KURA_KEYVIOL);
-    EXPECT_EQ(error.ErrorIndexName, "UniqueGroup");
-  }
+  const auto error = EngineErrorOf([&] { cursor->AddSecondaryIndex(Index("UniqueGroup", {3}, true)); });
+  ASSERT_TRUE(error) << "no error";
+  EXPECT_EQ(error->ErrorCode, KURA_KEYVIOL);
+  EXPECT_EQ(error->ErrorIndexName, "UniqueGroup");
   EXPECT_EQ(index.SecondaryCount(), secondaries);
   EXPECT_EQ(index.FindIndex("UniqueGroup"), -1);
   EXPECT_EQ(WalkForward(*cursor), Ids(1, 30));
@@ -284,8 +279,8 @@ TEST_F(MaintenanceTest, DeleteIndexWithAnUnknownNameChangesNothing) {
   Fill(*Open(), 20);
   auto cursor = Open("people", true);
   TIndexFile& index = TCursorInternals::Table(*cursor).IndexFile();
-  EXPECT_EQ(CodeOf([&] { cursor->DeleteIndex("NoSuchIndex"); }), KURA_INVALIDINDEXNAME);
-  EXPECT_EQ(CodeOf([&] { cursor->DeleteIndex("Sys Deleted"); }), KURA_INVALIDINDEXNAME);
+  EXPECT_ENGINE_ERROR(KURA_INVALIDINDEXNAME, cursor->DeleteIndex("NoSuchIndex"));
+  EXPECT_ENGINE_ERROR(KURA_INVALIDINDEXNAME, cursor->DeleteIndex("Sys Deleted"));
   EXPECT_EQ(index.SecondaryCount(), 2);
   cursor->DeleteIndex(" bygroup ");
   EXPECT_EQ(index.SecondaryCount(), 1);
@@ -342,8 +337,8 @@ TEST_F(MaintenanceTest, UpdatesFollowIndexesDeletedAndAddedBetweenThem) {
 TEST_F(MaintenanceTest, IndexChangesNeedAnExclusiveWritableCursor) {
   CreatePeople();
   auto shared = Open();
-  EXPECT_EQ(CodeOf([&] { shared->AddSecondaryIndex(Index("ByValue", {4}, false)); }), KURA_NEEDEXCLACCESS);
-  EXPECT_EQ(CodeOf([&] { shared->DeleteIndex("ByGroup"); }), KURA_NEEDEXCLACCESS);
+  EXPECT_ENGINE_ERROR(KURA_NEEDEXCLACCESS, shared->AddSecondaryIndex(Index("ByValue", {4}, false)));
+  EXPECT_ENGINE_ERROR(KURA_NEEDEXCLACCESS, shared->DeleteIndex("ByGroup"));
 }
 
 // ---- RestructureTable --------------------------------------------------------------------
@@ -404,12 +399,12 @@ TEST_F(MaintenanceTest, RestructureStoppedByTheCallbackLeavesTheOldTable) {
   CreatePeople();
   Fill(*Open(), 20, 7);
   auto cursor = Closed();
-  EXPECT_EQ(CodeOf([&] {
+  EXPECT_EQ(EngineErrorCodeOf([&] {
               cursor->RestructureTable(RestructuredPeople(), [](int32_t, const EKuraEngineError&) { return false; });
             }),
             KURA_KEYVIOL);
   // Without a callback nothing may be dropped silently either.
-  EXPECT_EQ(CodeOf([&] { cursor->RestructureTable(RestructuredPeople()); }), KURA_KEYVIOL);
+  EXPECT_ENGINE_ERROR(KURA_KEYVIOL, cursor->RestructureTable(RestructuredPeople()));
   auto check = Open();
   EXPECT_EQ(TCursorInternals::Table(*check).DataFile().FieldCount(), 4);
   EXPECT_EQ(WalkForward(*check), Ids(1, 20));
@@ -435,9 +430,9 @@ TEST_F(MaintenanceTest, RestructureOfIndexesOnlyRebuildsTheIndexFile) {
 
 TEST_F(MaintenanceTest, RestructureNeedsAClosedExclusiveCursor) {
   CreatePeople();
-  EXPECT_EQ(CodeOf([&] { Closed("people", false)->RestructureTable(PeopleDefinition()); }), KURA_NEEDEXCLACCESS);
+  EXPECT_ENGINE_ERROR(KURA_NEEDEXCLACCESS, Closed("people", false)->RestructureTable(PeopleDefinition()));
   auto open = Open("people", true);
-  EXPECT_EQ(CodeOf([&] { open->RestructureTable(PeopleDefinition()); }), KURA_TABLEOPEN);
+  EXPECT_ENGINE_ERROR(KURA_TABLEOPEN, open->RestructureTable(PeopleDefinition()));
 }
 
 // ---- RepairTable ---------------------------------------------------------------------------
@@ -457,7 +452,7 @@ TEST_F(MaintenanceTest, RepairRestoresATableWhoseIndexPagesAreGarbage) {
   {
     auto cursor = Open();
     Fill(*cursor, 300);
-    cursor_test::DeleteDirect(TCursorInternals::Table(*cursor), 5);
+    testing_support::DeleteDirect(TCursorInternals::Table(*cursor), 5);
   }
   OverwritePages(FileOf("people", ".IDX"), 1);
   Closed()->RepairTable();
@@ -515,7 +510,7 @@ TEST_F(MaintenanceTest, RepairWithoutAnyDefinitionsRebuildsTheSystemIndexes) {
 TEST_F(MaintenanceTest, RepairOfAnOpenTableRaises11013) {
   CreatePeople();
   auto open = Open();
-  EXPECT_EQ(CodeOf([&] { Closed()->RepairTable(); }), KURA_OSEACCES);
+  EXPECT_ENGINE_ERROR(KURA_OSEACCES, Closed()->RepairTable());
 }
 
 }  // namespace

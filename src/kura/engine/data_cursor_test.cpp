@@ -8,16 +8,28 @@
 #include <filesystem>
 #include <numeric>
 
-#include "kura/base/os.h"
+#include "kura/base/byte_order.h"
 #include "kura/engine/cursor_internals.h"
-#include "kura/engine/cursor_test_support.h"
-#include "kura/storage/data_file_test_support.h"
+#include "kura/base/os.h"
+#include "testing/cursor_fixture.h"
+#include "testing/definition_builders.h"
+#include "testing/direct_table_edits.h"
+#include "testing/engine_error_expect.h"
 #include "testing/pipe.h"
+#include "testing/record_image.h"
 
 namespace kura::cursor_test {
 namespace {
 
-using storage_test::ErrorCodeOf;
+using testing_support::AppendDirect;
+using testing_support::DeleteDirect;
+using testing_support::EngineErrorCodeOf;
+using testing_support::EngineErrorOf;
+using testing_support::Index;
+using testing_support::PeopleDefinition;
+using testing_support::PersonRecord;
+using testing_support::TCursorFixture;
+using testing_support::TRecordImage;
 
 class DataCursorTest : public TCursorFixture {};
 
@@ -238,7 +250,7 @@ TEST_F(DataCursorTest, IndexSelection) {
   cursor->SetIndexName("bygroup");  // names compare without case
   EXPECT_EQ(cursor->IndexNumber(), 1);
   EXPECT_EQ(CurrentId(*cursor), 12);  // the cursor stays on its record
-  EXPECT_EQ(ErrorCodeOf([&] { cursor->SetIndexName("NoSuchIndex"); }), KURA_INVALIDINDEXNAME);
+  EXPECT_ENGINE_ERROR(KURA_INVALIDINDEXNAME, cursor->SetIndexName("NoSuchIndex"));
   EXPECT_EQ(cursor->IndexNumber(), 1);
   EXPECT_EQ(cursor->IndexName(), "ByGroup");
   EXPECT_EQ(CurrentId(*cursor), 12);
@@ -253,8 +265,8 @@ TEST_F(DataCursorTest, IndexSelection) {
 TEST_F(DataCursorTest, SettingsAreFixedWhileOpen) {
   CreatePeople();
   auto cursor = Open();
-  EXPECT_EQ(ErrorCodeOf([&] { cursor->SetExclusive(true); }), KURA_TABLEOPEN);
-  EXPECT_EQ(ErrorCodeOf([&] { cursor->SetTableName("other"); }), KURA_TABLEOPEN);
+  EXPECT_ENGINE_ERROR(KURA_TABLEOPEN, cursor->SetExclusive(true));
+  EXPECT_ENGINE_ERROR(KURA_TABLEOPEN, cursor->SetTableName("other"));
   cursor->CloseCursor();
   cursor->SetTableName("/some/where/PEOPLE.dat");
   EXPECT_EQ(cursor->TableName(), "PEOPLE");
@@ -264,12 +276,12 @@ TEST_F(DataCursorTest, ExclusiveOpensAgainstAHeldTableAndClones) {
   CreatePeople();
   {
     auto shared = Open();
-    EXPECT_EQ(ErrorCodeOf([&] { Open("people", true); }), KURA_OSEACCES);
+    EXPECT_ENGINE_ERROR(KURA_OSEACCES, Open("people", true));
     EXPECT_EQ(TCursorInternals::Table(*shared).OpenCount(), 1);
   }
   auto exclusive = Open("people", true);
   Fill(*exclusive, 10);
-  EXPECT_EQ(ErrorCodeOf([&] { Open("people"); }), KURA_OSEACCES);
+  EXPECT_ENGINE_ERROR(KURA_OSEACCES, Open("people"));
   ASSERT_TRUE(exclusive->SetToRecNo(4));
   auto clone = exclusive->CloneCursor();
   EXPECT_TRUE(clone->CloneOfExclusive());
@@ -360,7 +372,7 @@ TEST_F(DataCursorTest, AnEncryptedTableNeedsItsPassword) {
   definition.Encrypted = true;
   definition.Password = "Secret";
   ASSERT_EQ(Directory->CreateTableFiles("vault", false, definition), 0);
-  EXPECT_EQ(ErrorCodeOf([&] { Open("vault"); }), KURA_NOTSUFFTABLERIGHTS);
+  EXPECT_ENGINE_ERROR(KURA_NOTSUFFTABLERIGHTS, Open("vault"));
 
   int asked = 0;
   auto cursor = std::make_unique<TDataCursor>(*Directory);
@@ -384,7 +396,7 @@ TEST_F(DataCursorTest, AnEncryptedTableNeedsItsPassword) {
   Session.RemoveAllPasswords();
   cursor->CloseCursor();
   cursor->SetPasswordCallback([](const std::string&) { return false; });
-  EXPECT_EQ(ErrorCodeOf([&] { cursor->OpenCursor(); }), KURA_NOTSUFFTABLERIGHTS);
+  EXPECT_ENGINE_ERROR(KURA_NOTSUFFTABLERIGHTS, cursor->OpenCursor());
   EXPECT_FALSE(cursor->Active());
 }
 
@@ -429,7 +441,7 @@ TEST_F(DataCursorTest, ATornPageReadIsReadAgainUnderTheLock) {
     if (strict) {
       // Under the lock a damaged page is damage: it is reported, and the next read of
       // sound pages works again.
-      EXPECT_EQ(ErrorCodeOf([&] { cursor->GetNextRecord(nullptr); }), KURA_INDEXCORRUPT);
+      EXPECT_ENGINE_ERROR(KURA_INDEXCORRUPT, cursor->GetNextRecord(nullptr));
       TCursorInternals::Table(*cursor).DiscardBuffers(true);
       EXPECT_EQ(cursor->GetRecordCount(), 2000);
     } else {
@@ -459,7 +471,7 @@ TEST_P(DataCursorProcessTest, ChangesOfAnotherProcessAreSeen) {
   ASSERT_GE(child, 0);
   if (child == 0) {
     int status = 0;
-    try {
+    const auto error = EngineErrorOf([&] {
       TDataSession session;
       TDataDirectory* directory = session.OpenDirectory("TEST", Temp.Path().string());
       TDataCursor cursor(*directory);
@@ -467,17 +479,15 @@ TEST_P(DataCursorProcessTest, ChangesOfAnotherProcessAreSeen) {
       cursor.OpenCursor();
       toChild.Receive();
       for (int i = 11; i <= 15; ++i) {
-        TDataTable& table = TCursorInternals::Table(cursor);
-        AppendDirect(table, PersonRecord(table.DataFile(), {i, "Child", 0, i}));
+        AppendDirect(TCursorInternals::Table(cursor), PersonRecord(TCursorInternals::Table(cursor).DataFile(), {i, "Child", 0, i}));
       }
       toParent.Send(1);
       toChild.Receive();
       DeleteDirect(TCursorInternals::Table(cursor), 4);  // the record before the parent's current one
       toParent.Send(2);
       toChild.Receive();
-    } catch (const EKuraEngineError&) {
-      status = 3;
-    }
+    });
+    if (error) status = 3;
     _exit(status);
   }
   Session.SetStrictChangeDetection(strict);

@@ -10,13 +10,14 @@
 #include "kura/engine/data_session.h"
 #include "kura/engine/data_table.h"
 #include "kura/engine/data_table_test_support.h"
+#include "testing/engine_error_expect.h"
 #include "testing/temp_dir.h"
 
 namespace kura {
 namespace {
 
+using testing_support::EngineErrorCodeOf;
 using session_test::AppendRawRecord;
-using session_test::ErrorCodeOf;
 using session_test::SimpleDefinition;
 
 constexpr int kAccessDenied = -static_cast<int>(KURA_OSEACCES);
@@ -131,7 +132,7 @@ TEST_F(MemoryDirectoryTest, CloseTableOfAnUnregisteredTableFails) {
 
 TEST_F(MemoryDirectoryTest, OpeningAMissingTableRaisesAndRegistersNothing) {
   TDataTable* table = nullptr;
-  EXPECT_EQ(ErrorCodeOf([&] { Directory->OpenTable("Nothing", true, false, false, false, table); }), KURA_OSENOENT);
+  EXPECT_ENGINE_ERROR(KURA_OSENOENT, Directory->OpenTable("Nothing", true, false, false, false, table));
   EXPECT_TRUE(Directory->Tables().empty());
 }
 
@@ -165,7 +166,7 @@ TEST_F(MemoryDirectoryTest, RenameMovesEveryFileAndDeleteRemovesThem) {
   for (const char* extension : {".DAT", ".IDX", ".BLB"}) {
     EXPECT_FALSE(TFileList::Instance().FileExists(Directory->TableFileName("U", extension), true)) << extension;
   }
-  EXPECT_EQ(ErrorCodeOf([&] { Directory->DeleteTableFiles("U", true); }), KURA_OSENOENT);
+  EXPECT_ENGINE_ERROR(KURA_OSENOENT, Directory->DeleteTableFiles("U", true));
 }
 
 TEST_F(MemoryDirectoryTest, AFailedCreateLeavesNoFiles) {
@@ -174,7 +175,7 @@ TEST_F(MemoryDirectoryTest, AFailedCreateLeavesNoFiles) {
   bad.Name = "ByNothing";
   bad.Fields = {99};  // no such field
   definition.SecondaryIndexes.push_back(bad);
-  EXPECT_NE(ErrorCodeOf([&] { Directory->CreateTableFiles("Bad", true, definition); }), 0);
+  EXPECT_NE(EngineErrorCodeOf([&] { Directory->CreateTableFiles("Bad", true, definition); }), 0);
   EXPECT_FALSE(Directory->TableExists("Bad", true));
   EXPECT_FALSE(TFileList::Instance().FileExists(Directory->TableFileName("Bad", ".IDX"), true));
 }
@@ -322,7 +323,7 @@ TEST_F(DiskDirectoryTest, AFailedCommitReleasesTheLocksAndDropsTheUnwrittenChang
   AppendRawRecord(*writer);
   writer->FlushTable(false);
   reader->ReadLock();  // keeps the commit's write lock out
-  EXPECT_EQ(ErrorCodeOf([&] { DirA->Commit(true, false); }), KURA_LOCKTIMEOUT);
+  EXPECT_ENGINE_ERROR(KURA_LOCKTIMEOUT, DirA->Commit(true, false));
   EXPECT_FALSE(DirA->InTransaction());
   EXPECT_FALSE(writer->InTransaction());
   EXPECT_FALSE(writer->HasTransactionLock());
@@ -348,7 +349,7 @@ TEST_F(DiskDirectoryTest, AStartThatCannotLockLeavesNoTableInATransaction) {
   ASSERT_EQ(DirA->OpenTable("U", false, false, false, false, other), 0);
   ASSERT_EQ(DirB->OpenTable("U", false, false, false, false, blocker), 0);
   blocker->TransactionLock();  // holds U's table byte
-  EXPECT_EQ(ErrorCodeOf([&] { DirA->StartTransaction(); }), KURA_LOCKTIMEOUT);
+  EXPECT_ENGINE_ERROR(KURA_LOCKTIMEOUT, DirA->StartTransaction());
   EXPECT_FALSE(DirA->InTransaction());
   EXPECT_FALSE(first->InTransaction());
   EXPECT_FALSE(first->HasTransactionLock());

@@ -19,14 +19,16 @@
 #include "kura/engine/data_directory.h"
 #include "kura/engine/data_session.h"
 #include "kura/engine/data_table_test_support.h"
+#include "testing/engine_error_expect.h"
 #include "testing/pipe.h"
 #include "testing/temp_dir.h"
 
 namespace kura {
 namespace {
 
+using testing_support::EngineErrorCodeOf;
+using testing_support::EngineErrorOf;
 using session_test::AppendRawRecord;
-using session_test::ErrorCodeOf;
 using session_test::SimpleDefinition;
 using testing_support::TPipe;
 
@@ -129,7 +131,7 @@ TEST_F(DataTableTest, AMissingDataFileRaisesAndLeavesNothingRegistered) {
   TDataSession session;
   TDataDirectory* directory = session.OpenDirectory("", Path());
   TDataTable* table = nullptr;
-  EXPECT_EQ(ErrorCodeOf([&] { directory->OpenTable("T", false, false, false, false, table); }), KURA_OSENOENT);
+  EXPECT_ENGINE_ERROR(KURA_OSENOENT, directory->OpenTable("T", false, false, false, false, table));
   EXPECT_TRUE(directory->Tables().empty());
 }
 
@@ -164,7 +166,7 @@ TEST_F(DataTableTest, RecordLocksRetryThroughTheSessionsSleepAndThenFail) {
   other.Session.SetLockWaitTime(7);
   holder.Table->LockRecord(3);
   EXPECT_TRUE(holder.Table->OSLockedRecords().IsSet(3));
-  EXPECT_EQ(ErrorCodeOf([&] { other.Table->LockRecord(3); }), KURA_RECLOCKFAILED);
+  EXPECT_ENGINE_ERROR(KURA_RECLOCKFAILED, other.Table->LockRecord(3));
   EXPECT_EQ(other.Pauses, (std::vector<int>{7, 7, 7, 7})) << "five attempts, four pauses";
   EXPECT_FALSE(other.Table->HasReadLock()) << "the read lock taken around the attempts is released";
   EXPECT_FALSE(other.Table->OSLockedRecords().IsSet(3));
@@ -178,10 +180,10 @@ TEST_F(DataTableTest, RecordLocksRetryThroughTheSessionsSleepAndThenFail) {
 
 TEST_F(DataTableTest, BadRecordLockRequestsRaise) {
   TTableUser user(Path());
-  EXPECT_EQ(ErrorCodeOf([&] { user.Table->LockRecord(0); }), KURA_RECLOCKFAILED);
-  EXPECT_EQ(ErrorCodeOf([&] { user.Table->LockRecord(-2); }), KURA_RECLOCKFAILED);
-  EXPECT_EQ(ErrorCodeOf([&] { user.Table->UnlockRecord(5); }), KURA_UNLOCKFAILED);
-  EXPECT_EQ(ErrorCodeOf([&] { user.Table->UnlockRecord(0); }), KURA_UNLOCKFAILED);
+  EXPECT_ENGINE_ERROR(KURA_RECLOCKFAILED, user.Table->LockRecord(0));
+  EXPECT_ENGINE_ERROR(KURA_RECLOCKFAILED, user.Table->LockRecord(-2));
+  EXPECT_ENGINE_ERROR(KURA_UNLOCKFAILED, user.Table->UnlockRecord(5));
+  EXPECT_ENGINE_ERROR(KURA_UNLOCKFAILED, user.Table->UnlockRecord(0));
   EXPECT_TRUE(user.Pauses.empty());
 }
 
@@ -190,7 +192,7 @@ TEST_F(DataTableTest, AWriteLockExcludesReadersAndWaitsForThem) {
   TTableUser reader(Path());
   EXPECT_FALSE(writer.Table->WriteLock());
   EXPECT_TRUE(writer.Table->HasWriteLock());
-  EXPECT_EQ(ErrorCodeOf([&] { reader.Table->ReadLock(); }), KURA_LOCKTIMEOUT);
+  EXPECT_ENGINE_ERROR(KURA_LOCKTIMEOUT, reader.Table->ReadLock());
   EXPECT_FALSE(reader.Table->HasReadLock());
   EXPECT_EQ(reader.Pauses, (std::vector<int>{3, 3})) << "three attempts 3 ms apart";
   writer.Table->WriteUnlock();
@@ -198,7 +200,7 @@ TEST_F(DataTableTest, AWriteLockExcludesReadersAndWaitsForThem) {
 
   EXPECT_FALSE(reader.Table->ReadLock());
   EXPECT_TRUE(reader.Table->HasReadLock());
-  EXPECT_EQ(ErrorCodeOf([&] { writer.Table->WriteLock(); }), KURA_LOCKTIMEOUT);
+  EXPECT_ENGINE_ERROR(KURA_LOCKTIMEOUT, writer.Table->WriteLock());
   EXPECT_FALSE(writer.Table->HasWriteLock());
   // The failed attempt left nothing behind: a transaction lock (the table byte) is free.
   writer.Table->TransactionLock();
@@ -220,11 +222,11 @@ TEST_F(DataTableTest, ReadersShareAndAReaderMayTakeTheWriteLockItself) {
   // Its own read byte lies inside the write region; it is given back while writing.
   EXPECT_FALSE(first.Table->WriteLock());
   EXPECT_TRUE(first.Table->HasReadLock());
-  EXPECT_EQ(ErrorCodeOf([&] { second.Table->ReadLock(); }), KURA_LOCKTIMEOUT);
+  EXPECT_ENGINE_ERROR(KURA_LOCKTIMEOUT, second.Table->ReadLock());
   first.Table->WriteUnlock();
   // The read lock holds its byte again: writers stay out.
   EXPECT_TRUE(first.Table->HasReadLock());
-  EXPECT_EQ(ErrorCodeOf([&] { second.Table->WriteLock(); }), KURA_LOCKTIMEOUT);
+  EXPECT_ENGINE_ERROR(KURA_LOCKTIMEOUT, second.Table->WriteLock());
   first.Table->ReadUnlock();
   EXPECT_FALSE(second.Table->WriteLock());
   second.Table->WriteUnlock();
@@ -281,11 +283,11 @@ TEST_F(DataTableTest, AnExclusiveTableKeepsItsChangesInMemoryUntilTheLastClose) 
 
 TEST_F(DataTableTest, AnotherSessionMeetsAnExclusiveTableThroughTheShareModes) {
   auto exclusive = std::make_unique<TTableUser>(Path(), true);
-  EXPECT_EQ(ErrorCodeOf([&] { TTableUser shared(Path()); }), KURA_OSEACCES);
-  EXPECT_EQ(ErrorCodeOf([&] { TTableUser second(Path(), true); }), KURA_OSEACCES);
+  EXPECT_ENGINE_ERROR(KURA_OSEACCES, TTableUser shared(Path()));
+  EXPECT_ENGINE_ERROR(KURA_OSEACCES, TTableUser second(Path(), true));
   exclusive.reset();
   TTableUser shared(Path());
-  EXPECT_EQ(ErrorCodeOf([&] { TTableUser late(Path(), true); }), KURA_OSEACCES);
+  EXPECT_ENGINE_ERROR(KURA_OSEACCES, TTableUser late(Path(), true));
 }
 
 TEST_F(DataTableTest, ATemporaryTableClosedWithDiscardDropsItsChanges) {
@@ -346,9 +348,8 @@ protected:
     if (child == 0) {
       int status = 100;
       try {
-        status = body();
-      } catch (const EKuraEngineError& error) {
-        status = 100 + (error.ErrorCode % 100);
+        const auto error = EngineErrorOf([&] { status = body(); });
+        if (error) status = 100 + (error->ErrorCode % 100);
       } catch (const std::exception&) {
         status = 99;
       }
@@ -373,7 +374,7 @@ TEST_F(DataTableProcessTest, ARecordLockedInOneProcessFailsInAnotherAfterTheRetr
     user.Session.SetLockRetryCount(5);
     user.Session.SetLockWaitTime(9);
     if (ToChild.Receive() != 1) return 2;
-    const TErrorCode code = ErrorCodeOf([&] { user.Table->LockRecord(1); });
+    const TErrorCode code = EngineErrorCodeOf([&] { user.Table->LockRecord(1); });
     ToParent.Send(code == KURA_RECLOCKFAILED ? 1 : 0);
     ToParent.Send(static_cast<uint8_t>(user.Pauses.size()));
     ToParent.Send(std::all_of(user.Pauses.begin(), user.Pauses.end(), [](int ms) { return ms == 9; }) ? 1 : 0);
@@ -403,10 +404,10 @@ TEST_F(DataTableProcessTest, AWriteLockInOneProcessKeepsAnotherProcessFromReadin
     TTableUser user(Path());
     user.Session.SetTableLockAttempts(4);
     if (ToChild.Receive() != 1) return 2;
-    ToParent.Send(ErrorCodeOf([&] { user.Table->ReadLock(); }) == KURA_LOCKTIMEOUT ? 1 : 0);
+    ToParent.Send(EngineErrorCodeOf([&] { user.Table->ReadLock(); }) == KURA_LOCKTIMEOUT ? 1 : 0);
     ToParent.Send(static_cast<uint8_t>(user.Pauses.size()));
     if (ToChild.Receive() != 2) return 3;
-    ToParent.Send(ErrorCodeOf([&] { user.Table->ReadLock(); }) == 0 ? 1 : 0);
+    ToParent.Send(EngineErrorCodeOf([&] { user.Table->ReadLock(); }) == 0 ? 1 : 0);
     if (ToChild.Receive() != 3) return 4;
     user.Table->ReadUnlock();
     ToParent.Send(1);
@@ -423,10 +424,10 @@ TEST_F(DataTableProcessTest, AWriteLockInOneProcessKeepsAnotherProcessFromReadin
   ASSERT_TRUE(ToChild.Send(2));
   EXPECT_EQ(ToParent.Receive(), 1) << "the reader was refused after the write lock went";
   // Now the other process reads: this one cannot write.
-  EXPECT_EQ(ErrorCodeOf([&] { user.Table->WriteLock(); }), KURA_LOCKTIMEOUT);
+  EXPECT_ENGINE_ERROR(KURA_LOCKTIMEOUT, user.Table->WriteLock());
   ASSERT_TRUE(ToChild.Send(3));
   EXPECT_EQ(ToParent.Receive(), 1);
-  EXPECT_EQ(ErrorCodeOf([&] { user.Table->WriteLock(); }), 0);
+  EXPECT_EQ(EngineErrorCodeOf([&] { user.Table->WriteLock(); }), 0);
   user.Table->WriteUnlock();
   EXPECT_EQ(Wait(child), 0);
 }
@@ -437,9 +438,9 @@ TEST_F(DataTableProcessTest, ARecordUnlockedInsideATransactionStaysLockedUntilCo
     TTableUser user(Path());
     user.Session.SetLockRetryCount(2);
     if (ToChild.Receive() != 1) return 2;
-    ToParent.Send(ErrorCodeOf([&] { user.Table->LockRecord(6); }) == KURA_RECLOCKFAILED ? 1 : 0);
+    ToParent.Send(EngineErrorCodeOf([&] { user.Table->LockRecord(6); }) == KURA_RECLOCKFAILED ? 1 : 0);
     if (ToChild.Receive() != 2) return 3;
-    ToParent.Send(ErrorCodeOf([&] { user.Table->LockRecord(6); }) == 0 ? 1 : 0);
+    ToParent.Send(EngineErrorCodeOf([&] { user.Table->LockRecord(6); }) == 0 ? 1 : 0);
     user.Table->UnlockRecord(6);
     return 0;
   });

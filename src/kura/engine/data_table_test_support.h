@@ -1,28 +1,17 @@
 #pragma once
 
-// Helpers shared by the session, directory and table tests: a small table definition,
-// appending raw records through a table's data file, and the engine code an action
-// raises.
+// Helpers shared by the session, directory and table tests: a small table definition and
+// appending raw records through a table's data file.
 
 #include <cstdint>
-#include <functional>
-#include <string>
 
-#include <gtest/gtest.h>
-
-#include "kura/base/engine_error.h"
 #include "kura/engine/data_directory.h"
 #include "kura/engine/data_table.h"
+#include "testing/definition_builders.h"
 
 namespace kura::session_test {
 
-inline TFieldDefinition Field(const std::string& name, TFieldType type, uint8_t size = 0) {
-  TFieldDefinition d;
-  d.Name = name;
-  d.FieldType = type;
-  d.Size = size;
-  return d;
-}
+using testing_support::Field;
 
 // ID (32-bit integer, primary key) and NAME (string of 20); with `blob` also NOTE (BLOB).
 inline TTableDefinition SimpleDefinition(bool blob = false, int32_t blobBlockSize = 0) {
@@ -44,16 +33,6 @@ inline int32_t AppendRawRecord(TDataTable& table) {
   const int32_t recNo = record->RecNo;
   table.DataFile().ReleaseRecord(record);
   return recNo;
-}
-
-// The engine code `action` raises, or 0 when it raises nothing.
-inline TErrorCode ErrorCodeOf(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const EKuraEngineError& error) {
-    return error.ErrorCode;
-  }
-  return 0;
 }
 
 }  // namespace kura::session_test

@@ -4,4 +4,4 @@ target_sources(kura_engine PRIVATE engine/cursor_blobs.cpp engine/data_cursor_fi
 
 korvane_gtest(kura_cursor_fields_test
   SOURCES engine/data_cursor_fields_test.cpp
-  LIBS kura_engine)
+  LIBS kura_engine kura_engine_testing)

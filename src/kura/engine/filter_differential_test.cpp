@@ -8,6 +8,7 @@
 
 #include "kura/engine/cursor_internals.h"
 #include "kura/engine/filter_test_support.h"
+#include "testing/direct_table_edits.h"
 
 namespace kura::filter_test {
 namespace {
@@ -133,8 +134,8 @@ TEST_F(FilterDifferentialTest, IndexesNeverChangeWhatPasses) {
   }
   // Some deleted records, the same in both.
   for (int32_t recNo = 7; recNo <= kRowCount; recNo += 97) {
-    cursor_test::DeleteDirect(TCursorInternals::Table(*indexed), recNo);
-    cursor_test::DeleteDirect(TCursorInternals::Table(*plain), recNo);
+    testing_support::DeleteDirect(TCursorInternals::Table(*indexed), recNo);
+    testing_support::DeleteDirect(TCursorInternals::Table(*plain), recNo);
   }
 
   int optimized = 0;

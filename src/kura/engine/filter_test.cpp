@@ -8,9 +8,12 @@
 #include "kura/engine/cursor_internals.h"
 #include "kura/engine/filter_test_support.h"
 #include "kura/expr/expression_parser.h"
+#include "testing/engine_error_expect.h"
 
 namespace kura::filter_test {
 namespace {
+
+using testing_support::EngineErrorOf;
 
 class FilterTest : public TFilterFixture {
 protected:
@@ -197,34 +200,29 @@ TEST_F(FilterTest, ErrorsCarryTheirDetail) {
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.Text);
-    try {
-      Filter(*cursor, c.Text);
+    const auto e = EngineErrorOf([&] { Filter(*cursor, c.Text); });
+    if (!e) {
       ADD_FAILURE() << "no error";
-    } catch (const EKuraEngineError& e) {
-      EXPECT_EQ(e.ErrorCode, KURA_INVALIDFILTER);
-      const std::string detail = c.Detail;
-      if (detail.size() >= 3 && detail.substr(detail.size() - 3) == "...") {
-        EXPECT_EQ(e.ErrorExtraMessage.rfind(detail.substr(0, detail.size() - 3), 0), 0U) << e.ErrorExtraMessage;
-        EXPECT_NE(e.ErrorExtraMessage.find("filter expression"), std::string::npos) << e.ErrorExtraMessage;
-      } else {
-        EXPECT_EQ(e.ErrorExtraMessage, detail);
-      }
-      EXPECT_NE(std::string(e.what()).find("tejun"), std::string::npos) << e.what();
+      continue;
     }
+    EXPECT_EQ(e->ErrorCode, KURA_INVALIDFILTER);
+    const std::string detail = c.Detail;
+    if (detail.size() >= 3 && detail.substr(detail.size() - 3) == "...") {
+      EXPECT_EQ(e->ErrorExtraMessage.rfind(detail.substr(0, detail.size() - 3), 0), 0U) << e->ErrorExtraMessage;
+      EXPECT_NE(e->ErrorExtraMessage.find("filter expression"), std::string::npos) << e->ErrorExtraMessage;
+    } else {
+      EXPECT_EQ(e->ErrorExtraMessage, detail);
+    }
+    EXPECT_NE(std::string(e->what()).find("tejun"), std::string::npos) << e->what();
   }
-  try {
-    TFilter::FromTree(*cursor, nullptr, {});
-    ADD_FAILURE() << "no error";
-  } catch (const EKuraEngineError& e) {
-    EXPECT_EQ(e.ErrorCode, KURA_INVALIDFILTER);
-    EXPECT_EQ(e.ErrorExtraMessage, "filter expression is invalid");
-  }
-  try {
-    TFilter::FromCallback(*cursor, {}, false);
-    ADD_FAILURE() << "no error";
-  } catch (const EKuraEngineError& e) {
-    EXPECT_EQ(e.ErrorCode, KURA_INVALIDFILTER);
-    EXPECT_EQ(e.ErrorExtraMessage, "filter expression is invalid");
+  // Without a tree or a callback there is nothing to filter with.
+  const std::function<void()> incomplete[] = {[&] { TFilter::FromTree(*cursor, nullptr, {}); },
+                                               [&] { TFilter::FromCallback(*cursor, {}, false); }};
+  for (const auto& make : incomplete) {
+    const auto e = EngineErrorOf(make);
+    ASSERT_TRUE(e) << "no error";
+    EXPECT_EQ(e->ErrorCode, KURA_INVALIDFILTER);
+    EXPECT_EQ(e->ErrorExtraMessage, "filter expression is invalid");
   }
 }
 

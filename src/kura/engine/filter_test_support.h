@@ -12,16 +12,17 @@
 
 #include <gtest/gtest.h>
 
-#include "kura/base/byte_order.h"
 #include "kura/engine/cursor_internals.h"
-#include "kura/engine/cursor_test_support.h"
+#include "kura/base/byte_order.h"
 #include "kura/engine/filter.h"
 #include "kura/storage/index_walker.h"
+#include "testing/cursor_fixture.h"
+#include "testing/definition_builders.h"
 
 namespace kura::filter_test {
 
-using cursor_test::Field;
-using cursor_test::Index;
+using testing_support::Field;
+using testing_support::Index;
 
 // Field numbers of the test table.
 constexpr int kId = 1;    // Integer, primary key when the table has one
@@ -74,7 +75,7 @@ inline TTableDefinition FilterTableDefinition(const TIndexes& indexes) {
   return t;
 }
 
-class TFilterFixture : public cursor_test::TCursorFixture {
+class TFilterFixture : public testing_support::TCursorFixture {
 protected:
   std::unique_ptr<TDataCursor> CreateAndOpen(const std::string& name, const TIndexes& indexes) {
     TTableDefinition definition = FilterTableDefinition(indexes);

@@ -8,4 +8,4 @@ korvane_gtest(kura_filter_test
   SOURCES
     engine/filter_test.cpp
     engine/filter_differential_test.cpp
-  LIBS kura_engine)
+  LIBS kura_engine kura_engine_testing)

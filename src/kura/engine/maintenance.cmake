@@ -9,4 +9,4 @@ korvane_gtest(kura_maintenance_test
   SOURCES
     engine/data_cursor_maintenance_test.cpp
     engine/table_definition_check_test.cpp
-  LIBS kura_engine)
+  LIBS kura_engine kura_engine_testing)

@@ -10,4 +10,4 @@ korvane_gtest(kura_session_test
     engine/data_session_test.cpp
     engine/data_directory_test.cpp
     engine/data_table_test.cpp
-  LIBS kura_engine)
+  LIBS kura_engine kura_engine_testing)

@@ -1,16 +1,19 @@
 #include "kura/engine/table_definition_check.h"
+#include "testing/definition_builders.h"
+#include "testing/engine_error_expect.h"
 
 #include <string>
 
 #include <gtest/gtest.h>
 
-#include "kura/engine/cursor_test_support.h"
 
 namespace kura {
 namespace {
 
-using cursor_test::Field;
-using cursor_test::Index;
+using testing_support::EngineErrorCodeOf;
+using testing_support::EngineErrorOf;
+using testing_support::Field;
+using testing_support::Index;
 
 TTableDefinition Valid() {
   TTableDefinition t;
@@ -23,12 +26,7 @@ TTableDefinition Valid() {
 }
 
 TErrorCode CodeOf(const TTableDefinition& definition) {
-  try {
-    CheckTableDefinition(definition, {});
-  } catch (const EKuraEngineError& error) {
-    return error.ErrorCode;
-  }
-  return 0;
+  return EngineErrorCodeOf([&] { CheckTableDefinition(definition, {}); });
 }
 
 struct TCase {
@@ -152,13 +150,10 @@ TEST(TableDefinitionCheck, ErrorsNameTheFieldOrIndex) {
   t.SecondaryIndexes[0].Fields = {9};
   TErrorNames names;
   names.TableName = "people";
-  try {
-    CheckTableDefinition(t, names);
-    FAIL();
-  } catch (const EKuraEngineError& error) {
-    EXPECT_EQ(error.ErrorIndexName, "ByName");
-    EXPECT_EQ(error.ErrorTableName, "people");
-  }
+  const auto error = EngineErrorOf([&] { CheckTableDefinition(t, names); });
+  ASSERT_TRUE(error);
+  EXPECT_EQ(error->ErrorIndexName, "ByName");
+  EXPECT_EQ(error->ErrorTableName, "people");
 }
 
 }  // namespace

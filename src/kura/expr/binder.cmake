@@ -11,4 +11,4 @@ korvane_gtest(kura_expr_binder_test
   SOURCES
     expr/expression_type_rules_test.cpp
     expr/expression_binder_test.cpp
-  LIBS kura_expr_binder)
+  LIBS kura_expr_binder kura_expr_testing kura_base_testing)

@@ -16,10 +16,9 @@ korvane_gtest(kura_expr_eval_test
     expr/expression_text_test.cpp
     expr/expression_values_test.cpp
     expr/expression_evaluator_test.cpp
-    base/test_allocation_counter.cpp
-  LIBS kura_expr_eval)
+  LIBS kura_expr_eval kura_expr_testing kura_base_testing korvane_allocation_counter)
 
 # The whole path: text -> parser -> binder -> preparation -> evaluation.
 korvane_gtest(kura_expr_test
   SOURCES expr/expression_test.cpp
-  LIBS kura_expr)
+  LIBS kura_expr kura_expr_testing kura_base_testing)

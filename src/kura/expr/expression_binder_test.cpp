@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cctype>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -10,21 +9,21 @@
 #include "kura/base/byte_order.h"
 #include "kura/base/calendar.h"
 #include "kura/expr/expression_parser.h"
+#include "testing/column_table.h"
+#include "testing/engine_error_expect.h"
 
 namespace kura {
 namespace {
 
 using T = TFieldType;
 using S = TFieldSubType;
+using testing_support::EngineErrorOf;
+using testing_support::TColumnTable;
 
-// The columns every test binds against, as a cursor's ResolveColumn would serve them.
-struct TTestColumn {
-  const char* Name;
-  TExpType Type;
-};
-
+// The columns of the table "people" every test binds against, as a cursor's ResolveColumn
+// would serve them; a correlation name other than "people" is unknown.
 // clang-format off
-const std::vector<TTestColumn> kColumns = {
+const TColumnTable kColumns({
     {"Name", {T::String, S::None, 21, 0}},
     {"City", {T::String, S::None, 31, 0}},
     {"Smith", {T::String, S::None, 11, 0}},  // a column whose name is also a plausible text
@@ -43,36 +42,8 @@ const std::vector<TTestColumn> kColumns = {
     {"Counter", {T::Word, S::None, 2, 0}},
     {"Big", {T::LargeInt, S::None, 8, 0}},
     {"Raw", {T::Bytes, S::None, 6, 0}},
-};
+}, "people");
 // clang-format on
-
-bool SameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (std::toupper(static_cast<unsigned char>(a[i])) != std::toupper(static_cast<unsigned char>(b[i]))) {
-      return false;
-    }
-  }
-  return true;
-}
-
-// Columns of the table "people"; a correlation name other than that one is unknown.
-bool ResolveTestColumn(void* data, TExpToken& node) {
-  const auto* columns = static_cast<const std::vector<TTestColumn>*>(data);
-  if (!node.TableName.empty() && !SameName(node.TableName, "people")) return false;
-  for (size_t i = 0; i < columns->size(); ++i) {
-    const TTestColumn& column = (*columns)[i];
-    if (!SameName(column.Name, node.ColumnName)) continue;
-    node.IsBound = 1;
-    node.FieldNo = static_cast<int32_t>(i);
-    node.DataType = column.Type.DataType;
-    node.SubType = column.Type.SubType;
-    node.DataLength = column.Type.DataLength;
-    node.DataScale = column.Type.DataScale;
-    return true;
-  }
-  return false;
-}
 
 constexpr uint32_t kSqlFlags = kParseAggregates | kParseAllColumns | kParseExtendedPredicates | kParseParameters;
 const std::string kContext = "WHERE clause";
@@ -81,8 +52,7 @@ TBindContext SqlContext() {
   TBindContext context;
   context.ErrorCode = KURA_SQLPARSE;
   context.ContextText = kContext;
-  context.ResolveColumn = ResolveTestColumn;
-  context.ResolveData = const_cast<std::vector<TTestColumn>*>(&kColumns);
+  kColumns.ServeTo(context);
   return context;
 }
 
@@ -115,11 +85,8 @@ struct TFailure {
 
 TFailure BindFailure(std::string_view text, const TBindContext& context = SqlContext(), bool isCondition = false) {
   TExpTree tree = Parse(text);
-  try {
-    BindExpression(context, tree.get(), tree.get(), true, isCondition);
-  } catch (const EKuraEngineError& error) {
-    return TFailure{error.ErrorCode, error.ErrorExtraMessage, error.ErrorTableName, error.what()};
-  }
+  const auto error = EngineErrorOf([&] { BindExpression(context, tree.get(), tree.get(), true, isCondition); });
+  if (error) return TFailure{error->ErrorCode, error->ErrorExtraMessage, error->ErrorTableName, error->what()};
   ADD_FAILURE() << "no error for " << text;
   return {};
 }
@@ -492,15 +459,14 @@ TEST(ExpressionBinderTest, ColumnsWithoutAResolverAreInvalid) {
 
 TEST(ExpressionBinderTest, PieceByPieceOverloadUsesTheGivenCodeAndContext) {
   TExpTree tree = Parse("Nope");
-  try {
-    BindExpression(KURA_INVALIDFILTER, "filter expression", tree.get(), tree.get(), false, true, ResolveTestColumn,
-                   const_cast<std::vector<TTestColumn>*>(&kColumns));
-    FAIL() << "no error";
-  } catch (const EKuraEngineError& error) {
-    EXPECT_EQ(error.ErrorCode, KURA_INVALIDFILTER);
-    EXPECT_EQ(error.ErrorExtraMessage,
-              "Invalid column name 'Nope' or table correlation name '' specified in filter expression");
-  }
+  const auto error = EngineErrorOf([&] {
+    BindExpression(KURA_INVALIDFILTER, "filter expression", tree.get(), tree.get(), false, true,
+                   TColumnTable::Resolve, kColumns.ResolveData());
+  });
+  ASSERT_TRUE(error) << "no error";
+  EXPECT_EQ(error->ErrorCode, KURA_INVALIDFILTER);
+  EXPECT_EQ(error->ErrorExtraMessage,
+            "Invalid column name 'Nope' or table correlation name '' specified in filter expression");
 }
 
 // ---- text constants that name columns ----
@@ -603,12 +569,9 @@ TEST(ExpressionBinderTest, TextColumnThatNoLongerResolvesIsATextAgain) {
   ASSERT_EQ(tree->Operand->Kind, kNodeColumn);
   TBindContext context = SqlContext();
   context.ResolveColumn = ResolveNothing;
-  try {
-    BindExpression(context, tree.get(), tree.get(), true, false);
-    FAIL() << "no error";
-  } catch (const EKuraEngineError& error) {
-    EXPECT_EQ(error.ErrorExtraMessage, "Type mismatch between constant 'Qty' and constant '1' in WHERE clause");
-  }
+  const auto error = EngineErrorOf([&] { BindExpression(context, tree.get(), tree.get(), true, false); });
+  ASSERT_TRUE(error) << "no error";
+  EXPECT_EQ(error->ErrorExtraMessage, "Type mismatch between constant 'Qty' and constant '1' in WHERE clause");
   EXPECT_EQ(tree->Operand->Kind, kNodeConstant);
   EXPECT_EQ(StringOf(*tree->Operand), "Qty");
 }
@@ -850,15 +813,15 @@ struct TSubSelectFake {
 };
 
 void DescribeFake(void* data, TExpToken&, TSubSelectColumns& columns) {
-  // The fake keeps the column table at the front so that ResolveTestColumn still works.
-  auto* fake = static_cast<std::pair<const std::vector<TTestColumn>*, TSubSelectFake*>*>(data)->second;
+  // The fake keeps the column table at the front so that the columns still resolve.
+  auto* fake = static_cast<std::pair<const TColumnTable*, TSubSelectFake*>*>(data)->second;
   ++fake->Calls;
   columns = fake->Columns;
 }
 
 bool ResolveThroughPair(void* data, TExpToken& node) {
-  auto* pair = static_cast<std::pair<const std::vector<TTestColumn>*, TSubSelectFake*>*>(data);
-  return ResolveTestColumn(const_cast<std::vector<TTestColumn>*>(pair->first), node);
+  auto* pair = static_cast<std::pair<const TColumnTable*, TSubSelectFake*>*>(data);
+  return TColumnTable::Resolve(pair->first->ResolveData(), node);
 }
 
 // Qty IN (SELECT ...), built by hand: the parser needs a statement to read sub-selects.
@@ -895,19 +858,19 @@ TEST(ExpressionBinderTest, SubSelectColumns) {
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.Message);
     TSubSelectFake fake{c.Columns, 0};
-    std::pair<const std::vector<TTestColumn>*, TSubSelectFake*> data{&kColumns, &fake};
+    std::pair<const TColumnTable*, TSubSelectFake*> data{&kColumns, &fake};
     TBindContext context = SqlContext();
     context.ResolveColumn = ResolveThroughPair;
     context.DescribeSubSelect = DescribeFake;
     context.ResolveData = &data;
     TExpTree tree = MakeInSelect("Qty");
-    try {
-      BindExpression(context, tree.get(), tree.get(), true, true);
+    const auto error = EngineErrorOf([&] { BindExpression(context, tree.get(), tree.get(), true, true); });
+    if (error) {
+      EXPECT_EQ(error->ErrorExtraMessage, c.Message);
+    } else {
       EXPECT_EQ(std::string(c.Message), "");
       EXPECT_EQ(tree->DataType, T::Boolean);
       EXPECT_EQ(tree->Arguments[1]->DataType, c.Columns.Type.DataType);
-    } catch (const EKuraEngineError& error) {
-      EXPECT_EQ(error.ErrorExtraMessage, c.Message);
     }
     EXPECT_EQ(fake.Calls, 1);
   }
@@ -921,7 +884,7 @@ TEST(ExpressionBinderTest, SubSelectWithoutDescriptionIsAcceptedUntyped) {
 
 TEST(ExpressionBinderTest, StringTestedAgainstDateSubSelectIsConverted) {
   TSubSelectFake fake{{1, true, "Born", "o", MakeExpType(T::Date)}, 0};
-  std::pair<const std::vector<TTestColumn>*, TSubSelectFake*> data{&kColumns, &fake};
+  std::pair<const TColumnTable*, TSubSelectFake*> data{&kColumns, &fake};
   TBindContext context = SqlContext();
   context.ResolveColumn = ResolveThroughPair;
   context.DescribeSubSelect = DescribeFake;

@@ -14,9 +14,11 @@
 
 #include "kura/base/byte_order.h"
 #include "kura/base/engine_error.h"
-#include "kura/base/test_allocation_counter.h"
 #include "kura/expr/expression_binder.h"
 #include "kura/expr/expression_parser.h"
+#include "testing/allocation_counter.h"
+#include "testing/column_table.h"
+#include "testing/engine_error_expect.h"
 
 namespace kura {
 namespace {
@@ -31,29 +33,12 @@ struct TFakeRecord {
   std::vector<std::string>* ReadLog = nullptr;  // columns read, in order
 };
 
-struct TColumnInfo {
-  const char* Name;
-  TFieldType Type;
-  int32_t Length;
-};
-const TColumnInfo kFakeColumns[] = {
-    {"MNB", TFieldType::Integer, 4},
-    {"SNB", TFieldType::SmallInt, 2},
-    {"CMT", TFieldType::String, 21},
-    {"NAME", TFieldType::String, 21},
-};
-
-bool Resolve(void*, TExpToken& node) {
-  for (size_t i = 0; i < std::size(kFakeColumns); ++i) {
-    if (node.ColumnName != kFakeColumns[i].Name) continue;
-    node.IsBound = 1;
-    node.FieldNo = static_cast<int32_t>(i);
-    node.DataType = kFakeColumns[i].Type;
-    node.DataLength = kFakeColumns[i].Length;
-    return true;
-  }
-  return false;
-}
+const testing_support::TColumnTable kFakeColumns({
+    {"MNB", {TFieldType::Integer, TFieldSubType::None, 4, 0}},
+    {"SNB", {TFieldType::SmallInt, TFieldSubType::None, 2, 0}},
+    {"CMT", {TFieldType::String, TFieldSubType::None, 21, 0}},
+    {"NAME", {TFieldType::String, TFieldSubType::None, 21, 0}},
+});
 
 void GetValue(void*, const uint8_t* recordBuffer, TExpToken& node) {
   const auto& record = *reinterpret_cast<const TFakeRecord*>(recordBuffer);
@@ -89,8 +74,8 @@ TExpTree Bind(std::string_view text) {
   TExpressionParser parser;
   parser.SetErrorContext(KURA_INVALIDFILTER, "T", std::string(kFilterContext));
   TExpTree tree = parser.ParseText(text, kFilterParseFlags);
-  BindExpression(KURA_INVALIDFILTER, std::string(kFilterContext), tree.get(), tree.get(), true, true, Resolve,
-                 nullptr);
+  BindExpression(KURA_INVALIDFILTER, std::string(kFilterContext), tree.get(), tree.get(), true, true,
+                 testing_support::TColumnTable::Resolve, kFakeColumns.ResolveData());
   return tree;
 }
 
@@ -236,13 +221,11 @@ TEST(ExpressionEvaluatorTest, InSubSelectAsksTheCaller) {
 TEST(ExpressionEvaluatorTest, AColumnWithoutACallbackRaisesTheInternalError) {
   const TExpTree prepared = Prepare("MNB > 1");
   TFakeRecord record;
-  try {
-    EvaluateCondition(*prepared, Buffer(record), TEvaluationContext{});
-    FAIL() << "no error";
-  } catch (const EKuraEngineError& error) {
-    EXPECT_EQ(error.ErrorCode, KURA_SQLPARSE);
-    EXPECT_EQ(error.ErrorExtraMessage, "Internal error: Column 'MNB' specified illegally");
-  }
+  const auto error =
+      testing_support::EngineErrorOf([&] { EvaluateCondition(*prepared, Buffer(record), TEvaluationContext{}); });
+  ASSERT_TRUE(error) << "no error";
+  EXPECT_EQ(error->ErrorCode, KURA_SQLPARSE);
+  EXPECT_EQ(error->ErrorExtraMessage, "Internal error: Column 'MNB' specified illegally");
 }
 
 TEST(ExpressionEvaluatorTest, AColumnEvaluatesToAColumnNode) {

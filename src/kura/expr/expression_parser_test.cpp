@@ -9,9 +9,12 @@
 #include "kura/base/byte_order.h"
 #include "kura/base/calendar.h"
 #include "kura/base/text_forms.h"
+#include "testing/engine_error_expect.h"
 
 namespace kura {
 namespace {
+
+using testing_support::EngineErrorOf;
 
 constexpr uint32_t kAllFlags =
     kParseAggregates | kParseAllColumns | kParseExtendedPredicates | kParseParameters | kParseSubSelects;
@@ -366,14 +369,11 @@ struct TErrorCase {
 std::string ParseError(std::string_view text, uint32_t flags, TErrorCode* code = nullptr) {
   TRecordingOwner owner;
   TExpressionParser parser(&owner);
-  try {
-    parser.ParseText(text, flags);
-  } catch (const EKuraEngineError& error) {
-    if (code != nullptr) *code = error.ErrorCode;
-    EXPECT_TRUE(owner.Parameters.empty()) << "a failed parse registered parameters";
-    return error.ErrorExtraMessage;
-  }
-  return "<no error>";
+  const auto error = EngineErrorOf([&] { parser.ParseText(text, flags); });
+  if (!error) return "<no error>";
+  if (code != nullptr) *code = error->ErrorCode;
+  EXPECT_TRUE(owner.Parameters.empty()) << "a failed parse registered parameters";
+  return error->ErrorExtraMessage;
 }
 
 class ParserErrorTest : public testing::TestWithParam<TErrorCase> {};
@@ -559,26 +559,20 @@ TEST(ParserTest, DataTypeLengthRequiredOutsideCast) {
   parser.SetText("VarChar x");
   parser.NextToken();
   TExpTree node = NewExpToken();
-  try {
-    parser.ParseDataType(node.get(), 0, false);
-    FAIL() << "no error";
-  } catch (const EKuraEngineError& error) {
-    EXPECT_EQ(error.ErrorExtraMessage,
-              "Left parentheses expected after VarChar data type, instead found 'x' in SQL statement");
-  }
+  const auto error = EngineErrorOf([&] { parser.ParseDataType(node.get(), 0, false); });
+  ASSERT_TRUE(error) << "no error";
+  EXPECT_EQ(error->ErrorExtraMessage,
+            "Left parentheses expected after VarChar data type, instead found 'x' in SQL statement");
 }
 
 TEST(ParserTest, FilterErrorsUseFilterCodeTableAndContext) {
   TExpressionParser parser;
   parser.SetErrorContext(KURA_INVALIDFILTER, "tejun", std::string(kFilterContext));
-  try {
-    parser.ParseText("MNB = ?", kFilterParseFlags);
-    FAIL() << "no error";
-  } catch (const EKuraEngineError& error) {
-    EXPECT_EQ(error.ErrorCode, KURA_INVALIDFILTER);
-    EXPECT_EQ(error.ErrorTableName, "tejun");
-    EXPECT_EQ(error.ErrorExtraMessage, "Parameters are not allowed in filter expression");
-  }
+  const auto error = EngineErrorOf([&] { parser.ParseText("MNB = ?", kFilterParseFlags); });
+  ASSERT_TRUE(error) << "no error";
+  EXPECT_EQ(error->ErrorCode, KURA_INVALIDFILTER);
+  EXPECT_EQ(error->ErrorTableName, "tejun");
+  EXPECT_EQ(error->ErrorExtraMessage, "Parameters are not allowed in filter expression");
   // The flags a filter uses allow the extended predicates but not aggregates.
   EXPECT_NO_THROW(parser.ParseText("MNB IN (1, 2) AND CMT LIKE 'a%' AND EXP IS NOT NULL", kFilterParseFlags));
   EXPECT_THROW(parser.ParseText("SUM(MNB) > 1", kFilterParseFlags), EKuraEngineError);
@@ -639,12 +633,9 @@ TEST(ParserTest, SubSelectGoesThroughOwner) {
 
 TEST(ParserTest, SubSelectWithoutOwnerIsNotAllowed) {
   TExpressionParser parser;
-  try {
-    parser.ParseText("x IN (SELECT y FROM t)", kAllFlags);
-    FAIL() << "no error";
-  } catch (const EKuraEngineError& error) {
-    EXPECT_EQ(error.ErrorExtraMessage, "Sub-select queries are not allowed in SQL statement");
-  }
+  const auto error = EngineErrorOf([&] { parser.ParseText("x IN (SELECT y FROM t)", kAllFlags); });
+  ASSERT_TRUE(error) << "no error";
+  EXPECT_EQ(error->ErrorExtraMessage, "Sub-select queries are not allowed in SQL statement");
 }
 
 // A sub-select that owns the tree of its WHERE condition, parsed with the same parser
@@ -681,12 +672,9 @@ TEST(ParserTest, DeeplyNestedSubSelectsRaise) {
   TExpressionParser parser(&owner);
   std::string text;
   for (int i = 0; i < 20000; ++i) text += "a IN (SELECT WHERE ";
-  try {
-    parser.ParseText(text, kAllFlags);
-    FAIL() << "no error";
-  } catch (const EKuraEngineError& error) {
-    EXPECT_EQ(error.ErrorExtraMessage, "Expression nested too deeply in SQL statement");
-  }
+  const auto error = EngineErrorOf([&] { parser.ParseText(text, kAllFlags); });
+  ASSERT_TRUE(error) << "no error";
+  EXPECT_EQ(error->ErrorExtraMessage, "Expression nested too deeply in SQL statement");
 }
 
 // ---- scanner ----
@@ -900,14 +888,14 @@ TEST(SerializeTest, RefusesDamagedStreams) {
   for (size_t i = 0; i < bytes.size(); ++i) {
     std::vector<uint8_t> damaged = bytes;
     damaged[i] ^= 0xA5;
-    try {
+    const auto error = EngineErrorOf([&] {
       TExpTree back = DeserializeTree(damaged.data(), damaged.size());
       std::vector<uint8_t> again;
       SerializeTree(back.get(), again);
-    } catch (const EKuraEngineError& error) {
-      EXPECT_EQ(error.ErrorCode, KURA_SQLPARSE);
-      EXPECT_EQ(error.ErrorExtraMessage, "Invalid expression data");
-    }
+    });
+    if (!error) continue;
+    EXPECT_EQ(error->ErrorCode, KURA_SQLPARSE);
+    EXPECT_EQ(error->ErrorExtraMessage, "Invalid expression data");
   }
 }
 

@@ -18,48 +18,45 @@
 #include "kura/expr/expression_evaluator.h"
 #include "kura/expr/expression_parser.h"
 #include "kura/storage/text_index_words.h"
+#include "testing/column_table.h"
+#include "testing/engine_error_expect.h"
 
 namespace kura {
 namespace {
 
-struct TColumn {
-  const char* Name;
-  TFieldType Type;
-  TFieldSubType SubType;
-  int32_t Length;
-  uint8_t Scale;
-};
+using testing_support::EngineErrorOf;
+using testing_support::TColumnTable;
+using testing_support::TTestColumn;
 
 // The columns every case can use.
-const TColumn kColumns[] = {
-    {"MNB", TFieldType::Integer, TFieldSubType::None, 4, 0},
-    {"SNB", TFieldType::SmallInt, TFieldSubType::None, 2, 0},
-    {"WNB", TFieldType::Word, TFieldSubType::None, 2, 0},
-    {"LNB", TFieldType::LargeInt, TFieldSubType::None, 8, 0},
-    {"FLT", TFieldType::Float, TFieldSubType::None, 8, 0},
-    {"AMT", TFieldType::Bcd, TFieldSubType::None, 34, 2},
-    {"CMT", TFieldType::String, TFieldSubType::None, 21, 0},
-    {"NAME", TFieldType::String, TFieldSubType::None, 21, 0},
-    {"MEMO", TFieldType::Blob, TFieldSubType::Memo, 8, 0},
-    {"DT", TFieldType::Date, TFieldSubType::None, 4, 0},
-    {"TM", TFieldType::Time, TFieldSubType::None, 4, 0},
-    {"TS", TFieldType::Timestamp, TFieldSubType::None, 8, 0},
-    {"FLAG", TFieldType::Boolean, TFieldSubType::None, 2, 0},
-};
-constexpr size_t kColumnCount = std::size(kColumns);
+const TColumnTable kColumns({
+    {"MNB", {TFieldType::Integer, TFieldSubType::None, 4, 0}},
+    {"SNB", {TFieldType::SmallInt, TFieldSubType::None, 2, 0}},
+    {"WNB", {TFieldType::Word, TFieldSubType::None, 2, 0}},
+    {"LNB", {TFieldType::LargeInt, TFieldSubType::None, 8, 0}},
+    {"FLT", {TFieldType::Float, TFieldSubType::None, 8, 0}},
+    {"AMT", {TFieldType::Bcd, TFieldSubType::None, 34, 2}},
+    {"CMT", {TFieldType::String, TFieldSubType::None, 21, 0}},
+    {"NAME", {TFieldType::String, TFieldSubType::None, 21, 0}},
+    {"MEMO", {TFieldType::Blob, TFieldSubType::Memo, 8, 0}},
+    {"DT", {TFieldType::Date, TFieldSubType::None, 4, 0}},
+    {"TM", {TFieldType::Time, TFieldSubType::None, 4, 0}},
+    {"TS", {TFieldType::Timestamp, TFieldSubType::None, 8, 0}},
+    {"FLAG", {TFieldType::Boolean, TFieldSubType::None, 2, 0}},
+});
 
 // One record: each column's value bytes, or none for NULL.
 using TTestRecord = std::vector<std::optional<std::vector<uint8_t>>>;
 
-std::vector<uint8_t> Encode(const TColumn& column, const std::string& text) {
-  std::vector<uint8_t> bytes(std::max(column.Length, 8), 0);
-  switch (column.Type) {
+std::vector<uint8_t> Encode(const TTestColumn& column, const std::string& text) {
+  std::vector<uint8_t> bytes(std::max(column.Type.DataLength, 8), 0);
+  switch (column.Type.DataType) {
     case TFieldType::Integer: WriteI32(bytes.data(), *TryTextToInt32(text)); break;
     case TFieldType::SmallInt: WriteI16(bytes.data(), static_cast<int16_t>(*TryTextToInt32(text))); break;
     case TFieldType::Word: WriteU16(bytes.data(), static_cast<uint16_t>(*TryTextToInt32(text))); break;
     case TFieldType::LargeInt: WriteI64(bytes.data(), *TryTextToInt64(text)); break;
     case TFieldType::Float: WriteF64(bytes.data(), *TryTextToFloat(text)); break;
-    case TFieldType::Bcd: FixedToBcd(*TryTextToFixed(text), column.Scale, bytes.data()); break;
+    case TFieldType::Bcd: FixedToBcd(*TryTextToFixed(text), column.Type.DataScale, bytes.data()); break;
     case TFieldType::Date: WriteI32(bytes.data(), *TryTextToDate(text)); break;
     case TFieldType::Time: WriteI32(bytes.data(), *TryTextToTime(text)); break;
     case TFieldType::Timestamp: WriteF64(bytes.data(), *TryTextToTimestamp(text)); break;
@@ -76,7 +73,7 @@ std::vector<uint8_t> Encode(const TColumn& column, const std::string& text) {
 
 // "MNB=5;CMT=abc": the named columns get these values, every other column is NULL.
 TTestRecord MakeRecord(std::string_view values) {
-  TTestRecord record(kColumnCount);
+  TTestRecord record(kColumns.size());
   while (!values.empty()) {
     const size_t end = std::min(values.find(';'), values.size());
     const std::string_view item = values.substr(0, end);
@@ -84,30 +81,11 @@ TTestRecord MakeRecord(std::string_view values) {
     const size_t equals = item.find('=');
     const std::string name(item.substr(0, equals));
     const std::string text(item.substr(equals + 1));
-    bool found = false;
-    for (size_t i = 0; i < kColumnCount; ++i) {
-      if (name == kColumns[i].Name) {
-        record[i] = Encode(kColumns[i], text);
-        found = true;
-      }
-    }
-    EXPECT_TRUE(found) << "unknown column in the case table: " << name;
+    const int index = kColumns.IndexOf(name);
+    if (index >= 0) record[static_cast<size_t>(index)] = Encode(kColumns[static_cast<size_t>(index)], text);
+    EXPECT_GE(index, 0) << "unknown column in the case table: " << name;
   }
   return record;
-}
-
-bool ResolveColumn(void*, TExpToken& node) {
-  for (size_t i = 0; i < kColumnCount; ++i) {
-    if (strcasecmp(node.ColumnName.c_str(), kColumns[i].Name) != 0) continue;
-    node.IsBound = 1;
-    node.FieldNo = static_cast<int32_t>(i);
-    node.DataType = kColumns[i].Type;
-    node.SubType = kColumns[i].SubType;
-    node.DataLength = kColumns[i].Length;
-    node.DataScale = kColumns[i].Scale;
-    return true;
-  }
-  return false;
 }
 
 void GetColumnValue(void*, const uint8_t* recordBuffer, TExpToken& node) {
@@ -493,7 +471,7 @@ TExpTree ParseAndBind(const TCase& c) {
   bind.ErrorCode = KURA_INVALIDFILTER;
   bind.ContextText = std::string(kFilterContext);
   bind.TableName = "T";
-  bind.ResolveColumn = ResolveColumn;
+  kColumns.ServeTo(bind);
   BindExpression(bind, tree.get(), tree.get(), true, true);
   return tree;
 }
@@ -505,14 +483,11 @@ TEST(ExpressionTest, EvaluatesTheLanguage) {
     const TTestRecord record = MakeRecord(c.Values);
     const auto* recordBuffer = reinterpret_cast<const uint8_t*>(&record);
     const bool expectError = c.Expected.starts_with("error: ");
-    try {
+    const auto error = EngineErrorOf([&] {
       TExpTree bound = ParseAndBind(c);
       const TExpTree prepared = PrepareExpression(*bound, context, c.Options == "np", c.Options == "ci");
       const TExpTree value = EvaluateExpression(*prepared, recordBuffer, context);
-      if (expectError) {
-        ADD_FAILURE() << "no error raised";
-        continue;
-      }
+      if (expectError) return;  // reported below: nothing was raised
       EXPECT_EQ(Render(*value), c.Expected);
       EXPECT_EQ(value->Operand, nullptr);
       EXPECT_TRUE(value->Arguments.empty());
@@ -525,13 +500,14 @@ TEST(ExpressionTest, EvaluatesTheLanguage) {
         const TExpTree unprepared = EvaluateExpression(*bound, recordBuffer, context);
         EXPECT_EQ(Render(*unprepared), c.Expected) << "evaluated without preparation";
       }
-    } catch (const EKuraEngineError& error) {
-      if (!expectError) {
-        ADD_FAILURE() << "raised: " << error.ErrorExtraMessage;
-        continue;
-      }
-      EXPECT_EQ(error.ErrorCode, KURA_INVALIDFILTER);
-      EXPECT_EQ("error: " + error.ErrorExtraMessage, c.Expected);
+    });
+    if (!error) {
+      if (expectError) ADD_FAILURE() << "no error raised";
+    } else if (!expectError) {
+      ADD_FAILURE() << "raised: " << error->ErrorExtraMessage;
+    } else {
+      EXPECT_EQ(error->ErrorCode, KURA_INVALIDFILTER);
+      EXPECT_EQ("error: " + error->ErrorExtraMessage, c.Expected);
     }
   }
 }

@@ -11,4 +11,4 @@ korvane_gtest(kura_expr_parser_test
   SOURCES
     expr/exp_token_test.cpp
     expr/expression_parser_test.cpp
-  LIBS kura_expr_parser)
+  LIBS kura_expr_parser kura_base_testing)

@@ -11,4 +11,4 @@ korvane_gtest(kura_blob_test
   SOURCES
     storage/blob_file_test.cpp
     storage/blob_file_lock_test.cpp
-  LIBS kura_blob)
+  LIBS kura_blob kura_storage_testing kura_base_testing)

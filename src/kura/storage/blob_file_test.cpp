@@ -13,16 +13,18 @@
 
 #include "kura/base/byte_order.h"
 #include "kura/base/engine_error.h"
-#include "kura/storage/data_file_test_support.h"
 #include "kura/storage/scramble.h"
+#include "testing/engine_error_expect.h"
+#include "testing/file_bytes.h"
 #include "testing/temp_dir.h"
 
 namespace kura {
 namespace {
 
-using storage_test::ErrorCodeOf;
-using storage_test::ReadFileBytes;
-using storage_test::WriteFileBytes;
+using testing_support::EngineErrorCodeOf;
+using testing_support::EngineErrorOf;
+using testing_support::ReadFileBytes;
+using testing_support::WriteFileBytes;
 
 std::vector<uint8_t> Pattern(size_t length, uint32_t seed) {
   std::vector<uint8_t> bytes(length);
@@ -280,7 +282,7 @@ TEST_F(BlobFileTest, BlocksTakenOverByAnotherValueFailAsReplaced) {
   file.FreeBlobChain(oldFirst, 11);
   TBlobBuffer b;
   Store(file, b, Pattern(1000, 2), 12);
-  EXPECT_EQ(ErrorCodeOf([&] { Load(file, oldFirst, 11); }), KURA_KEYORRECDELETED);
+  EXPECT_ENGINE_ERROR(KURA_KEYORRECDELETED, Load(file, oldFirst, 11));
 
   // Only a block further down the chain carries the other id.
   TBlobBuffer c;
@@ -293,19 +295,19 @@ TEST_F(BlobFileTest, BlocksTakenOverByAnotherValueFailAsReplaced) {
     file.ReleaseBlock(second);
     file.ReleaseBlock(middle);
   }
-  EXPECT_EQ(ErrorCodeOf([&] { Load(file, c.FirstBlock, 13); }), KURA_KEYORRECDELETED);
+  EXPECT_ENGINE_ERROR(KURA_KEYORRECDELETED, Load(file, c.FirstBlock, 13));
   // Rewriting a value whose chain was taken over must not write into the other value.
   TBlobBuffer stale;
   stale.FirstBlock = oldFirst;
   stale.BlobId = 11;
   stale.Assign(Pattern(10, 4).data(), 10);
-  EXPECT_EQ(ErrorCodeOf([&] { file.WriteBlob(stale, 14); }), KURA_KEYORRECDELETED);
+  EXPECT_ENGINE_ERROR(KURA_KEYORRECDELETED, file.WriteBlob(stale, 14));
   stale.Truncate(0);
-  EXPECT_EQ(ErrorCodeOf([&] { file.WriteBlob(stale, 14); }), KURA_KEYORRECDELETED);
+  EXPECT_ENGINE_ERROR(KURA_KEYORRECDELETED, file.WriteBlob(stale, 14));
   EXPECT_EQ(file.Header().FirstFreeBlock, 0);
   EXPECT_EQ(Load(file, b.FirstBlock, 12), Pattern(1000, 2));
   // Freeing with the wrong id is corruption unless tolerant, which takes the chain over.
-  EXPECT_EQ(ErrorCodeOf([&] { file.FreeBlobChain(c.FirstBlock, 13); }), KURA_MEMOCORRUPT);
+  EXPECT_ENGINE_ERROR(KURA_MEMOCORRUPT, file.FreeBlobChain(c.FirstBlock, 13));
   EXPECT_EQ(file.Header().FirstFreeBlock, 0);  // nothing was freed
   file.FreeBlobChain(c.FirstBlock, 13, true);
   EXPECT_EQ(FreeChain(file).size(), 3u);
@@ -421,7 +423,7 @@ TEST_F(BlobFileTest, EncryptedBytesOnDiskAreScrambled) {
   EXPECT_EQ(Load(file, 1, 5), value);
   file.CloseBlobFile();
   // Read as a plain file, the scrambled version byte is not 5.
-  EXPECT_EQ(ErrorCodeOf([&] { file.OpenBlobFile(512, false); }), KURA_OLDVERSION);
+  EXPECT_ENGINE_ERROR(KURA_OLDVERSION, file.OpenBlobFile(512, false));
   EXPECT_FALSE(file.IsOpen);
 }
 
@@ -489,9 +491,9 @@ TEST_F(BlobFileDamageTest, CheckHeaderNamesEachKindOfDamage) {
     c.Change(bytes);
     PutBytes(bytes);
     TBlobFile file(Name());
-    EXPECT_EQ(ErrorCodeOf([&] { file.OpenBlobFile(512, false); }), c.OnOpen) << c.What;
+    EXPECT_EQ(EngineErrorCodeOf([&] { file.OpenBlobFile(512, false); }), c.OnOpen) << c.What;
     if (c.OnOpen != 0) continue;
-    EXPECT_EQ(ErrorCodeOf([&] { file.CheckHeader(); }), c.OnCheck) << c.What;
+    EXPECT_EQ(EngineErrorCodeOf([&] { file.CheckHeader(); }), c.OnCheck) << c.What;
   }
 }
 
@@ -529,22 +531,22 @@ TEST_F(BlobFileDamageTest, DamagedChainsRaiseInsteadOfLooping) {
     Damage(c.Patches);
     TBlobFile file(Name());
     file.OpenBlobFile(512, false);
-    EXPECT_EQ(ErrorCodeOf([&] { Load(file, 1, 21); }), c.OnRead) << c.What;
+    EXPECT_EQ(EngineErrorCodeOf([&] { Load(file, 1, 21); }), c.OnRead) << c.What;
     EXPECT_EQ(Load(file, 4, 22), Pattern(1000, 2)) << c.What;
     if (c.OnRead == KURA_MEMOCORRUPT) {
       // Freeing a broken chain fails the same way and frees nothing.
-      EXPECT_EQ(ErrorCodeOf([&] { file.FreeBlobChain(1, 21); }), KURA_MEMOCORRUPT) << c.What;
+      EXPECT_ENGINE_ERROR(KURA_MEMOCORRUPT, file.FreeBlobChain(1, 21)) << c.What;
       EXPECT_EQ(file.Header().FirstFreeBlock, 0) << c.What;
       // Tolerant freeing accepts odd links but still stops at a loop or a link out of
       // the file.
-      EXPECT_EQ(ErrorCodeOf([&] { file.FreeBlobChain(1, 21, true); }), c.OnTolerantFree) << c.What;
+      EXPECT_EQ(EngineErrorCodeOf([&] { file.FreeBlobChain(1, 21, true); }), c.OnTolerantFree) << c.What;
       // And rewriting the value in place does not follow the damage either.
       if (c.OnTolerantFree != 0) {
         TBlobBuffer rewrite;
         rewrite.FirstBlock = 1;
         rewrite.BlobId = 21;
         rewrite.Assign(Pattern(2500, 5).data(), 2500);
-        EXPECT_EQ(ErrorCodeOf([&] { file.WriteBlob(rewrite, 30); }), KURA_MEMOCORRUPT) << c.What;
+        EXPECT_ENGINE_ERROR(KURA_MEMOCORRUPT, file.WriteBlob(rewrite, 30)) << c.What;
       }
     }
   }
@@ -553,27 +555,27 @@ TEST_F(BlobFileDamageTest, DamagedChainsRaiseInsteadOfLooping) {
 TEST_F(BlobFileDamageTest, BadBlockNumbersAndFreeChains) {
   TBlobFile file(Name());
   file.OpenBlobFile(512, false);
-  EXPECT_EQ(ErrorCodeOf([&] { file.GetBlock(0); }), KURA_MEMOCORRUPT);
-  EXPECT_EQ(ErrorCodeOf([&] { file.GetBlock(8); }), KURA_MEMOCORRUPT);
-  EXPECT_EQ(ErrorCodeOf([&] { Load(file, 7, 21); }), KURA_MEMOCORRUPT);
-  EXPECT_EQ(ErrorCodeOf([&] { Load(file, -3, 21); }), KURA_MEMOCORRUPT);
-  EXPECT_EQ(ErrorCodeOf([&] { Load(file, 1, 22); }), KURA_KEYORRECDELETED);
+  EXPECT_ENGINE_ERROR(KURA_MEMOCORRUPT, file.GetBlock(0));
+  EXPECT_ENGINE_ERROR(KURA_MEMOCORRUPT, file.GetBlock(8));
+  EXPECT_ENGINE_ERROR(KURA_MEMOCORRUPT, Load(file, 7, 21));
+  EXPECT_ENGINE_ERROR(KURA_MEMOCORRUPT, Load(file, -3, 21));
+  EXPECT_ENGINE_ERROR(KURA_KEYORRECDELETED, Load(file, 1, 22));
   file.CloseBlobFile();
 
   // A free chain that links a block to itself.
   Damage({{9, 2}, {Block(2, kNext), 2}});
   file.OpenBlobFile(512, false);
-  EXPECT_EQ(ErrorCodeOf([&] { file.AllocateBlock(); }), KURA_MEMOCORRUPT);
+  EXPECT_ENGINE_ERROR(KURA_MEMOCORRUPT, file.AllocateBlock());
   file.CloseBlobFile();
   // A free chain that leaves the file.
   Damage({{9, 2}, {Block(2, kNext), 70}});
   file.OpenBlobFile(512, false);
-  EXPECT_EQ(ErrorCodeOf([&] { file.AllocateBlock(); }), KURA_MEMOCORRUPT);
+  EXPECT_ENGINE_ERROR(KURA_MEMOCORRUPT, file.AllocateBlock());
   file.CloseBlobFile();
   // A file that claims a block it does not have.
   Damage({{9, 0}, {13, 8}});
   file.OpenBlobFile(512, false);
-  EXPECT_EQ(ErrorCodeOf([&] { file.GetBlock(7); }), KURA_MEMOCORRUPT);
+  EXPECT_ENGINE_ERROR(KURA_MEMOCORRUPT, file.GetBlock(7));
 }
 
 TEST_F(BlobFileTest, CorruptionCarriesTableAndDirectory) {
@@ -581,33 +583,27 @@ TEST_F(BlobFileTest, CorruptionCarriesTableAndDirectory) {
   {
     TBlobFile file(Name());
     file.CreateBlobFile(512, false);
-    try {
-      file.GetBlock(0);
-      FAIL() << "no error";
-    } catch (const EKuraEngineError& error) {
-      EXPECT_EQ(error.ErrorCode, KURA_MEMOCORRUPT);
-      EXPECT_EQ(error.ErrorTableName, "memo");
-      EXPECT_EQ(error.ErrorDatabaseName, (Dir.Path() / "").string());
-    }
+    const auto error = EngineErrorOf([&] { file.GetBlock(0); });
+    ASSERT_TRUE(error) << "no error";
+    EXPECT_EQ(error->ErrorCode, KURA_MEMOCORRUPT);
+    EXPECT_EQ(error->ErrorTableName, "memo");
+    EXPECT_EQ(error->ErrorDatabaseName, (Dir.Path() / "").string());
   }
   owner.Table = "tejun";
   owner.Directory = "/db/DBtavimo/";
   TBlobFile file(Name(), false, &owner);
   file.OpenBlobFile(512, false);
-  try {
-    file.GetBlock(3);
-    FAIL() << "no error";
-  } catch (const EKuraEngineError& error) {
-    EXPECT_EQ(error.ErrorCode, KURA_MEMOCORRUPT);
-    EXPECT_EQ(error.ErrorTableName, "tejun");
-    EXPECT_EQ(error.ErrorDatabaseName, "/db/DBtavimo/");
-  }
+  const auto error = EngineErrorOf([&] { file.GetBlock(3); });
+  ASSERT_TRUE(error) << "no error";
+  EXPECT_EQ(error->ErrorCode, KURA_MEMOCORRUPT);
+  EXPECT_EQ(error->ErrorTableName, "tejun");
+  EXPECT_EQ(error->ErrorDatabaseName, "/db/DBtavimo/");
 }
 
 TEST_F(BlobFileTest, FullFileAndInvalidBlockSizes) {
   for (int32_t size : {-1, 1, 63, 65554}) {
     TBlobFile file(Name());
-    EXPECT_EQ(ErrorCodeOf([&] { file.CreateBlobFile(size, false); }), KURA_BLOBLIMIT) << size;
+    EXPECT_ENGINE_ERROR(KURA_BLOBLIMIT, file.CreateBlobFile(size, false)) << size;
   }
   TBlobFile file(Name());
   file.CreateBlobFile(512, false);
@@ -618,7 +614,7 @@ TEST_F(BlobFileTest, FullFileAndInvalidBlockSizes) {
   WriteI32(&bytes[13], 7812500);
   PutBytes(bytes);
   file.OpenBlobFile(512, false);
-  EXPECT_EQ(ErrorCodeOf([&] { file.AllocateBlock(); }), KURA_TABLEFULL);
+  EXPECT_ENGINE_ERROR(KURA_TABLEFULL, file.AllocateBlock());
   file.CloseBlobFile();
   WriteI32(&bytes[13], 7812499);
   PutBytes(bytes);
@@ -632,7 +628,7 @@ TEST_F(BlobFileTest, FullFileAndInvalidBlockSizes) {
   WriteI32(&bytes[13], 2000000001);
   PutBytes(bytes);
   file.OpenBlobFile(64, false);
-  EXPECT_EQ(ErrorCodeOf([&] { file.AllocateBlock(); }), KURA_TABLEFULL);
+  EXPECT_ENGINE_ERROR(KURA_TABLEFULL, file.AllocateBlock());
 }
 
 TEST_F(BlobFileTest, EmptyingAndChangeDetection) {
@@ -658,7 +654,7 @@ TEST_F(BlobFileTest, EmptyingAndChangeDetection) {
   EXPECT_EQ(writer.GetFileSize(), 512);
   EXPECT_TRUE(reader.ReadHeaderIfChanged());
   reader.DiscardCache();
-  EXPECT_EQ(ErrorCodeOf([&] { Load(reader, 1, 3); }), KURA_MEMOCORRUPT);
+  EXPECT_ENGINE_ERROR(KURA_MEMOCORRUPT, Load(reader, 1, 3));
   EXPECT_NO_THROW(reader.CheckHeader());
 }
 

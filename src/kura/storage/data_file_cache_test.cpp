@@ -3,13 +3,15 @@
 #include "kura/base/byte_order.h"
 #include "kura/storage/data_file.h"
 #include "kura/storage/data_file_test_support.h"
+#include "testing/definition_builders.h"
+#include "testing/file_bytes.h"
 #include "testing/temp_dir.h"
 
 namespace kura {
 namespace {
 
-using storage_test::Field;
-using storage_test::ReadFileBytes;
+using testing_support::Field;
+using testing_support::ReadFileBytes;
 using storage_test::TTestOwner;
 
 // One Integer field: RecordSize 9 + 5 = 14.

@@ -6,14 +6,14 @@
 #include <gtest/gtest.h>
 
 #include "kura/storage/data_file.h"
-#include "kura/storage/data_file_test_support.h"
+#include "testing/definition_builders.h"
 #include "testing/pipe.h"
 #include "testing/temp_dir.h"
 
 namespace kura {
 namespace {
 
-using storage_test::Field;
+using testing_support::Field;
 
 class DataFileLockTest : public ::testing::Test {
 protected:

@@ -9,13 +9,15 @@
 #include "kura/base/language_driver.h"
 #include "kura/storage/data_file.h"
 #include "kura/storage/data_file_test_support.h"
+#include "testing/definition_builders.h"
+#include "testing/engine_error_expect.h"
 #include "testing/temp_dir.h"
 
 namespace kura {
 namespace {
 
-using storage_test::ErrorCodeOf;
-using storage_test::Field;
+using testing_support::EngineErrorCodeOf;
+using testing_support::Field;
 using storage_test::TTestOwner;
 
 constexpr int kRecords = 300;
@@ -325,7 +327,7 @@ TEST_F(DataFileSortTest, UnknownSortFieldIsRejected) {
   auto file = Open(8192, false);
   TSortRequest request;
   request.Fields = {{9, false}};
-  EXPECT_EQ(ErrorCodeOf([&] { file->SortRecords(request); }), KURA_OUTOFRANGE);
+  EXPECT_ENGINE_ERROR(KURA_OUTOFRANGE, file->SortRecords(request));
 }
 
 TEST_F(DataFileSortTest, TableWithALanguageDriverSortsWithItsCollation) {

@@ -8,15 +8,19 @@
 #include "kura/base/byte_order.h"
 #include "kura/storage/data_file_test_support.h"
 #include "kura/storage/scramble.h"
+#include "testing/definition_builders.h"
+#include "testing/engine_error_expect.h"
+#include "testing/file_bytes.h"
 #include "testing/temp_dir.h"
 
 namespace kura {
 namespace {
 
-using storage_test::ErrorCodeOf;
-using storage_test::Field;
-using storage_test::ReadFileBytes;
-using storage_test::WriteFileBytes;
+using testing_support::EngineErrorCodeOf;
+using testing_support::EngineErrorOf;
+using testing_support::Field;
+using testing_support::ReadFileBytes;
+using testing_support::WriteFileBytes;
 
 // Three stored fields and the auto-increment field:
 //   ID  Integer/AutoInc  offset 5
@@ -205,7 +209,7 @@ TEST_F(DataFileTest, DamagedFreeChainIsReportedNotFollowed) {
   WriteFileBytes(PathOf("people.DAT"), bytes);
   TDataFile file(PathOf("people.DAT").string());
   file.OpenDataFile();
-  EXPECT_EQ(ErrorCodeOf([&] { file.AllocateRecord(); }), KURA_FILECORRUPT);
+  EXPECT_ENGINE_ERROR(KURA_FILECORRUPT, file.AllocateRecord());
 }
 
 TEST_F(DataFileTest, CountersWrapFromTheLargestInt32ToOne) {
@@ -327,45 +331,39 @@ TEST_F(DataFileTest, CreateRejectsTooManyBlobFieldsAndTooBigRecords) {
   std::vector<TFieldDefinition> blobs;
   for (int i = 0; i < 129; ++i) blobs.push_back(Field("B" + std::to_string(i), TFieldType::Blob));
   TDataFile file(PathOf("wide.DAT").string());
-  EXPECT_EQ(ErrorCodeOf([&] { file.CreateDataFile(0, 0, blobs, 0, "", "", false, 0, 0); }), KURA_BLOBLIMIT);
+  EXPECT_ENGINE_ERROR(KURA_BLOBLIMIT, file.CreateDataFile(0, 0, blobs, 0, "", "", false, 0, 0));
   blobs.pop_back();
-  EXPECT_EQ(ErrorCodeOf([&] { file.CreateDataFile(0, 0, blobs, 0, "", "", false, 0, 0); }), 0);
+  EXPECT_EQ(EngineErrorCodeOf([&] { file.CreateDataFile(0, 0, blobs, 0, "", "", false, 0, 0); }), 0);
   file.CloseDataFile();
   // 261 strings of 250 characters: 9 + 261 * 252 = 65781 bytes.
   std::vector<TFieldDefinition> strings;
   for (int i = 0; i < 261; ++i) strings.push_back(Field("S" + std::to_string(i), TFieldType::String, 250));
-  EXPECT_EQ(ErrorCodeOf([&] { file.CreateDataFile(0, 0, strings, 0, "", "", false, 0, 0); }), KURA_RECTOOBIG);
+  EXPECT_ENGINE_ERROR(KURA_RECTOOBIG, file.CreateDataFile(0, 0, strings, 0, "", "", false, 0, 0));
   strings.pop_back();  // 65529 bytes fit
-  EXPECT_EQ(ErrorCodeOf([&] { file.CreateDataFile(0, 0, strings, 0, "", "", false, 0, 0); }), 0);
+  EXPECT_EQ(EngineErrorCodeOf([&] { file.CreateDataFile(0, 0, strings, 0, "", "", false, 0, 0); }), 0);
   EXPECT_EQ(file.RecordSize(), 9 + 260 * 252);
   file.CloseDataFile();
-  EXPECT_EQ(ErrorCodeOf([&] {
-              file.CreateDataFile(0, 0, {Field("X", static_cast<TFieldType>(16))}, 0, "", "", false, 0, 0);
-            }),
-            KURA_INVALIDFLDTYPE);
-  EXPECT_EQ(ErrorCodeOf([&] {
-              file.CreateDataFile(0, 0, {Field("X", TFieldType::Bytes, 251)}, 0, "", "", false, 0, 0);
-            }),
-            KURA_INVALIDFLDTYPE);
-  EXPECT_EQ(ErrorCodeOf([&] {
-              file.CreateDataFile(0x7F7F, 0, {Field("X", TFieldType::Integer)}, 0, "", "", false, 0, 0);
-            }),
-            KURA_CANNOTLOADLDDRV);
+  EXPECT_ENGINE_ERROR(KURA_INVALIDFLDTYPE,
+                      file.CreateDataFile(0, 0, {Field("X", static_cast<TFieldType>(16))}, 0, "", "", false, 0, 0));
+  EXPECT_ENGINE_ERROR(KURA_INVALIDFLDTYPE,
+                      file.CreateDataFile(0, 0, {Field("X", TFieldType::Bytes, 251)}, 0, "", "", false, 0, 0));
+  EXPECT_ENGINE_ERROR(KURA_CANNOTLOADLDDRV,
+                      file.CreateDataFile(0x7F7F, 0, {Field("X", TFieldType::Integer)}, 0, "", "", false, 0, 0));
 }
 
 TEST_F(DataFileTest, ReadingSlotsThatDoNotExistIsCorruption) {
   CreatePeople(2);
   TDataFile file(PathOf("people.DAT").string());
   file.OpenDataFile();
-  EXPECT_EQ(ErrorCodeOf([&] { file.GetRecord(0); }), KURA_FILECORRUPT);
-  EXPECT_EQ(ErrorCodeOf([&] { file.GetRecord(-4); }), KURA_FILECORRUPT);
-  EXPECT_EQ(ErrorCodeOf([&] { file.GetRecord(4); }), KURA_FILECORRUPT);
+  EXPECT_ENGINE_ERROR(KURA_FILECORRUPT, file.GetRecord(0));
+  EXPECT_ENGINE_ERROR(KURA_FILECORRUPT, file.GetRecord(-4));
+  EXPECT_ENGINE_ERROR(KURA_FILECORRUPT, file.GetRecord(4));
   // The header counts a slot that the file does not hold.
   std::vector<uint8_t> bytes = ReadFileBytes(PathOf("people.DAT"));
   WriteI32(bytes.data() + 13, 4);
   WriteFileBytes(PathOf("people.DAT"), bytes);
   file.ReadHeader();
-  EXPECT_EQ(ErrorCodeOf([&] { file.GetRecord(3); }), KURA_READERR);
+  EXPECT_ENGINE_ERROR(KURA_READERR, file.GetRecord(3));
 }
 
 TEST_F(DataFileTest, AppendBeyondTheSlotLimitIsTableFull) {
@@ -375,21 +373,18 @@ TEST_F(DataFileTest, AppendBeyondTheSlotLimitIsTableFull) {
   WriteFileBytes(PathOf("people.DAT"), bytes);
   TDataFile file(PathOf("people.DAT").string());
   file.OpenDataFile();
-  EXPECT_EQ(ErrorCodeOf([&] { file.GetRecord(200000001); }), KURA_TABLEFULL);
+  EXPECT_ENGINE_ERROR(KURA_TABLEFULL, file.GetRecord(200000001));
 }
 
 TEST_F(DataFileTest, ErrorsNameTheTableAndItsDirectory) {
   CreatePeople(0);
   TDataFile file(PathOf("people.DAT").string());
   file.OpenDataFile();
-  try {
-    file.RaiseDataFileCorrupt(KURA_HEADERCORRUPT);
-    FAIL();
-  } catch (const EKuraEngineError& error) {
-    EXPECT_EQ(error.ErrorTableName, "people");
-    EXPECT_EQ(error.ErrorDatabaseName, (Dir.Path() / "").string());
-    EXPECT_STREQ(error.what(), "Kura Engine Error # 8961 Header information corrupt in the table 'people'");
-  }
+  const auto error = EngineErrorOf([&] { file.RaiseDataFileCorrupt(KURA_HEADERCORRUPT); });
+  ASSERT_TRUE(error);
+  EXPECT_EQ(error->ErrorTableName, "people");
+  EXPECT_EQ(error->ErrorDatabaseName, (Dir.Path() / "").string());
+  EXPECT_STREQ(error->what(), "Kura Engine Error # 8961 Header information corrupt in the table 'people'");
 }
 
 // One damage of an otherwise sound file with three records and the engine code that
@@ -451,7 +446,7 @@ TEST_F(DataFileTest, CheckHeaderRejectsEveryKindOfDamage) {
     damage.Apply(bytes);
     WriteFileBytes(PathOf("people.DAT"), bytes);
     TDataFile file(PathOf("people.DAT").string());
-    EXPECT_EQ(ErrorCodeOf([&] {
+    EXPECT_EQ(EngineErrorCodeOf([&] {
                 file.OpenDataFile();
                 file.CheckHeader();
               }),
@@ -470,7 +465,7 @@ TEST(DataFileInMemory, MemoryTableKeepsItsRecordsAfterClosing) {
   const std::string name = "mem/people_in_memory.DAT";
   {
     TDataFile file(name, true);
-    file.CreateDataFile(0, 0, {storage_test::Field("V", TFieldType::Integer)}, 0, "", "", true, 0, 0);
+    file.CreateDataFile(0, 0, {testing_support::Field("V", TFieldType::Integer)}, 0, "", "", true, 0, 0);
     for (int i = 1; i <= 3; ++i) {
       TRecordPin record(file, file.AllocateRecord());
       uint8_t data[4];

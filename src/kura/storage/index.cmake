@@ -18,4 +18,4 @@ korvane_gtest(kura_index_test
     storage/index_file_test.cpp
     storage/index_tree_test.cpp
     storage/text_index_words_test.cpp
-  LIBS kura_index)
+  LIBS kura_index kura_storage_testing kura_base_testing)

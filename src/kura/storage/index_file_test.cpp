@@ -10,16 +10,20 @@
 #include "kura/storage/index_test_support.h"
 #include "kura/storage/index_walker.h"
 #include "kura/storage/scramble.h"
+#include "testing/definition_builders.h"
+#include "testing/engine_error_expect.h"
+#include "testing/file_bytes.h"
 #include "testing/temp_dir.h"
 
 namespace kura {
 namespace {
 
-using index_test::ErrorCodeOf;
-using index_test::Field;
 using index_test::LayOut;
-using storage_test::ReadFileBytes;
-using storage_test::WriteFileBytes;
+using testing_support::EngineErrorCodeOf;
+using testing_support::EngineErrorOf;
+using testing_support::Field;
+using testing_support::ReadFileBytes;
+using testing_support::WriteFileBytes;
 
 class IndexFileTest : public ::testing::Test {
 protected:
@@ -43,11 +47,7 @@ protected:
     return file;
   }
   static TIndexDefinition Def(const std::string& name, std::vector<uint16_t> fields, bool unique = false) {
-    TIndexDefinition d;
-    d.Name = name;
-    d.Fields = std::move(fields);
-    d.Unique = unique;
-    return d;
+    return testing_support::Index(name, std::move(fields), unique);
   }
 
   testing_support::TTempDir Dir;
@@ -80,7 +80,7 @@ TEST_F(IndexFileTest, DefinitionsAndTheirErrors) {
   file->DefinePrimaryIndex(Def("", {1}));
   EXPECT_TRUE(file->Descriptor(0).Unique);
   EXPECT_EQ(file->Descriptor(0).KeySize, 5);
-  EXPECT_EQ(ErrorCodeOf([&] { file->DefinePrimaryIndex(Def("", {1})); }), KURA_PRIMARYKEYREDEFINE);
+  EXPECT_ENGINE_ERROR(KURA_PRIMARYKEYREDEFINE, file->DefinePrimaryIndex(Def("", {1})));
   const int byB = file->AddSecondaryIndex(Def("ByB", {2}));
   EXPECT_EQ(byB, 1);
   const int byA = file->AddSecondaryIndex(Def("ByA", {1}));
@@ -97,15 +97,15 @@ TEST_F(IndexFileTest, DefinitionsAndTheirErrors) {
       {Def("Many", std::vector<uint16_t>(17, 1)), KURA_INDEXLIMIT},
       {Def("None", {}), KURA_INVALIDKEY},
   };
-  for (const TCase& c : cases) EXPECT_EQ(ErrorCodeOf([&] { file->AddSecondaryIndex(c.Definition); }), c.Expected)
+  for (const TCase& c : cases) EXPECT_EQ(EngineErrorCodeOf([&] { file->AddSecondaryIndex(c.Definition); }), c.Expected)
       << c.Definition.Name;
   EXPECT_EQ(file->FindIndex("BYA"), byA);
   file->DeleteIndex(byB);
   EXPECT_EQ(file->SecondaryCount(), 1);
   EXPECT_EQ(file->Descriptor(1).Name, "ByA");
-  EXPECT_EQ(ErrorCodeOf([&] { file->DeleteIndex(5); }), KURA_INVALIDINDEXDELETE);
+  EXPECT_ENGINE_ERROR(KURA_INVALIDINDEXDELETE, file->DeleteIndex(5));
   for (int i = 2; i <= 30; ++i) file->AddSecondaryIndex(Def("X" + std::to_string(i), {1}));
-  EXPECT_EQ(ErrorCodeOf([&] { file->AddSecondaryIndex(Def("Extra", {1})); }), KURA_INDEXLIMIT);
+  EXPECT_ENGINE_ERROR(KURA_INDEXLIMIT, file->AddSecondaryIndex(Def("Extra", {1})));
   file->DeleteIndex(0);
   EXPECT_TRUE(file->NoPrimaryIndex());
   file->CheckHeader();
@@ -145,7 +145,7 @@ TEST_F(IndexFileTest, CheckHeaderFindsDamage) {
     auto bytes = good;
     c.Damage(bytes);
     WriteFileBytes(Path, bytes);
-    EXPECT_EQ(ErrorCodeOf([&] { Open()->CheckHeader(); }), c.Expected);
+    EXPECT_EQ(EngineErrorCodeOf([&] { Open()->CheckHeader(); }), c.Expected);
   }
   WriteFileBytes(Path, good);
   Open()->CheckHeader();
@@ -170,8 +170,8 @@ TEST_F(IndexFileTest, FreeChainAndPageCounter) {
   EXPECT_EQ(c->PageNo, 2);
   EXPECT_EQ(file->Descriptor(1).FirstFreePage, 1);
   file->ReleasePage(c);
-  EXPECT_EQ(ErrorCodeOf([&] { file->GetPage(1, 0); }), KURA_INDEXCORRUPT);
-  EXPECT_EQ(ErrorCodeOf([&] { file->GetPage(1, 7); }), KURA_INDEXCORRUPT);
+  EXPECT_ENGINE_ERROR(KURA_INDEXCORRUPT, file->GetPage(1, 0));
+  EXPECT_ENGINE_ERROR(KURA_INDEXCORRUPT, file->GetPage(1, 7));
   file->FlushPages();
   file->WriteHeader();
   file->CloseIndexFile();
@@ -307,7 +307,7 @@ TEST_F(IndexFileTest, DamagedPagesRaiseIndexCorrupt) {
     auto bytes = good;
     c.Damage(bytes);
     WriteFileBytes(Path, bytes);
-    EXPECT_EQ(ErrorCodeOf([&] {
+    EXPECT_EQ(EngineErrorCodeOf([&] {
                 auto damaged = Open();
                 TIndexWalker walker(*damaged, 1);
                 for (bool ok = walker.First(); ok; ok = walker.Next()) {
@@ -318,14 +318,11 @@ TEST_F(IndexFileTest, DamagedPagesRaiseIndexCorrupt) {
   }
   WriteFileBytes(Path, good);
   auto file2 = Open();
-  try {
-    file2->GetPage(1, 999);
-    ADD_FAILURE() << "page 999 does not exist";
-  } catch (const EKuraEngineError& error) {
-    EXPECT_EQ(error.ErrorCode, KURA_INDEXCORRUPT);
-    EXPECT_EQ(error.ErrorTableName, "T");
-    EXPECT_EQ(error.ErrorDatabaseName, Dir.Path().string() + "/");
-  }
+  const auto error = EngineErrorOf([&] { file2->GetPage(1, 999); });
+  ASSERT_TRUE(error) << "page 999 does not exist";
+  EXPECT_EQ(error->ErrorCode, KURA_INDEXCORRUPT);
+  EXPECT_EQ(error->ErrorTableName, "T");
+  EXPECT_EQ(error->ErrorDatabaseName, Dir.Path().string() + "/");
 }
 
 TEST_F(IndexFileTest, TextParametersRoundTripThroughTheChain) {

@@ -7,11 +7,12 @@
 #include <vector>
 
 #include "kura/storage/index_test_support.h"
+#include "testing/definition_builders.h"
 
 namespace kura {
 namespace {
 
-using index_test::Field;
+using testing_support::Field;
 using index_test::LayOut;
 using index_test::NewRecord;
 

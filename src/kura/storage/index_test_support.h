@@ -3,21 +3,18 @@
 // Helpers shared by the index file tests: field layouts, record buffers and an owner with
 // an adjustable page cache.
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "kura/base/byte_order.h"
-#include "kura/storage/data_file_test_support.h"
 #include "kura/storage/index_file.h"
 #include "kura/storage/key_encoding.h"
 #include "kura/storage/record.h"
 
 namespace kura::index_test {
-
-using storage_test::ErrorCodeOf;
-using storage_test::Field;
 
 // Numbers the fields and lays them out as the data file does; returns the record size.
 inline int LayOut(std::vector<TFieldDefinition>& fields) {

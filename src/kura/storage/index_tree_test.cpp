@@ -13,12 +13,13 @@
 #include <vector>
 
 #include "kura/storage/index_test_support.h"
+#include "testing/definition_builders.h"
 #include "testing/temp_dir.h"
 
 namespace kura {
 namespace {
 
-using index_test::Field;
+using testing_support::Field;
 using index_test::LayOut;
 using index_test::NewRecord;
 using TBytes = std::vector<uint8_t>;

@@ -21,4 +21,4 @@ korvane_gtest(kura_storage_test
     storage/data_file_cache_test.cpp
     storage/data_file_sort_test.cpp
     storage/data_file_lock_test.cpp
-  LIBS kura_storage)
+  LIBS kura_storage kura_storage_testing kura_base_testing)

@@ -6,7 +6,6 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <iterator>
 #include <sstream>
 #include <vector>
 
@@ -22,27 +21,24 @@
 #include "kura/storage/index_file.h"
 #include "kura/storage/index_walker.h"
 #include "kura/storage/key_encoding.h"
+#include "testing/definition_builders.h"
+#include "testing/engine_error_expect.h"
+#include "testing/file_bytes.h"
 #include "testing/temp_dir.h"
 
 namespace kura::tool {
 namespace {
 
-TFieldDefinition MakeField(const std::string& name, TFieldType type, uint8_t size = 0,
-                           TFieldSubType subType = TFieldSubType::None) {
-  TFieldDefinition d;
-  d.Name = name;
-  d.FieldType = type;
-  d.Size = size;
-  d.SubType = subType;
-  return d;
-}
+using testing_support::EngineErrorOf;
+using testing_support::Field;
+using testing_support::ReadFileBytes;
+using testing_support::WriteFileBytes;
 
 class KuraToolTest : public ::testing::Test {
 protected:
   void SetUp() override {
-    std::vector<TFieldDefinition> fields{MakeField("MNB", TFieldType::Integer, 0, TFieldSubType::AutoInc),
-                                         MakeField("CMT", TFieldType::String, 40),
-                                         MakeField("PST", TFieldType::SmallInt)};
+    std::vector<TFieldDefinition> fields{Field("MNB", TFieldType::Integer, 0, TFieldSubType::AutoInc),
+                                         Field("CMT", TFieldType::String, 40), Field("PST", TFieldType::SmallInt)};
     fields[2].MinValue = "1";
     fields[2].MaxValue = "361";
     fields[1].Required = true;
@@ -157,20 +153,16 @@ TEST_F(KuraToolTest, InfoAndVerifyCoverTheIndexFile) {
 
   // Two keys of the root leaf swapped: the tree check names the index and the fault.
   const std::string indexName = IndexFileNameOf(Table());
-  std::vector<char> bytes;
-  {
-    std::ifstream in(indexName, std::ios::binary);
-    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  }
+  std::vector<uint8_t> bytes = ReadFileBytes(indexName);
   ASSERT_EQ(bytes.size(), 4u * 4096);
   std::swap_ranges(bytes.begin() + 4096 + 13, bytes.begin() + 4096 + 13 + 5, bytes.begin() + 4096 + 13 + 9);
-  std::ofstream(indexName, std::ios::binary | std::ios::trunc).write(bytes.data(), static_cast<long>(bytes.size()));
+  WriteFileBytes(indexName, bytes);
   std::ostringstream damaged;
   EXPECT_EQ(VerifyCommand(Table(), damaged), 1);
   EXPECT_EQ(damaged.str(), "index 0 ((primary)): page 1: keys out of order at entry 1\n");
   // A damaged header is the engine's message.
   bytes[8] = 4;
-  std::ofstream(indexName, std::ios::binary | std::ios::trunc).write(bytes.data(), static_cast<long>(bytes.size()));
+  WriteFileBytes(indexName, bytes);
   std::ostringstream old;
   EXPECT_EQ(VerifyCommand(Table(), old), 1);
   EXPECT_NE(old.str().find("Kura Engine Error # 12035 "), std::string::npos) << old.str();
@@ -187,7 +179,7 @@ protected:
     cursor.SetTableName("people");
     cursor.SetExclusive(true);
     TTableDefinition t;
-    t.Fields = {MakeField("ID", TFieldType::Integer), MakeField("NAME", TFieldType::String, 20)};
+    t.Fields = {Field("ID", TFieldType::Integer), Field("NAME", TFieldType::String, 20)};
     t.PrimaryIndex = TIndexDefinition{};
     t.PrimaryIndex->Fields = {1};
     TIndexDefinition byName;
@@ -325,8 +317,7 @@ TEST_F(KuraToolEngineTest, VerifyPassesAfterConcurrentAppends) {
   for (int p = 0; p < 4; ++p) {
     const pid_t pid = fork();
     if (pid == 0) {
-      int status = 0;
-      try {
+      const auto error = EngineErrorOf([&] {
         TDataSession session;
         TDataCursor cursor(*session.OpenDirectory("", Dir.Path().string()));
         cursor.SetTableName("people");
@@ -341,9 +332,8 @@ TEST_F(KuraToolEngineTest, VerifyPassesAfterConcurrentAppends) {
           cursor.SetField(2, record.data(), reinterpret_cast<const uint8_t*>(name.c_str()));
           cursor.AppendRecord(record.data(), false);
         }
-      } catch (const EKuraEngineError&) {
-        status = 1;
-      }
+      });
+      const int status = error ? 1 : 0;
       _exit(status);
     }
     children.push_back(pid);
@@ -364,7 +354,7 @@ TEST(KuraToolCommandLine, VerifyChecksTheBlobFile) {
   const std::string table = (dir / "memos").string();
   {
     TDataFile file(table + ".DAT");
-    file.CreateDataFile(0, 0, {MakeField("EXP", TFieldType::Blob, 0, TFieldSubType::Memo)}, 512, "", "", false, 0, 0);
+    file.CreateDataFile(0, 0, {Field("EXP", TFieldType::Blob, 0, TFieldSubType::Memo)}, 512, "", "", false, 0, 0);
     TBlobFile blobs(table + ".BLB");
     blobs.CreateBlobFile(512, false);
   }
@@ -373,12 +363,10 @@ TEST(KuraToolCommandLine, VerifyChecksTheBlobFile) {
   EXPECT_EQ(out.str(), "ok\n");
   // A block size that does not match the data file's.
   {
-    std::fstream blob(table + ".BLB", std::ios::in | std::ios::out | std::ios::binary);
-    std::vector<char> bytes((std::istreambuf_iterator<char>(blob)), std::istreambuf_iterator<char>());
+    std::vector<uint8_t> bytes = ReadFileBytes(table + ".BLB");
     ASSERT_GT(bytes.size(), 16u);
-    for (size_t i = 0; i < 16; ++i) bytes[i] = static_cast<char>(0x5A);
-    blob.seekp(0);
-    blob.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    for (size_t i = 0; i < 16; ++i) bytes[i] = 0x5A;
+    WriteFileBytes(table + ".BLB", bytes);
   }
   std::ostringstream damaged;
   EXPECT_EQ(VerifyCommand(table, damaged), 1);
@@ -407,7 +395,7 @@ TEST(KuraToolCommandLine, NamesAndUsage) {
 TEST(KuraToolCommandLine, PrintsTableTextInTheChosenCodePage) {
   testing_support::TTempDir dir;
   const std::string table = (dir / "tejun").string();
-  std::vector<TFieldDefinition> fields{MakeField("CMT", TFieldType::String, 20)};
+  std::vector<TFieldDefinition> fields{Field("CMT", TFieldType::String, 20)};
   fields[0].DefaultValue = "\x81\xA1";  // "■"
   {
     TDataFile file(table + ".DAT");

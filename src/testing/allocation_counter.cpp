@@ -1,4 +1,4 @@
-#include "kura/base/test_allocation_counter.h"
+#include "testing/allocation_counter.h"
 
 #include <atomic>
 #include <cstdlib>
@@ -61,9 +61,9 @@ void operator delete[](void* block, std::size_t) noexcept { std::free(block); }
 void operator delete(void* block, const std::nothrow_t&) noexcept { std::free(block); }
 void operator delete[](void* block, const std::nothrow_t&) noexcept { std::free(block); }
 
-namespace kura::testing_support {
+namespace testing_support {
 
 long AllocationCount() { return gAllocations.load(); }
 bool IcuAllocationsCounted() { return kIcuCounted; }
 
-}  // namespace kura::testing_support
+}  // namespace testing_support
