@@ -50,9 +50,11 @@ constexpr uint8_t kRecordDeleted = 1;
 inline size_t StoredFieldSize(const TFieldDefinition& field) {
   return field.IsStored() ? 1 + static_cast<size_t>(field.DataSize) : 0;
 }
+// The null flag says NULL; never for the auto-increment field.
 inline bool FieldIsNull(const uint8_t* record, const TFieldDefinition& field) {
   return !field.IsAutoInc() && record[field.Offset] == 0;
 }
+// The first value byte (a NULL field's value bytes are all zero).
 inline const uint8_t* FieldValue(const uint8_t* record, const TFieldDefinition& field) {
   return record + (field.IsAutoInc() ? kRecordIdOffset : field.Offset + 1);
 }
