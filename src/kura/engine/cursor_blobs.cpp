@@ -2,6 +2,11 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstring>
+
+#include "kura/storage/blob_file.h"
+#include "kura/storage/blob_reference.h"
+#include "kura/storage/record.h"
 
 namespace kura {
 
@@ -21,6 +26,25 @@ int32_t DrawHandle() {
 }
 
 }  // namespace
+
+bool StoredFieldText(const TFieldDefinition& field, const uint8_t* record, TBlobFile* blob, std::string& text) {
+  text.clear();
+  if (!field.IsStored() || FieldIsNull(record, field)) return false;
+  const uint8_t* value = FieldValue(record, field);
+  if (field.FieldType == TFieldType::String) {
+    text.assign(reinterpret_cast<const char*>(value), strnlen(reinterpret_cast<const char*>(value), field.DataSize));
+    return true;
+  }
+  if (field.FieldType != TFieldType::Blob || !blob) return false;
+  const TBlobReference reference = ReadBlobReference(value);
+  if (!reference.IsStored()) return false;
+  TBlobBuffer buffer;
+  buffer.FirstBlock = reference.FirstBlock;
+  buffer.BlobId = reference.BlobId;
+  blob->ReadBlob(buffer);
+  text.assign(buffer.Data.begin(), buffer.Data.end());
+  return true;
+}
 
 TBlobBuffer* TCursorBlobs::Find(int32_t handle) const {
   if (handle >= 0) return nullptr;

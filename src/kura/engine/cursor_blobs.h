@@ -13,11 +13,21 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "kura/storage/blob_buffer.h"
+#include "kura/storage/field_definition.h"
 
 namespace kura {
+
+class TBlobFile;
+
+// The text of a text-indexed field of a stored record image: a string's characters, or
+// a memo's contents read from `blob` through the field's stored reference. False when
+// the field holds nothing (NULL, no stored chain or no BLOB file) or is of another type.
+// Raises what reading the BLOB file raises.
+bool StoredFieldText(const TFieldDefinition& field, const uint8_t* record, TBlobFile* blob, std::string& text);
 
 class TCursorBlobs {
 public:

@@ -2,20 +2,22 @@
 
 #include <algorithm>
 #include <cstring>
-#include <exception>
 
 #include "kura/base/byte_order.h"
 #include "kura/base/collation.h"
 #include "kura/base/names_paths.h"
+#include "kura/base/scope_guard.h"
 #include "kura/engine/cursor_blobs.h"
 #include "kura/engine/cursor_edit_indexes.h"
 #include "kura/engine/data_directory.h"
 #include "kura/engine/data_session.h"
 #include "kura/engine/data_table.h"
+#include "kura/engine/table_read_lock.h"
 #include "kura/storage/blob_file.h"
 #include "kura/storage/data_file.h"
 #include "kura/storage/index_walker.h"
 #include "kura/storage/key_encoding.h"
+#include "kura/storage/table_files.h"
 
 namespace kura {
 
@@ -61,7 +63,7 @@ void TDataCursor::CheckClosed() const {
 
 void TDataCursor::SetTableName(const std::string& name) {
   CheckClosed();
-  FTableName = TableBaseName(TrimBlanks(name), ".DAT");
+  FTableName = TableBaseName(TrimBlanks(name), kDataFileExtension);
 }
 void TDataCursor::SetExclusive(bool value) { CheckClosed(); FExclusive = value; }
 void TDataCursor::SetReadOnly(bool value) { CheckClosed(); FReadOnly = value; }
@@ -86,28 +88,20 @@ void TDataCursor::OpenCursor() {
     RaiseEngineError(static_cast<TErrorCode>(-rc), Names());
   }
   FTable = table;
-  // The whole opening reads under the read lock: the header checks, and the first view
-  // (counts, bitmaps, the first key), which another process's writer could otherwise
-  // change halfway through a walk of the tree.
-  const bool locked = !table->LockFree() && !table->HasReadLock();
-  try {
-    if (locked) table->ReadLock();
-    OpenSteps();
-  } catch (...) {
-    if (locked && table->HasReadLock()) {
-      try {
-        table->ReadUnlock();
-      } catch (const EKuraEngineError&) {
-        // The failure of the opening is the one to report.
-      }
-    }
+  // A failed opening leaves the cursor closed (after the read lock is given back).
+  auto close = OnScopeFail([this] {
     ReleaseState();
     TDataTable* opened = FTable;
     FTable = nullptr;
     FDirectory.CloseTable(opened, false);
-    throw;
-  }
-  if (locked) table->ReadUnlock();
+  });
+  // The whole opening reads under the read lock: the header checks, and the first view
+  // (counts, bitmaps, the first key), which another process's writer could otherwise
+  // change halfway through a walk of the tree.
+  TTableReadLock lock(*table);
+  OpenSteps();
+  close.Dismiss();
+  lock.Release();
 }
 
 void TDataCursor::OpenSteps() {
@@ -137,17 +131,11 @@ void TDataCursor::OpenSteps() {
 // halfway through a header.
 void TDataCursor::VerifyHeaders() {
   TDataTable& table = *FTable;
-  const bool took = !table.LockFree() && !table.HasReadLock();
-  if (took) table.ReadLock();
-  try {
-    table.DataFile().CheckHeader();
-    if (!table.IndexesRebuilt()) table.IndexFile().CheckHeader();
-    if (TBlobFile* blob = table.BlobFile()) blob->CheckHeader();
-  } catch (...) {
-    if (took) table.ReadUnlock();
-    throw;
-  }
-  if (took) table.ReadUnlock();
+  TTableReadLock lock(table);
+  table.DataFile().CheckHeader();
+  if (!table.IndexesRebuilt()) table.IndexFile().CheckHeader();
+  if (TBlobFile* blob = table.BlobFile()) blob->CheckHeader();
+  lock.Release();
 }
 
 void TDataCursor::CheckPassword() {
@@ -172,7 +160,10 @@ void TDataCursor::RebuildRecordIndex() {
   TDataFile& data = table.DataFile();
   const bool lockable = !table.LockFree() && !FCursorReadOnly;
   if (lockable) table.WriteLock();
-  try {
+  {
+    auto unlock = OnScopeFail([&] {
+      if (lockable) table.WriteUnlock();
+    });
     TIndexTree tree(index, kSysDeletedIndex);
     uint8_t key[kSysDeletedKeySize];
     int32_t active = 0;
@@ -189,9 +180,6 @@ void TDataCursor::RebuildRecordIndex() {
     } else {
       table.FlushTable(false);
     }
-  } catch (...) {
-    if (lockable) table.WriteUnlock();
-    throw;
   }
   if (lockable) table.WriteUnlock();
 }
@@ -326,17 +314,10 @@ void TDataCursor::SetIndexNumber(int number) {
     names.IndexName = std::to_string(number);
     RaiseEngineError(KURA_INVALIDINDEXNAME, names);
   }
-  TDataTable& table = *FTable;
-  const bool took = !table.LockFree() && !table.HasReadLock();
-  const bool changed = took ? table.ReadLock() : false;
-  try {
-    if (changed) SyncCounters();
-    SelectIndex(number, true);
-  } catch (...) {
-    if (took) table.ReadUnlock();
-    throw;
-  }
-  if (took) table.ReadUnlock();
+  TTableReadLock lock(*FTable);
+  if (lock.Changed()) SyncCounters();
+  SelectIndex(number, true);
+  lock.Release();
 }
 
 // Makes `number` the current index, clears the range and rebuilds the view; with refind
@@ -442,33 +423,28 @@ void TDataCursor::BeginRead() {
   if (!FTable) CheckClosed();
   if (FReadDepth++ > 0) return;
   TDataTable& table = *FTable;
+  // A failed start leaves no read open: the depth goes back and a lock taken here is
+  // given back.
+  auto undo = OnScopeFail([&] {
+    --FReadDepth;
+    if (FReadLocked) {
+      FReadLocked = false;
+      table.ReadUnlock();
+    }
+  });
   bool changed = false;
   if (!table.LockFree() && FDirectory.Session().StrictChangeDetection()) {
     if (!table.HasReadLock()) {
-      try {
-        changed = table.ReadLock();
-      } catch (...) {
-        --FReadDepth;
-        throw;
-      }
+      changed = table.ReadLock();
       FReadLocked = true;
     }
   }
   // The in-memory comparison is also made for exclusive tables: another cursor of this
   // session may have changed the tree under this cursor's position.
   if (changed || !(FChangeCounters == table.ChangeCounters())) {
-    try {
-      SyncCounters();
-      RecomputeView();
-      Refind();
-    } catch (...) {
-      --FReadDepth;
-      if (FReadLocked) {
-        FReadLocked = false;
-        table.ReadUnlock();
-      }
-      throw;
-    }
+    SyncCounters();
+    RecomputeView();
+    Refind();
   }
 }
 
@@ -507,18 +483,11 @@ void TDataCursor::Refind(bool keepCrackOnMiss) {
 }
 
 void TDataCursor::Refresh() {
-  TDataTable& table = *FTable;
-  const bool took = !table.LockFree() && !table.HasReadLock();
-  if (took) table.ReadLock();
-  try {
-    SyncCounters();
-    RecomputeView();
-    Refind();
-  } catch (...) {
-    if (took) table.ReadUnlock();
-    throw;
-  }
-  if (took) table.ReadUnlock();
+  TTableReadLock lock(*FTable);
+  SyncCounters();
+  RecomputeView();
+  Refind();
+  lock.Release();
 }
 
 // ---------------------------------------------------------------------------------------
@@ -724,22 +693,9 @@ auto TDataCursor::Guarded(TBody body) -> decltype(body()) {
   RestorePosition();
   table.DiscardBuffers(true);
   table.ReadLock();
-  struct TUnlock {
-    TDataTable& Table;
-    ~TUnlock() noexcept(false) {
-      if (Table.HasReadLock()) {
-        if (std::uncaught_exceptions() > 0) {
-          try {
-            Table.ReadUnlock();
-          } catch (const EKuraEngineError&) {
-            // The repeated read's failure is the one to report.
-          }
-        } else {
-          Table.ReadUnlock();
-        }
-      }
-    }
-  } unlock{table};
+  auto unlock = OnScopeExit([&table] {
+    if (table.HasReadLock()) table.ReadUnlock();
+  });
   SyncCounters();
   RecomputeView();
   Refind(false);
@@ -1006,13 +962,14 @@ int TDataCursor::CloneCurrentRecord(uint8_t* buffer) {
   std::vector<uint8_t> content;
   for (const TFieldDefinition& field : FTable->DataFile().FieldDefinitions()) {
     if (!field.IsStored()) continue;
-    const size_t length = 1 + static_cast<size_t>(field.DataSize);
+    // The null flag and the value bytes, copied as they are.
+    const size_t length = StoredFieldSize(field);
     if (field.Offset + length > static_cast<size_t>(FRecordSize)) continue;
     if (field.FieldType != TFieldType::Blob) {
       std::memcpy(buffer + field.Offset, source.data() + field.Offset, length);
       continue;
     }
-    if (source[field.Offset] == 0) continue;
+    if (FieldIsNull(source.data(), field)) continue;
     int32_t size = 0;
     int code = OpenBlob(field.FieldNo, source.data(), TBlobOpenMode::Read, size);
     if (code != KURA_NONE) RaiseEngineError(static_cast<TErrorCode>(code), Names());

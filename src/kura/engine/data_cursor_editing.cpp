@@ -19,6 +19,7 @@
 #include <string_view>
 
 #include "kura/base/byte_order.h"
+#include "kura/base/scope_guard.h"
 #include "kura/engine/cursor_blobs.h"
 #include "kura/engine/cursor_edit_indexes.h"
 #include "kura/engine/data_cursor.h"
@@ -55,15 +56,11 @@ void TDataCursor::BeginWrite() {
     changed = table.WriteLock();
     FWriteLocked = true;
   }
+  auto endWrite = OnScopeFail([this] { EndWrite(); });
   if (changed || !(FChangeCounters == table.ChangeCounters())) {
-    try {
-      SyncCounters();
-      RecomputeView();
-      Refind(false);
-    } catch (...) {
-      EndWrite();
-      throw;
-    }
+    SyncCounters();
+    RecomputeView();
+    Refind(false);
   }
 }
 
@@ -207,23 +204,8 @@ std::vector<std::vector<uint8_t>> TDataCursor::TextIndexKeys(const uint8_t* reco
   for (int i = 0; i < descriptor.IndexFieldCount; ++i) {
     const uint16_t fieldNo = descriptor.IndexFields[static_cast<size_t>(i)];
     const TFieldDefinition* field = FindFieldByNumber(data.FieldDefinitions(), fieldNo);
-    if (!field || !field->IsStored() || record[field->Offset] == 0) continue;
     std::string text;
-    const uint8_t* value = record + field->Offset + 1;
-    if (field->FieldType == TFieldType::String) {
-      text.assign(reinterpret_cast<const char*>(value), strnlen(reinterpret_cast<const char*>(value), field->DataSize));
-    } else if (field->FieldType == TFieldType::Blob) {
-      TBlobFile* blob = FTable->BlobFile();
-      const int32_t first = ReadI32(value);
-      if (!blob || first <= 0) continue;
-      TBlobBuffer buffer;
-      buffer.FirstBlock = first;
-      buffer.BlobId = ReadI32(value + 4);
-      blob->ReadBlob(buffer);
-      text.assign(buffer.Data.begin(), buffer.Data.end());
-    } else {
-      continue;
-    }
+    if (!field || !StoredFieldText(*field, record, FTable->BlobFile(), text)) continue;
     for (std::vector<uint8_t>& key : BuildTextIndexKeys(fieldNo, text, uniqueId, *FTextParameters, rules)) {
       keys.push_back(std::move(key));
     }
@@ -348,7 +330,11 @@ void TDataCursor::AppendRecord(uint8_t* buffer, bool reposition) {
   TDataFile& data = table.DataFile();
   TIndexFile& index = table.IndexFile();
   int32_t recNo = 0;
-  try {
+  auto undo = OnScopeFail([&] {
+    if (recNo != 0) UnlockAfterEdit(recNo);
+    EndWrite();
+  });
+  {  // the records pinned here are given back before the write policy runs
     // The slot: the head of the free chain (tables with a primary index only) or a new one.
     const int32_t freeHead = table.NoPrimaryIndex() ? 0 : data.Header().FirstFreeRecord;
     recNo = freeHead != 0 ? freeHead : data.RecordCount() + 1;
@@ -388,12 +374,11 @@ void TDataCursor::AppendRecord(uint8_t* buffer, bool reposition) {
         index.RaiseIndexCorrupt();
       }
     }
-    try {
-      if (data.BlobFieldCount() > 0) WriteOpenBlobs(buffer, nullptr);
-    } catch (...) {
+    auto removeFirst = OnScopeFail([&] {
       if (first >= 0) edit.Trees[static_cast<size_t>(first)]->Delete(keys[static_cast<size_t>(first)].data());
-      throw;
-    }
+    });
+    if (data.BlobFieldCount() > 0) WriteOpenBlobs(buffer, nullptr);
+    removeFirst.Dismiss();
 
     for (int i = first + 1; i < edit.Limit && first >= 0; ++i) {
       const std::vector<uint8_t>& key = keys[static_cast<size_t>(i)];
@@ -426,28 +411,19 @@ void TDataCursor::AppendRecord(uint8_t* buffer, bool reposition) {
     }
     std::memcpy(buffer, slot->Bytes(), static_cast<size_t>(FRecordSize));
     WriteI32(buffer + kRecordLinkOffset, 0);
-  } catch (...) {
-    if (recNo != 0) UnlockAfterEdit(recNo);
-    EndWrite();
-    throw;
   }
-  try {
-    WritePolicy();
-    AfterWrite(recNo, +1, buffer);
-    if (reposition) {
-      RepositionOn(buffer, recNo);
-    } else if (FBof || FEof) {
-      // Before the first record (or after the last) the cursor stays there; the view is
-      // no longer empty.
-      if (FBof) FEof = false;
-    } else {
-      Refind(false);
-    }
-  } catch (...) {
-    UnlockAfterEdit(recNo);
-    EndWrite();
-    throw;
+  WritePolicy();
+  AfterWrite(recNo, +1, buffer);
+  if (reposition) {
+    RepositionOn(buffer, recNo);
+  } else if (FBof || FEof) {
+    // Before the first record (or after the last) the cursor stays there; the view is
+    // no longer empty.
+    if (FBof) FEof = false;
+  } else {
+    Refind(false);
   }
+  undo.Dismiss();
   UnlockAfterEdit(recNo);
   EndWrite();
 }
@@ -464,7 +440,11 @@ void TDataCursor::ModifyRecord(uint8_t* buffer, bool unlock, bool reposition) {
   TIndexFile& index = table.IndexFile();
   bool lockedHere = false;
   int32_t recNo = 0;
-  try {
+  auto undo = OnScopeFail([&] {
+    if (lockedHere) UnlockAfterEdit(recNo);
+    EndWrite();
+  });
+  {  // the records pinned here are given back before the write policy runs
     if (!OnRecord()) RaiseEngineError(KURA_NOCURRREC, Names());
     recNo = FRecordNumber;
     LoadRecord(recNo, true, 0);
@@ -536,23 +516,14 @@ void TDataCursor::ModifyRecord(uint8_t* buffer, bool unlock, bool reposition) {
     }
     std::memcpy(buffer, stored->Bytes(), static_cast<size_t>(FRecordSize));
     WriteI32(buffer + kRecordLinkOffset, 0);
-  } catch (...) {
-    if (lockedHere) UnlockAfterEdit(recNo);
-    EndWrite();
-    throw;
   }
-  try {
-    WritePolicy();
-    AfterWrite(recNo, 0, buffer);
-    // The cursor stays on the changed record, wherever its keys now put it.
-    (void)reposition;
-    RepositionOn(buffer, recNo);
-    if (lockedHere || (!optimistic && unlock)) UnlockAfterEdit(recNo);
-  } catch (...) {
-    if (lockedHere) UnlockAfterEdit(recNo);
-    EndWrite();
-    throw;
-  }
+  WritePolicy();
+  AfterWrite(recNo, 0, buffer);
+  // The cursor stays on the changed record, wherever its keys now put it.
+  (void)reposition;
+  RepositionOn(buffer, recNo);
+  if (lockedHere || (!optimistic && unlock)) UnlockAfterEdit(recNo);
+  undo.Dismiss();
   EndWrite();
 }
 
@@ -563,7 +534,11 @@ void TDataCursor::DeleteRecord(const uint8_t* buffer, bool reposition) {
   TDataFile& data = table.DataFile();
   TIndexFile& index = table.IndexFile();
   int32_t recNo = 0;
-  try {
+  auto undo = OnScopeFail([&] {
+    if (recNo != 0) UnlockAfterEdit(recNo);
+    EndWrite();
+  });
+  {  // the records pinned here are given back before the write policy runs
     if (!OnRecord()) RaiseEngineError(KURA_NOCURRREC, Names());
     recNo = FRecordNumber;
     TRecordsBitmap& locked = table.CursorLockedRecords();
@@ -602,24 +577,15 @@ void TDataCursor::DeleteRecord(const uint8_t* buffer, bool reposition) {
     if (data.BlobFieldCount() > 0) FreeStoredBlobs(stored->Bytes());
     data.FreeRecord(stored.Get());
     index.DecActiveRecordCount();
-  } catch (...) {
-    if (recNo != 0) UnlockAfterEdit(recNo);
-    EndWrite();
-    throw;
   }
-  try {
-    WritePolicy();
-    AfterWrite(recNo, -1, nullptr);
-    // The cursor stands just before the record that followed, so a walk that deletes
-    // as it goes visits every record.
-    (void)reposition;
-    Refind(true);
-    UnlockAfterEdit(recNo);
-  } catch (...) {
-    UnlockAfterEdit(recNo);
-    EndWrite();
-    throw;
-  }
+  WritePolicy();
+  AfterWrite(recNo, -1, nullptr);
+  // The cursor stands just before the record that followed, so a walk that deletes
+  // as it goes visits every record.
+  (void)reposition;
+  Refind(true);
+  UnlockAfterEdit(recNo);
+  undo.Dismiss();
   EndWrite();
 }
 

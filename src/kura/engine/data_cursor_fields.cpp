@@ -26,7 +26,9 @@
 #include "kura/engine/cursor_internals.h"
 #include "kura/engine/data_cursor.h"
 #include "kura/engine/default_values.h"
+#include "kura/engine/table_read_lock.h"
 #include "kura/storage/blob_file.h"
+#include "kura/storage/blob_reference.h"
 #include "kura/storage/data_file.h"
 #include "kura/storage/key_encoding.h"
 
@@ -118,21 +120,11 @@ size_t WholeCharacters(const TCodePageCaseMap& map, const char* text, size_t len
   return i;
 }
 
-// The reference bytes of a BLOB field: first block (or handle) and BLOB id.
-int32_t BlobReference(const uint8_t* record, const TFieldDefinition& field) {
-  return ReadI32(record + field.Offset + 1);
-}
-void PutBlobReference(uint8_t* record, const TFieldDefinition& field, int32_t firstBlock, int32_t blobId) {
-  WriteI32(record + field.Offset + 1, firstBlock);
-  WriteI32(record + field.Offset + 5, blobId);
-  record[field.Offset] = firstBlock > 0 ? 1 : 0;
-}
-
 // The open buffer whose handle the field holds, when it is one of this cursor's and was
 // opened for this field.
 TBlobBuffer* OpenBufferOf(const TCursorBlobs* blobs, const TFieldDefinition& field, const uint8_t* record) {
   if (!blobs) return nullptr;
-  TBlobBuffer* buffer = blobs->Find(BlobReference(record, field));
+  TBlobBuffer* buffer = blobs->Find(BlobReferenceOf(record, field).FirstBlock);
   return buffer && buffer->FieldNo == field.FieldNo ? buffer : nullptr;
 }
 
@@ -425,7 +417,7 @@ void TDataCursor::GetField(int fieldNo, const uint8_t* record, bool& isNull, uin
   if (!field) RaiseFieldError(*this, KURA_OUTOFRANGE, std::to_string(fieldNo));
   if (field->IsAutoInc()) {
     isNull = false;
-    if (value) std::memcpy(value, record + kRecordIdOffset, 4);
+    if (value) std::memcpy(value, FieldValue(record, *field), 4);
     return;
   }
   if (field->Computed) {
@@ -434,8 +426,8 @@ void TDataCursor::GetField(int fieldNo, const uint8_t* record, bool& isNull, uin
     if (value) std::memset(value, 0, field->DataSize);
     return;
   }
-  isNull = record[field->Offset] == 0;
-  if (value) std::memcpy(value, record + field->Offset + 1, field->DataSize);
+  isNull = FieldIsNull(record, *field);
+  if (value) std::memcpy(value, FieldValue(record, *field), field->DataSize);
 }
 
 void TDataCursor::SetField(int fieldNo, uint8_t* record, const uint8_t* value) {
@@ -444,15 +436,13 @@ void TDataCursor::SetField(int fieldNo, uint8_t* record, const uint8_t* value) {
   if (field->Computed) return;
   if (field->IsAutoInc()) {
     // The record's unique id: never NULL, so storing NULL leaves it as it is.
-    if (value) std::memmove(record + kRecordIdOffset, value, 4);
+    if (value) SetFieldValue(record, *field, value);
     return;
   }
-  uint8_t* flag = record + field->Offset;
-  uint8_t* data = flag + 1;
+  uint8_t* data = FieldValue(record, *field);
   const size_t dataSize = field->DataSize;
   if (!value) {
-    *flag = 0;
-    std::memset(data, 0, dataSize);
+    SetFieldNull(record, *field);
     return;
   }
   switch (field->FieldType) {
@@ -468,33 +458,31 @@ void TDataCursor::SetField(int fieldNo, uint8_t* record, const uint8_t* value) {
       // The value may lie in this very record: move before clearing the rest.
       std::memmove(data, text, length);
       std::memset(data + length, 0, dataSize - length);
-      *flag = length > 0 ? 1 : 0;
+      SetFieldHasValue(record, *field, length > 0);
       if (length > 0 && field->CharCase == TCharCase::Lower) caseMap->LowerCase(reinterpret_cast<char*>(data), length);
       if (length > 0 && field->CharCase == TCharCase::Upper) caseMap->UpperCase(reinterpret_cast<char*>(data), length);
       return;
     }
     case TFieldType::Boolean:
       WriteU16(data, ReadU16(value) != 0 ? 1 : 0);
-      *flag = 1;
+      SetFieldHasValue(record, *field, true);
       return;
     case TFieldType::Blob: {
       std::memmove(data, value, dataSize);
-      const int32_t reference = ReadI32(data);
-      if (reference > 0) {
-        *flag = 1;
-      } else if (reference < 0) {
+      const TBlobReference reference = ReadBlobReference(data);
+      if (reference.IsStored()) {
+        SetFieldHasValue(record, *field, true);
+      } else if (reference.IsHandle()) {
         const TBlobBuffer* buffer = OpenBufferOf(FBlobs.get(), *field, record);
-        *flag = buffer && buffer->Length() > 0 ? 1 : 0;
+        SetFieldHasValue(record, *field, buffer && buffer->Length() > 0);
       } else {
         // No value: the whole reference is zero, as for every NULL.
-        *flag = 0;
-        std::memset(data, 0, dataSize);
+        SetFieldNull(record, *field);
       }
       return;
     }
     default:
-      std::memmove(data, value, dataSize);
-      *flag = 1;
+      SetFieldValue(record, *field, value);
       return;
   }
 }
@@ -509,13 +497,12 @@ void TDataCursor::CheckValidity(const uint8_t* record) const {
   std::optional<TLocalDateTime> now;  // read once, and only when a check needs it
   for (const TFieldDefinition& field : fields) {
     if (field.Computed) continue;
-    const bool isNull = !field.IsAutoInc() && record[field.Offset] == 0;
+    const bool isNull = FieldIsNull(record, field);
     if (field.Required && isNull) RaiseFieldError(*this, KURA_REQDERR, field.Name);
     if (field.MinValue.empty() && field.MaxValue.empty()) continue;
     const TOrderKind kind = OrderKindOf(field.FieldType);
     if (kind == TOrderKind::None) continue;
-    const uint8_t* data = isNull ? kZeroData
-                                 : (field.IsAutoInc() ? record + kRecordIdOffset : record + field.Offset + 1);
+    const uint8_t* data = isNull ? kZeroData : FieldValue(record, field);
     const TOrderValue value = RecordOrderValue(field, data);
     if (!now) now = LocalNow();
     if (!field.MinValue.empty()) {
@@ -539,8 +526,8 @@ int TDataCursor::OpenBlob(int fieldNo, uint8_t* record, TBlobOpenMode /*mode*/, 
   const TFieldDefinition* field = BlobFieldOf(*this, fieldNo);
   if (!field) return KURA_NOTABLOB;
   if (!FBlobs) FBlobs = std::make_unique<TCursorBlobs>();
-  const int32_t reference = BlobReference(record, *field);
-  if (reference < 0) {
+  const TBlobReference reference = BlobReferenceOf(record, *field);
+  if (reference.IsHandle()) {
     // Opened before on this cursor: one more use of the same buffer.
     TBlobBuffer* buffer = OpenBufferOf(FBlobs.get(), *field, record);
     if (!buffer) return KURA_INVALIDBLOBOFFSET;
@@ -552,38 +539,23 @@ int TDataCursor::OpenBlob(int fieldNo, uint8_t* record, TBlobOpenMode /*mode*/, 
   std::unique_ptr<TBlobBuffer> buffer = FBlobs->NewBuffer();
   buffer->Cursor = this;
   buffer->FieldNo = field->FieldNo;
-  buffer->FirstBlock = reference;
-  buffer->BlobId = reference == 0 ? 0 : ReadI32(record + field->Offset + 5);
-  if (reference == 0) {
+  buffer->FirstBlock = reference.FirstBlock;
+  buffer->BlobId = reference.FirstBlock == 0 ? 0 : reference.BlobId;
+  if (reference.FirstBlock == 0) {
     buffer->Data.clear();
     buffer->MarkClean();
   } else {
     TBlobFile& file = BlobFileOf(*this);
     // Another process may be writing the file: read under the table's read lock unless
     // some lock of the table already keeps writers out.
-    TDataTable& table = *FTable;
-    const bool hadReadLock = table.HasReadLock();
-    table.ReadLock();
-    const bool taken = !hadReadLock && table.HasReadLock();
-    try {
-      file.ReadBlob(*buffer);
-    } catch (...) {
-      if (taken) {
-        try {
-          table.ReadUnlock();
-        } catch (const EKuraEngineError&) {
-          // The read failure is the one the caller must see.
-        }
-      }
-      throw;
-    }
-    if (taken) table.ReadUnlock();
+    TTableReadLock lock(*FTable);
+    file.ReadBlob(*buffer);
+    lock.Release();
   }
   buffer->OpenCount = 1;
   size = static_cast<int32_t>(buffer->Length());
   const int32_t handle = FBlobs->Add(std::move(buffer));
-  WriteI32(record + field->Offset + 1, handle);
-  record[field->Offset] = size > 0 ? 1 : 0;
+  PutBlobHandle(record, *field, handle, size > 0);
   return KURA_NONE;
 }
 
@@ -614,7 +586,7 @@ int TDataCursor::PutBlob(int fieldNo, uint8_t* record, int32_t offset, int32_t l
     return KURA_INVALIDBLOBLEN;
   }
   blob->Put(static_cast<size_t>(offset), buffer, static_cast<size_t>(length));
-  record[field->Offset] = blob->Length() > 0 ? 1 : 0;
+  SetFieldHasValue(record, *field, blob->Length() > 0);
   return KURA_NONE;
 }
 
@@ -625,7 +597,7 @@ int TDataCursor::TruncateBlob(int fieldNo, uint8_t* record, int32_t length) {
   if (!blob) return KURA_INVALIDBLOBHANDLE;
   if (length < 0) return KURA_INVALIDBLOBLEN;
   blob->Truncate(static_cast<size_t>(length));
-  record[field->Offset] = blob->Length() > 0 ? 1 : 0;
+  SetFieldHasValue(record, *field, blob->Length() > 0);
   return KURA_NONE;
 }
 
@@ -646,8 +618,8 @@ int TDataCursor::FreeBlob(int fieldNo, uint8_t* record) {
   if (!blob) return KURA_INVALIDBLOBHANDLE;
   if (--blob->OpenCount > 0) return KURA_NONE;
   // The last use: changes not posted are dropped and the stored reference comes back.
-  const int32_t handle = BlobReference(record, *field);
-  PutBlobReference(record, *field, blob->FirstBlock, blob->BlobId);
+  const int32_t handle = BlobReferenceOf(record, *field).FirstBlock;
+  PutBlobReference(record, *field, {blob->FirstBlock, blob->BlobId});
   FBlobs->Remove(handle);
   return KURA_NONE;
 }
@@ -662,20 +634,20 @@ void TDataCursor::WriteOpenBlobs(uint8_t* record, const uint8_t* stored) {
   // would hold a reference nobody can open. Checked before anything is written.
   for (const TFieldDefinition& field : fields) {
     if (field.FieldType != TFieldType::Blob || !field.IsStored()) continue;
-    if (BlobReference(record, field) < 0 && !OpenBufferOf(FBlobs.get(), field, record)) {
+    if (BlobReferenceOf(record, field).IsHandle() && !OpenBufferOf(FBlobs.get(), field, record)) {
       RaiseEngineError(KURA_INVALIDBLOBHANDLE, CursorNames(*this, field.Name));
     }
   }
   for (const TFieldDefinition& field : fields) {
     if (field.FieldType != TFieldType::Blob || !field.IsStored()) continue;
     // The chain the stored record owns (none for a new record).
-    int32_t oldFirst = 0;
-    int32_t oldId = 0;
-    if (stored && stored[field.Offset] != 0 && BlobReference(stored, field) > 0) {
-      oldFirst = BlobReference(stored, field);
-      oldId = ReadI32(stored + field.Offset + 5);
+    TBlobReference old;
+    if (stored && !FieldIsNull(stored, field) && BlobReferenceOf(stored, field).IsStored()) {
+      old = BlobReferenceOf(stored, field);
     }
-    const int32_t reference = BlobReference(record, field);
+    const int32_t oldFirst = old.FirstBlock;
+    const int32_t oldId = old.BlobId;
+    const int32_t reference = BlobReferenceOf(record, field).FirstBlock;
     TBlobBuffer* blob = reference < 0 ? OpenBufferOf(FBlobs.get(), field, record) : nullptr;
     if (!blob) {
       // A stored reference in the image. When it no longer names the stored chain (the
@@ -687,14 +659,14 @@ void TDataCursor::WriteOpenBlobs(uint8_t* record, const uint8_t* stored) {
     // is written over the stored chain (reused in place, grown, cut or freed), or into a
     // new chain for a new record, so that two records never share one chain.
     if (!blob->Modified && blob->FirstBlock == oldFirst && blob->BlobId == oldId) {
-      PutBlobReference(record, field, oldFirst, oldId);
+      PutBlobReference(record, field, old);
     } else {
       TBlobFile& file = BlobFileOf(*this);
       blob->FirstBlock = oldFirst;
       blob->BlobId = oldId;
       const int32_t newId = blob->Length() > 0 ? FTable->DataFile().NextBlobId() : 0;
       file.WriteBlob(*blob, newId);
-      PutBlobReference(record, field, blob->FirstBlock, blob->BlobId);
+      PutBlobReference(record, field, {blob->FirstBlock, blob->BlobId});
     }
     FBlobs->Remove(reference);
   }
@@ -703,10 +675,10 @@ void TDataCursor::WriteOpenBlobs(uint8_t* record, const uint8_t* stored) {
 void TDataCursor::FreeStoredBlobs(const uint8_t* stored) {
   for (const TFieldDefinition& field : FTable->DataFile().FieldDefinitions()) {
     if (field.FieldType != TFieldType::Blob || !field.IsStored()) continue;
-    if (stored[field.Offset] == 0) continue;
-    const int32_t first = BlobReference(stored, field);
-    if (first <= 0) continue;
-    BlobFileOf(*this).FreeBlobChain(first, ReadI32(stored + field.Offset + 5));
+    if (FieldIsNull(stored, field)) continue;
+    const TBlobReference reference = BlobReferenceOf(stored, field);
+    if (!reference.IsStored()) continue;
+    BlobFileOf(*this).FreeBlobChain(reference.FirstBlock, reference.BlobId);
   }
 }
 

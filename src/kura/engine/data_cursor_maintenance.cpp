@@ -21,8 +21,8 @@
 #include <utility>
 #include <vector>
 
-#include "kura/base/byte_order.h"
 #include "kura/base/names_paths.h"
+#include "kura/base/scope_guard.h"
 #include "kura/base/value_conversion.h"
 #include "kura/engine/cursor_blobs.h"
 #include "kura/engine/cursor_internals.h"
@@ -30,19 +30,17 @@
 #include "kura/engine/data_directory.h"
 #include "kura/engine/data_session.h"
 #include "kura/engine/progress_reporter.h"
+#include "kura/engine/table_read_lock.h"
 #include "kura/engine/table_definition_check.h"
 #include "kura/storage/blob_file.h"
+#include "kura/storage/blob_reference.h"
 #include "kura/storage/data_file.h"
 #include "kura/storage/index_walker.h"
+#include "kura/storage/table_files.h"
 
 namespace kura {
 
 namespace {
-
-constexpr const char* kDataExtension = ".DAT";
-constexpr const char* kIndexExtension = ".IDX";
-constexpr const char* kBlobExtension = ".BLB";
-constexpr const char* kIndexBackupExtension = ".IBK";
 
 std::string DisplayName(int index, const std::string& name) { return index == kPrimaryIndex ? "Primary" : name; }
 
@@ -102,27 +100,6 @@ TIndexLayout LayoutOfDefinition(const TTableDefinition& definition) {
   layout.TextFields = definition.TextIndexFields;
   if (!layout.TextFields.empty()) layout.TextParameters = EffectiveTextIndexParameters(definition.TextIndexParams);
   return layout;
-}
-
-// The text of a text-indexed field of a stored record: a string's characters, or a
-// memo's contents read from the BLOB file. False when the field holds nothing.
-bool FieldText(const TFieldDefinition& field, const uint8_t* record, TBlobFile* blob, std::string& text) {
-  text.clear();
-  if (!field.IsStored() || record[field.Offset] == 0) return false;
-  const uint8_t* value = record + field.Offset + 1;
-  if (field.FieldType == TFieldType::String) {
-    text.assign(reinterpret_cast<const char*>(value), strnlen(reinterpret_cast<const char*>(value), field.DataSize));
-    return true;
-  }
-  if (field.FieldType != TFieldType::Blob || !blob) return false;
-  const int32_t first = ReadI32(value);
-  if (first <= 0) return false;
-  TBlobBuffer buffer;
-  buffer.FirstBlock = first;
-  buffer.BlobId = ReadI32(value + 4);
-  blob->ReadBlob(buffer);
-  text.assign(buffer.Data.begin(), buffer.Data.end());
-  return true;
 }
 
 enum class TDuplicates { Raise, Skip };
@@ -192,7 +169,7 @@ void FillIndexes(TIndexFile& file, TDataFile& data, TBlobFile* blob, const std::
       }
       if (words) {
         for (const TFieldDefinition* field : textFields) {
-          if (!FieldText(*field, record->Bytes(), blob, text)) continue;
+          if (!StoredFieldText(*field, record->Bytes(), blob, text)) continue;
           for (const std::vector<uint8_t>& word :
                BuildTextIndexKeys(field->FieldNo, text, record->UniqueId(), parameters, rules)) {
             words->Insert(word.data(), recNo);
@@ -263,8 +240,8 @@ void ReleaseIndex(TIndexFile& file, int index) {
   if (!recycle) return;
   for (const int32_t pageNo : pages) {
     TPage* page = file.GetPage(kSysDeletedIndex, pageNo, true);
+    auto unpin = OnScopeExit([&] { file.ReleasePage(page); });
     file.FreePage(page);
-    file.ReleasePage(page);
   }
 }
 
@@ -276,47 +253,48 @@ void WriteIndexFile(TDataFile& data, TBlobFile* blob, const std::string& fileNam
   TIndexFile file(fileName, inMemory);
   file.SetTableInfo(data.FieldDefinitions(), data.LocaleId(), data.SortId(), data.Encrypted());
   file.CreateIndexFile();
-  try {
-    auto define = [tolerant](auto&& step) {
-      try {
-        step();
-      } catch (const EKuraEngineError&) {
-        if (!tolerant) throw;
-      }
-    };
-    file.DefinePrimaryIndex(TIndexDefinition{});
-    if (layout.Primary) {
-      define([&] {
-        file.DeleteIndex(kPrimaryIndex);
-        file.UpdateDescriptor(kPrimaryIndex, TIndexDescriptor{});
-        file.DefinePrimaryIndex(*layout.Primary);
-      });
+  auto close = OnScopeExit([&] { file.CloseIndexFile(); });
+  auto define = [tolerant](auto&& step) {
+    try {
+      step();
+    } catch (const EKuraEngineError&) {
+      if (!tolerant) throw;
     }
-    for (const TIndexDefinition& secondary : layout.Secondaries) define([&] { file.AddSecondaryIndex(secondary); });
-    std::vector<uint16_t> textFields;
-    for (const uint16_t fieldNo : layout.TextFields) {
-      if (FindFieldByNumber(data.FieldDefinitions(), fieldNo)) textFields.push_back(fieldNo);
-    }
-    if (!textFields.empty()) {
-      TIndexDescriptor text = file.Descriptor(kSysTextIndex);
-      text.IndexFieldCount = static_cast<uint8_t>(std::min<size_t>(textFields.size(), kMaxIndexFields));
-      text.IndexFields.fill(0);
-      std::copy_n(textFields.begin(), text.IndexFieldCount, text.IndexFields.begin());
-      file.UpdateDescriptor(kSysTextIndex, text);
-      if (layout.TextParameters) file.WriteTextParameters(kSysTextIndex, *layout.TextParameters);
-    }
-    std::vector<int> indexes;
-    for (int i = 0; i <= kMaxSecondaryIndexes; ++i) {
-      if (file.IndexInUse(i) && file.Descriptor(i).IndexFieldCount > 0) indexes.push_back(i);
-    }
-    FillIndexes(file, data, blob, indexes, true, progress, tolerant ? TDuplicates::Skip : TDuplicates::Raise, names);
-    file.FlushPages();
-    file.WriteHeader();
-  } catch (...) {
-    file.CloseIndexFile();
-    throw;
+  };
+  file.DefinePrimaryIndex(TIndexDefinition{});
+  if (layout.Primary) {
+    define([&] {
+      file.DeleteIndex(kPrimaryIndex);
+      file.UpdateDescriptor(kPrimaryIndex, TIndexDescriptor{});
+      file.DefinePrimaryIndex(*layout.Primary);
+    });
   }
-  file.CloseIndexFile();
+  for (const TIndexDefinition& secondary : layout.Secondaries) define([&] { file.AddSecondaryIndex(secondary); });
+  std::vector<uint16_t> textFields;
+  for (const uint16_t fieldNo : layout.TextFields) {
+    if (FindFieldByNumber(data.FieldDefinitions(), fieldNo)) textFields.push_back(fieldNo);
+  }
+  if (!textFields.empty()) {
+    TIndexDescriptor text = file.Descriptor(kSysTextIndex);
+    text.IndexFieldCount = static_cast<uint8_t>(std::min<size_t>(textFields.size(), kMaxIndexFields));
+    text.IndexFields.fill(0);
+    std::copy_n(textFields.begin(), text.IndexFieldCount, text.IndexFields.begin());
+    file.UpdateDescriptor(kSysTextIndex, text);
+    if (layout.TextParameters) file.WriteTextParameters(kSysTextIndex, *layout.TextParameters);
+  }
+  std::vector<int> indexes;
+  for (int i = 0; i <= kMaxSecondaryIndexes; ++i) {
+    if (file.IndexInUse(i) && file.Descriptor(i).IndexFieldCount > 0) indexes.push_back(i);
+  }
+  FillIndexes(file, data, blob, indexes, true, progress, tolerant ? TDuplicates::Skip : TDuplicates::Raise, names);
+  file.FlushPages();
+  file.WriteHeader();
+}
+
+// Closes a table's files opened for maintenance (the BLOB file first, when there is one).
+void CloseTableFiles(TDataFile& data, TBlobFile* blob) {
+  if (blob) blob->CloseBlobFile();
+  data.CloseDataFile();
 }
 
 bool FileExists(const std::string& name, bool inMemory) {
@@ -333,13 +311,8 @@ void DeleteIfExists(const std::string& name, bool inMemory) {
 void CopyFile(const std::string& source, const std::string& target, bool inMemory) {
   TFileHandler file(source, inMemory);
   file.Open();
-  try {
-    file.CopyTo(target, inMemory);
-  } catch (...) {
-    file.Close();
-    throw;
-  }
-  file.Close();
+  auto close = OnScopeExit([&] { file.Close(); });
+  file.CopyTo(target, inMemory);
 }
 
 // Moves a closed file: renamed where the system can, otherwise (another file system)
@@ -428,7 +401,7 @@ void CarryField(TDataCursor& source, const TFieldDefinition& from, std::vector<u
   if (fromBlob || toBlob) {
     if (!(fromBlob && toBlob)) fail();
     int32_t size = 0;
-    if (oldImage[from.Offset] == 0 || ReadI32(oldImage.data() + from.Offset + 1) <= 0) return;
+    if (FieldIsNull(oldImage.data(), from) || !BlobReferenceOf(oldImage.data(), from).IsStored()) return;
     if (source.OpenBlob(from.FieldNo, oldImage.data(), TBlobOpenMode::Read, size) != 0) fail();
     blobBytes.resize(static_cast<size_t>(size));
     int32_t got = 0;
@@ -444,12 +417,12 @@ void CarryField(TDataCursor& source, const TFieldDefinition& from, std::vector<u
   }
   std::memset(value, 0, kValueBufferSize);
   if (from.IsAutoInc()) {
-    std::memcpy(value, oldImage.data() + kRecordIdOffset, 4);
-  } else if (oldImage[from.Offset] == 0) {
+    std::memcpy(value, FieldValue(oldImage.data(), from), 4);
+  } else if (FieldIsNull(oldImage.data(), from)) {
     target.SetField(to.FieldNo, image, nullptr);
     return;
   } else {
-    std::memcpy(value, oldImage.data() + from.Offset + 1, from.DataSize);
+    std::memcpy(value, FieldValue(oldImage.data(), from), from.DataSize);
   }
   if (!ConvertValue(from.FieldType, from.DataSize, from.Scale, value, to.Scale, to.DataSize, to.FieldType)) fail();
   target.SetField(to.FieldNo, image, value);
@@ -466,15 +439,18 @@ void RestructureByCopy(TDataCursor& cursor, const TTableDefinition& definition, 
   const std::string tempName = work->GetTempTableName(inMemory);
   TTableDefinition target = definition;
   target.LastAutoIncValue = std::max(oldData.LastAutoIncValue(), definition.LastAutoIncValue);
-  try {
-    const int rc = work->CreateTableFiles(tempName, inMemory, target);
-    if (rc < 0) RaiseEngineError(static_cast<TErrorCode>(-rc), NamesOf(cursor));
-  } catch (...) {
+  // A failure closes the cursor, and then deletes the new table once it was made.
+  bool created = false;
+  auto undo = OnScopeFail([&] {
     cursor.CloseCursor(false);
-    throw;
+    if (created) work->DeleteTableFiles(tempName, inMemory);
+  });
+  if (const int rc = work->CreateTableFiles(tempName, inMemory, target); rc < 0) {
+    RaiseEngineError(static_cast<TErrorCode>(-rc), NamesOf(cursor));
   }
+  created = true;
 
-  try {
+  {
     TDataCursor copy(*work);
     copy.SetTableName(tempName);
     copy.SetExclusive(true);
@@ -521,15 +497,8 @@ void RestructureByCopy(TDataCursor& cursor, const TTableDefinition& definition, 
     }
     progress.Finish();
     copy.CloseCursor(false);
-  } catch (...) {
-    cursor.CloseCursor(false);
-    try {
-      work->DeleteTableFiles(tempName, inMemory);
-    } catch (const EKuraEngineError&) {
-      // The restructure's failure is the one to report.
-    }
-    throw;
   }
+  undo.Dismiss();
   cursor.CloseCursor(false);
 
   // The swap: the old files step aside, the new ones take their names, the old ones go.
@@ -537,23 +506,18 @@ void RestructureByCopy(TDataCursor& cursor, const TTableDefinition& definition, 
   const std::string backup = directory.GetTempTableName(inMemory);
   int rc = directory.RenameTableFiles(tableName, backup, inMemory);
   if (rc < 0) RaiseEngineError(static_cast<TErrorCode>(-rc), NamesOf(cursor));
-  try {
-    for (const char* extension : {kDataExtension, kIndexExtension, kBlobExtension}) {
-      const std::string source = work->TableFileName(tempName, extension);
-      if (FileExists(source, inMemory)) MoveFile(source, directory.TableFileName(tableName, extension), inMemory);
+  auto putBack = OnScopeFail([&] {
+    for (const char* extension : kTableFileExtensions) {
+      DeleteIfExists(directory.TableFileName(tableName, extension), inMemory);
     }
-  } catch (...) {
-    try {
-      for (const char* extension : {kDataExtension, kIndexExtension, kBlobExtension}) {
-        DeleteIfExists(directory.TableFileName(tableName, extension), inMemory);
-      }
-      directory.RenameTableFiles(backup, tableName, inMemory);
-      work->DeleteTableFiles(tempName, inMemory);
-    } catch (const EKuraEngineError&) {
-      // The swap's failure is the one to report.
-    }
-    throw;
+    directory.RenameTableFiles(backup, tableName, inMemory);
+    work->DeleteTableFiles(tempName, inMemory);
+  });
+  for (const char* extension : kTableFileExtensions) {
+    const std::string source = work->TableFileName(tempName, extension);
+    if (FileExists(source, inMemory)) MoveFile(source, directory.TableFileName(tableName, extension), inMemory);
   }
+  putBack.Dismiss();
   rc = directory.DeleteTableFiles(backup, inMemory);
   if (rc < 0) RaiseEngineError(static_cast<TErrorCode>(-rc), NamesOf(cursor));
 }
@@ -639,27 +603,20 @@ void TDataCursor::AddSecondaryIndex(const TIndexDefinition& definition) {
     RaiseEngineError(KURA_INVALIDKEY, names);
   }
   // A temporary index on a shared table reads the records under the read lock.
-  const bool locked = !table.LockFree() && !table.HasReadLock();
-  if (locked && table.ReadLock()) SyncCounters();
+  TTableReadLock lock(table);
+  if (lock.Changed()) SyncCounters();
   int number = -1;
-  try {
-    number = index.AddSecondaryIndex(definition);
-    if (data.RecordCount() > 0) {
-      TProgressReporter progress(FDirectory.Session());
-      FillIndexes(index, data, table.BlobFile(), {number}, false, progress, TDuplicates::Raise, Names());
-    }
-  } catch (...) {
-    if (number >= 0) {
-      try {
-        ReleaseIndex(index, number);
-      } catch (const EKuraEngineError&) {
-        // The failure that stopped the build is the one to report.
-      }
-    }
-    if (locked) table.ReadUnlock();
-    throw;
+  // An index that could not be filled is taken out again.
+  auto release = OnScopeFail([&] {
+    if (number >= 0) ReleaseIndex(index, number);
+  });
+  number = index.AddSecondaryIndex(definition);
+  if (data.RecordCount() > 0) {
+    TProgressReporter progress(FDirectory.Session());
+    FillIndexes(index, data, table.BlobFile(), {number}, false, progress, TDuplicates::Raise, Names());
   }
-  if (locked) table.ReadUnlock();
+  release.Dismiss();
+  lock.Release();
   if (!definition.Temporary) table.MarkChanged();
   SyncCounters();
   RecomputeView();
@@ -702,43 +659,32 @@ void TDataCursor::RestructureTable(const TTableDefinition& definition, TDataLost
 
   // The records stay; the definitions are updated in place and the index file is made
   // anew beside the old one, which it replaces only when complete.
-  const std::string dataName = FDirectory.TableFileName(FTableName, kDataExtension);
-  const std::string indexName = FDirectory.TableFileName(FTableName, kIndexExtension);
-  const std::string newIndexName = FDirectory.TableFileName(FDirectory.GetTempTableName(FInMemory), kIndexExtension);
+  const std::string dataName = FDirectory.TableFileName(FTableName, kDataFileExtension);
+  const std::string indexName = FDirectory.TableFileName(FTableName, kIndexFileExtension);
+  const std::string newIndexName = FDirectory.TableFileName(FDirectory.GetTempTableName(FInMemory), kIndexFileExtension);
   TDataFile data(dataName, FInMemory);
   data.Exclusive = true;
   data.OpenDataFile();
   std::unique_ptr<TBlobFile> blob;
-  try {
-    if (data.BlobFieldCount() > 0) {
-      blob = std::make_unique<TBlobFile>(FDirectory.TableFileName(FTableName, kBlobExtension), FInMemory);
-      blob->OpenBlobFile(data.BlobBlockSize(), data.Encrypted());
-    }
-    TProgressReporter progress(FDirectory.Session());
-    WriteIndexFile(data, blob.get(), newIndexName, FInMemory, LayoutOfDefinition(checked), progress, false, Names());
-    for (size_t i = 0; i < checked.Fields.size(); ++i) {
-      const TFieldDefinition& f = checked.Fields[i];
-      data.UpdateFieldDefinition(static_cast<int>(i + 1), f.Name, f.Description, f.Required, f.MinValue, f.MaxValue,
-                                 f.DefaultValue);
-    }
-    data.SetTableInfo(checked.Password, checked.Description, checked.UserMajorVersion, checked.UserMinorVersion,
-                      std::max(data.LastAutoIncValue(), checked.LastAutoIncValue));
-    DeleteIfExists(indexName, FInMemory);
-    MoveFile(newIndexName, indexName, FInMemory);
-    data.WriteFieldDefinitions();
-    data.WriteHeader();
-  } catch (...) {
-    try {
-      DeleteIfExists(newIndexName, FInMemory);
-    } catch (const EKuraEngineError&) {
-      // The restructure's failure is the one to report.
-    }
-    if (blob) blob->CloseBlobFile();
-    data.CloseDataFile();
-    throw;
+  auto close = OnScopeExit([&] { CloseTableFiles(data, blob.get()); });
+  auto removeNewIndex = OnScopeFail([&] { DeleteIfExists(newIndexName, FInMemory); });
+  if (data.BlobFieldCount() > 0) {
+    blob = std::make_unique<TBlobFile>(FDirectory.TableFileName(FTableName, kBlobFileExtension), FInMemory);
+    blob->OpenBlobFile(data.BlobBlockSize(), data.Encrypted());
   }
-  if (blob) blob->CloseBlobFile();
-  data.CloseDataFile();
+  TProgressReporter progress(FDirectory.Session());
+  WriteIndexFile(data, blob.get(), newIndexName, FInMemory, LayoutOfDefinition(checked), progress, false, Names());
+  for (size_t i = 0; i < checked.Fields.size(); ++i) {
+    const TFieldDefinition& f = checked.Fields[i];
+    data.UpdateFieldDefinition(static_cast<int>(i + 1), f.Name, f.Description, f.Required, f.MinValue, f.MaxValue,
+                               f.DefaultValue);
+  }
+  data.SetTableInfo(checked.Password, checked.Description, checked.UserMajorVersion, checked.UserMinorVersion,
+                    std::max(data.LastAutoIncValue(), checked.LastAutoIncValue));
+  DeleteIfExists(indexName, FInMemory);
+  MoveFile(newIndexName, indexName, FInMemory);
+  data.WriteFieldDefinitions();
+  data.WriteHeader();
 }
 
 // ---------------------------------------------------------------------------------------
@@ -750,64 +696,57 @@ void TDataCursor::RepairTable() {
   if (const TDataTable* table = FDirectory.FindTable(FTableName, FInMemory)) {
     if (table->OpenCount() > 0 || table->TakesPartInTransaction()) RaiseEngineError(KURA_OSEACCES, Names());
   }
-  const std::string dataName = FDirectory.TableFileName(FTableName, kDataExtension);
-  const std::string indexName = FDirectory.TableFileName(FTableName, kIndexExtension);
+  const std::string dataName = FDirectory.TableFileName(FTableName, kDataFileExtension);
+  const std::string indexName = FDirectory.TableFileName(FTableName, kIndexFileExtension);
   const std::string backupName = FDirectory.TableFileName(FTableName, kIndexBackupExtension);
 
   TDataFile data(dataName, FInMemory);
   data.Exclusive = true;
   data.OpenDataFile();
   std::unique_ptr<TBlobFile> blob;
-  try {
-    data.CheckHeader();
-    // An encrypted table is repaired only by whoever may open it.
-    if (data.Encrypted() && !data.Password().empty()) {
-      TDataSession& session = FDirectory.Session();
-      while (!session.HasPassword(data.Password())) {
-        if (!FPasswordCallback || !FPasswordCallback(FTableName)) RaiseEngineError(KURA_NOTSUFFTABLERIGHTS, Names());
-      }
+  auto close = OnScopeExit([&] { CloseTableFiles(data, blob.get()); });
+  data.CheckHeader();
+  // An encrypted table is repaired only by whoever may open it.
+  if (data.Encrypted() && !data.Password().empty()) {
+    TDataSession& session = FDirectory.Session();
+    while (!session.HasPassword(data.Password())) {
+      if (!FPasswordCallback || !FPasswordCallback(FTableName)) RaiseEngineError(KURA_NOTSUFFTABLERIGHTS, Names());
     }
-    if (data.BlobFieldCount() > 0) {
-      const std::string blobName = FDirectory.TableFileName(FTableName, kBlobExtension);
-      if (FileExists(blobName, FInMemory)) {
-        blob = std::make_unique<TBlobFile>(blobName, FInMemory);
-        blob->OpenBlobFile(data.BlobBlockSize(), data.Encrypted());
-      }
-    }
-
-    // The index definitions: from the index file's header, else from the backup's,
-    // else only the internal indexes.
-    auto readLayout = [&](const std::string& name, TIndexLayout& layout) {
-      if (!FileExists(name, FInMemory)) return false;
-      TIndexFile file(name, FInMemory);
-      file.SetTableInfo(data.FieldDefinitions(), data.LocaleId(), data.SortId(), data.Encrypted());
-      try {
-        file.OpenIndexFile();
-        file.CheckHeader();
-        layout = LayoutOfFile(file);
-      } catch (const EKuraEngineError&) {
-        file.CloseIndexFile();
-        return false;
-      }
-      file.CloseIndexFile();
-      return true;
-    };
-    TIndexLayout layout;
-    const bool fromIndex = readLayout(indexName, layout);
-    if (!fromIndex) readLayout(backupName, layout);
-
-    if (FileExists(indexName, FInMemory) && (fromIndex || !FileExists(backupName, FInMemory))) {
-      CopyFile(indexName, backupName, FInMemory);
-    }
-    TProgressReporter progress(FDirectory.Session());
-    WriteIndexFile(data, blob.get(), indexName, FInMemory, layout, progress, true, Names());
-  } catch (...) {
-    if (blob) blob->CloseBlobFile();
-    data.CloseDataFile();
-    throw;
   }
-  if (blob) blob->CloseBlobFile();
-  data.CloseDataFile();
+  if (data.BlobFieldCount() > 0) {
+    const std::string blobName = FDirectory.TableFileName(FTableName, kBlobFileExtension);
+    if (FileExists(blobName, FInMemory)) {
+      blob = std::make_unique<TBlobFile>(blobName, FInMemory);
+      blob->OpenBlobFile(data.BlobBlockSize(), data.Encrypted());
+    }
+  }
+
+  // The index definitions: from the index file's header, else from the backup's,
+  // else only the internal indexes.
+  auto readLayout = [&](const std::string& name, TIndexLayout& layout) {
+    if (!FileExists(name, FInMemory)) return false;
+    TIndexFile file(name, FInMemory);
+    file.SetTableInfo(data.FieldDefinitions(), data.LocaleId(), data.SortId(), data.Encrypted());
+    try {
+      file.OpenIndexFile();
+      file.CheckHeader();
+      layout = LayoutOfFile(file);
+    } catch (const EKuraEngineError&) {
+      file.CloseIndexFile();
+      return false;
+    }
+    file.CloseIndexFile();
+    return true;
+  };
+  TIndexLayout layout;
+  const bool fromIndex = readLayout(indexName, layout);
+  if (!fromIndex) readLayout(backupName, layout);
+
+  if (FileExists(indexName, FInMemory) && (fromIndex || !FileExists(backupName, FInMemory))) {
+    CopyFile(indexName, backupName, FInMemory);
+  }
+  TProgressReporter progress(FDirectory.Session());
+  WriteIndexFile(data, blob.get(), indexName, FInMemory, layout, progress, true, Names());
 }
 
 }  // namespace kura

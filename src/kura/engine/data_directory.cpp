@@ -8,10 +8,12 @@
 #include "kura/base/file_handler.h"
 #include "kura/base/file_list.h"
 #include "kura/base/names_paths.h"
+#include "kura/base/scope_guard.h"
 #include "kura/engine/data_session.h"
 #include "kura/engine/data_table.h"
 #include "kura/storage/blob_file.h"
 #include "kura/storage/data_file.h"
+#include "kura/storage/table_files.h"
 
 // Transactions of a directory. Invariants:
 //  1. The directory's InTransaction goes to true only in StartTransaction, after every
@@ -37,10 +39,6 @@ namespace kura {
 
 namespace {
 
-constexpr const char* kDataExtension = ".DAT";
-constexpr const char* kIndexExtension = ".IDX";
-constexpr const char* kBlobExtension = ".BLB";
-
 // Runs `step` and keeps the first exception it raises in `failure`.
 template <typename TStep>
 void Attempt(std::exception_ptr& failure, TStep&& step) {
@@ -49,6 +47,14 @@ void Attempt(std::exception_ptr& failure, TStep&& step) {
   } catch (...) {
     if (!failure) failure = std::current_exception();
   }
+}
+
+// Runs one undo step of many after a failure: what it raises is dropped, so that the
+// next step is tried and the first failure stays the one reported.
+template <typename TStep>
+void AttemptQuietly(TStep&& step) {
+  std::exception_ptr ignored;
+  Attempt(ignored, std::forward<TStep>(step));
 }
 
 }  // namespace
@@ -98,9 +104,7 @@ void TDataDirectory::ReleaseIfUnheld(TDataTable* table) {
 }
 
 std::string TDataDirectory::TableFileName(const std::string& tableName, const char* extension) const {
-  const std::string name(TrimBlanks(tableName));
-  const std::string full = HasPath(name) ? NormalizePath(name) : FPath + name;
-  return ForceExtension(full, kDataExtension, extension);
+  return kura::TableFileName(FPath, tableName, extension);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -121,12 +125,8 @@ int TDataDirectory::OpenTable(const std::string& tableName, bool inMemory, bool 
     found->SetOpenFlags(exclusive, inMemory, temporary);
     found->Open();
     if (FInTransaction) {
-      try {
-        found->StartTransaction();
-      } catch (...) {
-        found->Close(false);
-        throw;
-      }
+      auto close = OnScopeFail([found] { found->Close(false); });
+      found->StartTransaction();
     }
     table = found;
     return 0;
@@ -136,17 +136,11 @@ int TDataDirectory::OpenTable(const std::string& tableName, bool inMemory, bool 
   created->SetOpenFlags(exclusive, inMemory, temporary);
   created->Open();  // on failure the new object goes with `created`
   if (FInTransaction) {
-    try {
-      created->StartTransaction();
-    } catch (...) {
-      try {
-        created->Rollback();
-        created->Close(false);
-      } catch (const EKuraEngineError&) {
-        // The start's error is the one to report.
-      }
-      throw;
-    }
+    auto undo = OnScopeFail([&created] {
+      created->Rollback();
+      created->Close(false);
+    });
+    created->StartTransaction();
   }
   FTables.push_back(std::move(created));
   table = FTables.back().get();
@@ -184,67 +178,60 @@ int TDataDirectory::CreateTableFiles(const std::string& tableName, bool inMemory
     if (Held(*found)) return -static_cast<int>(KURA_OSEACCES);
     ReleaseIfUnheld(found);
   }
-  const std::string dataName = TableFileName(tableName, kDataExtension);
-  const std::string indexName = TableFileName(tableName, kIndexExtension);
-  const std::string blobName = TableFileName(tableName, kBlobExtension);
+  const std::string dataName = TableFileName(tableName, kDataFileExtension);
+  const std::string indexName = TableFileName(tableName, kIndexFileExtension);
+  const std::string blobName = TableFileName(tableName, kBlobFileExtension);
 
   TDataFile data(dataName, inMemory);
   TIndexFile index(indexName, inMemory);
   TBlobFile blob(blobName, inMemory);
   std::vector<TFileHandler*> created;
-  try {
-    data.CreateDataFile(definition.LocaleId, definition.SortId, definition.Fields, definition.BlobBlockSize,
-                        definition.Description, definition.Password, definition.Encrypted,
-                        definition.UserMajorVersion, definition.UserMinorVersion);
-    created.push_back(&data);
-    index.SetTableInfo(data.FieldDefinitions(), definition.LocaleId, definition.SortId, definition.Encrypted);
-    index.CreateIndexFile();
-    created.push_back(&index);
-    // A table without a primary index is marked as such, so that appends never reuse
-    // deleted slots.
-    index.DefinePrimaryIndex(definition.PrimaryIndex ? *definition.PrimaryIndex : TIndexDefinition{});
-    for (const TIndexDefinition& secondary : definition.SecondaryIndexes) index.AddSecondaryIndex(secondary);
-    if (!definition.TextIndexFields.empty()) {
-      if (definition.TextIndexFields.size() > static_cast<size_t>(kMaxIndexFields)) {
-        index.RaiseIndexError(KURA_INDEXLIMIT, kSysTextName);
-      }
-      TIndexDescriptor text = index.Descriptor(kSysTextIndex);
-      text.IndexFieldCount = static_cast<uint8_t>(definition.TextIndexFields.size());
-      text.IndexFields.fill(0);
-      std::copy(definition.TextIndexFields.begin(), definition.TextIndexFields.end(), text.IndexFields.begin());
-      index.UpdateDescriptor(kSysTextIndex, text);
-      index.WriteTextParameters(kSysTextIndex, EffectiveTextIndexParameters(definition.TextIndexParams));
-    }
-    if (definition.LastAutoIncValue != 0) {
-      data.SetLastAutoIncValue(definition.LastAutoIncValue);
-      data.WriteHeader();
-    }
-    index.FlushPages();
-    index.WriteHeader();
-    if (data.BlobFieldCount() > 0) {
-      blob.CreateBlobFile(data.BlobBlockSize(), definition.Encrypted);
-      created.push_back(&blob);
-    } else if (blob.FileExists()) {
-      // A BLOB file left by an earlier table of that name would be renamed and deleted
-      // with this one; it belongs to nothing now.
-      blob.Delete();
-    }
+  // A failure closes the files and deletes those created (a file that cannot go stays).
+  auto undo = OnScopeFail([&] {
     blob.CloseBlobFile();
     index.CloseIndexFile();
     data.CloseDataFile();
-  } catch (...) {
-    blob.CloseBlobFile();
-    index.CloseIndexFile();
-    data.CloseDataFile();
-    for (TFileHandler* file : created) {
-      try {
-        file->Delete();
-      } catch (const EKuraEngineError&) {
-        // The creation's error is the one to report; a file that cannot go stays.
-      }
+    for (TFileHandler* file : created) AttemptQuietly([file] { file->Delete(); });
+  });
+  data.CreateDataFile(definition.LocaleId, definition.SortId, definition.Fields, definition.BlobBlockSize,
+                      definition.Description, definition.Password, definition.Encrypted,
+                      definition.UserMajorVersion, definition.UserMinorVersion);
+  created.push_back(&data);
+  index.SetTableInfo(data.FieldDefinitions(), definition.LocaleId, definition.SortId, definition.Encrypted);
+  index.CreateIndexFile();
+  created.push_back(&index);
+  // A table without a primary index is marked as such, so that appends never reuse
+  // deleted slots.
+  index.DefinePrimaryIndex(definition.PrimaryIndex ? *definition.PrimaryIndex : TIndexDefinition{});
+  for (const TIndexDefinition& secondary : definition.SecondaryIndexes) index.AddSecondaryIndex(secondary);
+  if (!definition.TextIndexFields.empty()) {
+    if (definition.TextIndexFields.size() > static_cast<size_t>(kMaxIndexFields)) {
+      index.RaiseIndexError(KURA_INDEXLIMIT, kSysTextName);
     }
-    throw;
+    TIndexDescriptor text = index.Descriptor(kSysTextIndex);
+    text.IndexFieldCount = static_cast<uint8_t>(definition.TextIndexFields.size());
+    text.IndexFields.fill(0);
+    std::copy(definition.TextIndexFields.begin(), definition.TextIndexFields.end(), text.IndexFields.begin());
+    index.UpdateDescriptor(kSysTextIndex, text);
+    index.WriteTextParameters(kSysTextIndex, EffectiveTextIndexParameters(definition.TextIndexParams));
   }
+  if (definition.LastAutoIncValue != 0) {
+    data.SetLastAutoIncValue(definition.LastAutoIncValue);
+    data.WriteHeader();
+  }
+  index.FlushPages();
+  index.WriteHeader();
+  if (data.BlobFieldCount() > 0) {
+    blob.CreateBlobFile(data.BlobBlockSize(), definition.Encrypted);
+    created.push_back(&blob);
+  } else if (blob.FileExists()) {
+    // A BLOB file left by an earlier table of that name would be renamed and deleted
+    // with this one; it belongs to nothing now.
+    blob.Delete();
+  }
+  blob.CloseBlobFile();
+  index.CloseIndexFile();
+  data.CloseDataFile();
   return 0;
 }
 
@@ -253,28 +240,24 @@ int TDataDirectory::RenameTableFiles(const std::string& tableName, const std::st
     if (Held(*found)) return -static_cast<int>(KURA_OSEACCES);
     ReleaseIfUnheld(found);
   }
-  const char* extensions[] = {kDataExtension, kIndexExtension, kBlobExtension};
   // (old name, new name) of the files already renamed, to undo on failure.
   std::vector<std::pair<std::string, std::string>> renamed;
-  try {
-    for (const char* extension : extensions) {
-      TFileHandler file(TableFileName(tableName, extension), inMemory);
-      if (!file.FileExists()) continue;
-      const std::string oldName = file.FileName;
-      const std::string target = TableFileName(newName, extension);
-      file.Rename(target);
-      renamed.emplace_back(oldName, target);
-    }
-  } catch (...) {
+  // A failure gives the files already renamed their old names back (each one it can).
+  auto renameBack = OnScopeFail([&] {
     for (auto it = renamed.rbegin(); it != renamed.rend(); ++it) {
-      try {
+      AttemptQuietly([&] {
         TFileHandler back(it->second, inMemory);
         back.Rename(it->first);
-      } catch (const EKuraEngineError&) {
-        // The rename's error is the one to report.
-      }
+      });
     }
-    throw;
+  });
+  for (const char* extension : kTableFileExtensions) {
+    TFileHandler file(TableFileName(tableName, extension), inMemory);
+    if (!file.FileExists()) continue;
+    const std::string oldName = file.FileName;
+    const std::string target = TableFileName(newName, extension);
+    file.Rename(target);
+    renamed.emplace_back(oldName, target);
   }
   return 0;
 }
@@ -284,9 +267,9 @@ int TDataDirectory::DeleteTableFiles(const std::string& tableName, bool inMemory
     if (Held(*found)) return -static_cast<int>(KURA_OSEACCES);
     ReleaseIfUnheld(found);
   }
-  TFileHandler data(TableFileName(tableName, kDataExtension), inMemory);
+  TFileHandler data(TableFileName(tableName, kDataFileExtension), inMemory);
   data.Delete();  // 11010 when the table does not exist
-  for (const char* extension : {kIndexExtension, kBlobExtension}) {
+  for (const char* extension : {kIndexFileExtension, kBlobFileExtension}) {
     TFileHandler file(TableFileName(tableName, extension), inMemory);
     if (file.FileExists()) file.Delete();
   }
@@ -294,7 +277,7 @@ int TDataDirectory::DeleteTableFiles(const std::string& tableName, bool inMemory
 }
 
 bool TDataDirectory::TableExists(const std::string& tableName, bool inMemory) const {
-  return TFileList::Instance().FileExists(TableFileName(tableName, kDataExtension), inMemory);
+  return TFileList::Instance().FileExists(TableFileName(tableName, kDataFileExtension), inMemory);
 }
 
 std::string TDataDirectory::GetTempTableName(bool inMemory) const {
@@ -304,7 +287,7 @@ std::string TDataDirectory::GetTempTableName(bool inMemory) const {
   if (id < 0) id = id == INT64_MIN ? INT64_MAX : -id;
   const std::string stem = std::to_string(id).substr(0, 5);
   for (uint64_t n = 0;; ++n) {
-    std::string name = stem + std::to_string(n) + kDataExtension;
+    std::string name = stem + std::to_string(n) + kDataFileExtension;
     if (!TableExists(name, inMemory)) return name;
   }
 }
@@ -314,18 +297,11 @@ std::string TDataDirectory::GetTempTableName(bool inMemory) const {
 
 void TDataDirectory::StartTransaction() {
   if (FInTransaction) return;
-  try {
-    for (const auto& table : FTables) table->StartTransaction();
-  } catch (...) {
-    for (auto it = FTables.rbegin(); it != FTables.rend(); ++it) {
-      try {
-        (*it)->Rollback();
-      } catch (const EKuraEngineError&) {
-        // The start's error is the one to report.
-      }
-    }
-    throw;
-  }
+  // A failure rolls back every table (each one, whatever the others raise).
+  auto rollBack = OnScopeFail([this] {
+    for (auto it = FTables.rbegin(); it != FTables.rend(); ++it) AttemptQuietly([&it] { (*it)->Rollback(); });
+  });
+  for (const auto& table : FTables) table->StartTransaction();
   FInTransaction = true;
 }
 

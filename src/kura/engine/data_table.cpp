@@ -4,8 +4,10 @@
 #include <utility>
 
 #include "kura/base/names_paths.h"
+#include "kura/base/scope_guard.h"
 #include "kura/engine/data_directory.h"
 #include "kura/engine/data_session.h"
+#include "kura/storage/table_files.h"
 
 // The lock protocol between sessions and processes sharing a table. Invariants:
 //  1. Read lock: one byte, drawn at random, in the shared area of the index file (and of
@@ -40,9 +42,6 @@ namespace kura {
 
 namespace {
 
-constexpr const char* kDataExtension = ".DAT";
-constexpr const char* kIndexExtension = ".IDX";
-constexpr const char* kBlobExtension = ".BLB";
 constexpr int kTableLockPauseMs = 3;
 
 template <typename TStep>
@@ -89,9 +88,9 @@ void TDataTable::SetOpenFlags(bool exclusive, bool inMemory, bool temporary) {
   FTemporary = temporary;
 }
 
-std::string TDataTable::DataFileName() const { return FDirectory.TableFileName(FName, kDataExtension); }
-std::string TDataTable::IndexFileName() const { return FDirectory.TableFileName(FName, kIndexExtension); }
-std::string TDataTable::BlobFileName() const { return FDirectory.TableFileName(FName, kBlobExtension); }
+std::string TDataTable::DataFileName() const { return FDirectory.TableFileName(FName, kDataFileExtension); }
+std::string TDataTable::IndexFileName() const { return FDirectory.TableFileName(FName, kIndexFileExtension); }
+std::string TDataTable::BlobFileName() const { return FDirectory.TableFileName(FName, kBlobFileExtension); }
 
 TErrorNames TDataTable::ErrorNames() const {
   TErrorNames names;
@@ -129,40 +128,40 @@ void TDataTable::Open() {
     return;
   }
   bool rebuilt = false;
-  try {
-    FDataFile = std::make_unique<TDataFile>(DataFileName(), FInMemory, this);
-    FDataFile->Exclusive = FExclusive;
-    FDataFile->OpenDataFile();
-    const TDataFileHeader& header = FDataFile->Header();
-
-    FIndexFile = std::make_unique<TIndexFile>(IndexFileName(), FInMemory, this);
-    FIndexFile->Exclusive = FExclusive;
-    FIndexFile->SetTableInfo(FDataFile->FieldDefinitions(), header.LocaleId, header.SortId, header.Encrypted);
-    if (!FIndexFile->FileExists()) {
-      // The index file is gone: the table opens with a new, empty one. Its index
-      // definitions are lost until the table is repaired, so it has no primary index.
-      FIndexFile->CreateIndexFile();
-      FIndexFile->DefinePrimaryIndex(TIndexDefinition{});
-      FIndexFile->WriteHeader();
-      FIndexFile->CloseIndexFile();
-      rebuilt = true;
-    }
-    FIndexFile->OpenIndexFile();
-
-    if (FDataFile->BlobFieldCount() > 0) {
-      FBlobFile = std::make_unique<TBlobFile>(BlobFileName(), FInMemory, this);
-      FBlobFile->Exclusive = FExclusive;
-      FBlobFile->OpenBlobFile(FDataFile->BlobBlockSize(), header.Encrypted);
-    }
-  } catch (...) {
+  // A failure closes and forgets the files opened so far.
+  auto forgetFiles = OnScopeFail([this] {
     if (FBlobFile) FBlobFile->CloseBlobFile();
     if (FIndexFile) FIndexFile->CloseIndexFile();
     if (FDataFile) FDataFile->CloseDataFile();
     FBlobFile.reset();
     FIndexFile.reset();
     FDataFile.reset();
-    throw;
+  });
+  FDataFile = std::make_unique<TDataFile>(DataFileName(), FInMemory, this);
+  FDataFile->Exclusive = FExclusive;
+  FDataFile->OpenDataFile();
+  const TDataFileHeader& header = FDataFile->Header();
+
+  FIndexFile = std::make_unique<TIndexFile>(IndexFileName(), FInMemory, this);
+  FIndexFile->Exclusive = FExclusive;
+  FIndexFile->SetTableInfo(FDataFile->FieldDefinitions(), header.LocaleId, header.SortId, header.Encrypted);
+  if (!FIndexFile->FileExists()) {
+    // The index file is gone: the table opens with a new, empty one. Its index
+    // definitions are lost until the table is repaired, so it has no primary index.
+    FIndexFile->CreateIndexFile();
+    FIndexFile->DefinePrimaryIndex(TIndexDefinition{});
+    FIndexFile->WriteHeader();
+    FIndexFile->CloseIndexFile();
+    rebuilt = true;
   }
+  FIndexFile->OpenIndexFile();
+
+  if (FDataFile->BlobFieldCount() > 0) {
+    FBlobFile = std::make_unique<TBlobFile>(BlobFileName(), FInMemory, this);
+    FBlobFile->Exclusive = FExclusive;
+    FBlobFile->OpenBlobFile(FDataFile->BlobBlockSize(), header.Encrypted);
+  }
+  forgetFiles.Dismiss();
 
   FReadOnlyFiles = FDataFile->ReadOnlyAttribute || FIndexFile->ReadOnlyAttribute ||
                    (FBlobFile && FBlobFile->ReadOnlyAttribute);
@@ -342,14 +341,12 @@ bool TDataTable::ReadLock() {
   }
   TakeSharedBytes(FReadIndexToken, FReadBlobToken);
   FReadLocked = true;
-  try {
-    return CheckForChanges();
-  } catch (...) {
-    // A damaged header: the caller will not come back to release the lock.
+  // A damaged header: the caller will not come back to release the lock.
+  auto release = OnScopeFail([this] {
     FReadLocked = false;
     ReleaseSharedBytes(FReadIndexToken, FReadBlobToken);
-    throw;
-  }
+  });
+  return CheckForChanges();
 }
 
 void TDataTable::ReadUnlock() {
@@ -363,13 +360,11 @@ bool TDataTable::QueryReadLock() {
   if (LockFree() || !FFilesOpen || FQueryReadLocked || FWriteLocked || FTransactionLocked) return false;
   TakeSharedBytes(FQueryIndexToken, FQueryBlobToken);
   FQueryReadLocked = true;
-  try {
-    return CheckForChanges();
-  } catch (...) {
+  auto release = OnScopeFail([this] {
     FQueryReadLocked = false;
     ReleaseSharedBytes(FQueryIndexToken, FQueryBlobToken);
-    throw;
-  }
+  });
+  return CheckForChanges();
 }
 
 void TDataTable::QueryReadUnlock() {
@@ -421,12 +416,8 @@ bool TDataTable::WriteLock() {
   }
   FWriteLocked = true;
   if (FTransactionLocked) return false;
-  try {
-    return CheckForChanges();
-  } catch (...) {
-    WriteUnlock();
-    throw;
-  }
+  auto unlock = OnScopeFail([this] { WriteUnlock(); });
+  return CheckForChanges();
 }
 
 void TDataTable::WriteUnlock() {
@@ -438,21 +429,14 @@ void TDataTable::WriteUnlock() {
   if (!FTransactionLocked) ok = FDataFile->UnlockTableWrite() && ok;
   if (FReadBytesSuspended) {
     FReadBytesSuspended = false;
+    // A read lock whose bytes cannot be taken back is gone.
     if (FReadLocked) {
-      try {
-        TakeSharedBytes(FReadIndexToken, FReadBlobToken);
-      } catch (...) {
-        FReadLocked = false;
-        throw;
-      }
+      auto forget = OnScopeFail([this] { FReadLocked = false; });
+      TakeSharedBytes(FReadIndexToken, FReadBlobToken);
     }
     if (FQueryReadLocked) {
-      try {
-        TakeSharedBytes(FQueryIndexToken, FQueryBlobToken);
-      } catch (...) {
-        FQueryReadLocked = false;
-        throw;
-      }
+      auto forget = OnScopeFail([this] { FQueryReadLocked = false; });
+      TakeSharedBytes(FQueryIndexToken, FQueryBlobToken);
     }
   }
   if (!ok) RaiseTableError(KURA_LOCKTIMEOUT);
@@ -529,32 +513,28 @@ bool TDataTable::LockRecord(int32_t recNo) {
   bool changed = false;
   bool readTaken = takeRead && TakeTransientReadLock(changed);
   int failures = 0;
-  try {
-    while (!FDataFile->LockRecord(recNo)) {
-      ReleaseTransientReadLock(readTaken);
-      readTaken = false;
-      if (++failures > session.LockRetryCount()) RaiseTableError(KURA_RECLOCKFAILED);
-      session.Pause(session.LockWaitTime());
-      if (takeRead) {
-        bool seen = false;
-        readTaken = TakeTransientReadLock(seen);
-        changed = changed || seen;
-      }
-    }
-  } catch (...) {
+  auto dropRead = OnScopeFail([&] {
     if (readTaken) {
       FReadLocked = false;
       ReleaseSharedBytes(FReadIndexToken, FReadBlobToken);
     }
-    throw;
-  }
-  try {
+  });
+  while (!FDataFile->LockRecord(recNo)) {
     ReleaseTransientReadLock(readTaken);
-    EnsureBitmapCovers(FOSLockedRecords, recNo);
-  } catch (...) {
-    FDataFile->UnlockRecord(recNo);
-    throw;
+    readTaken = false;
+    if (++failures > session.LockRetryCount()) RaiseTableError(KURA_RECLOCKFAILED);
+    session.Pause(session.LockWaitTime());
+    if (takeRead) {
+      bool seen = false;
+      readTaken = TakeTransientReadLock(seen);
+      changed = changed || seen;
+    }
   }
+  dropRead.Dismiss();
+  auto unlockRecord = OnScopeFail([&] { FDataFile->UnlockRecord(recNo); });
+  ReleaseTransientReadLock(readTaken);
+  EnsureBitmapCovers(FOSLockedRecords, recNo);
+  unlockRecord.Dismiss();
   FOSLockedRecords.Include(recNo);
   FDeferredUnlocks.Exclude(recNo);
   return changed;

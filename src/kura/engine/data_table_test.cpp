@@ -19,6 +19,7 @@
 #include "kura/engine/data_directory.h"
 #include "kura/engine/data_session.h"
 #include "kura/engine/data_table_test_support.h"
+#include "kura/engine/table_read_lock.h"
 #include "testing/engine_error_expect.h"
 #include "testing/pipe.h"
 #include "testing/temp_dir.h"
@@ -230,6 +231,53 @@ TEST_F(DataTableTest, ReadersShareAndAReaderMayTakeTheWriteLockItself) {
   first.Table->ReadUnlock();
   EXPECT_FALSE(second.Table->WriteLock());
   second.Table->WriteUnlock();
+}
+
+// The read lock an operation holds for its own scope: taken when the table does not hold
+// it, given back on every way out (also early, once), and left alone when it was held
+// already or the table needs no locks.
+TEST_F(DataTableTest, AScopedReadLockGivesBackExactlyWhatItTook) {
+  {
+    TTableUser user(Path());
+    TTableUser writer(Path());
+    TDataTable& table = *user.Table;
+    {
+      TTableReadLock lock(table);
+      EXPECT_TRUE(lock.Taken());
+      EXPECT_TRUE(table.HasReadLock());
+      EXPECT_ENGINE_ERROR(KURA_LOCKTIMEOUT, writer.Table->WriteLock());
+    }
+    EXPECT_FALSE(table.HasReadLock());
+
+    EXPECT_ENGINE_ERROR(KURA_RECLOCKFAILED, {
+      TTableReadLock lock(table);
+      RaiseEngineError(KURA_RECLOCKFAILED);
+    });
+    EXPECT_FALSE(table.HasReadLock());
+
+    {
+      TTableReadLock lock(table);
+      lock.Release();
+      EXPECT_FALSE(lock.Taken());
+      EXPECT_FALSE(table.HasReadLock());
+      table.ReadLock();
+    }
+    // Taken by someone else after the early release: not this holder's to give back.
+    EXPECT_TRUE(table.HasReadLock());
+    {
+      TTableReadLock lock(table);
+      EXPECT_FALSE(lock.Taken());
+      EXPECT_FALSE(lock.Changed());
+    }
+    EXPECT_TRUE(table.HasReadLock());
+    table.ReadUnlock();
+    EXPECT_FALSE(writer.Table->WriteLock());
+    writer.Table->WriteUnlock();
+  }
+  TTableUser exclusive(Path(), true);
+  TTableReadLock lock(*exclusive.Table);
+  EXPECT_FALSE(lock.Taken());
+  EXPECT_FALSE(exclusive.Table->HasReadLock());
 }
 
 TEST_F(DataTableTest, FlushTableWritesChangedHeadersWithNewCounters) {

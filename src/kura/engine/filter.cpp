@@ -4,7 +4,6 @@
 #include <cstring>
 #include <utility>
 
-#include "kura/base/byte_order.h"
 #include "kura/base/engine_error.h"
 #include "kura/engine/cursor_internals.h"
 #include "kura/engine/data_cursor.h"
@@ -13,6 +12,7 @@
 #include "kura/expr/expression_evaluator.h"
 #include "kura/expr/expression_parser.h"
 #include "kura/storage/blob_buffer.h"
+#include "kura/storage/blob_reference.h"
 #include "kura/storage/blob_file.h"
 #include "kura/storage/data_file.h"
 #include "kura/storage/record.h"
@@ -131,16 +131,16 @@ struct TFilter::TImpl final : filter_detail::TRecordTest {
         node.FieldNo > 0 && static_cast<size_t>(node.FieldNo) < self.Fields.size() ? self.Fields[node.FieldNo] : nullptr;
     if (field == nullptr || record == nullptr) RaiseUnservedColumn(node);
     if (field->IsAutoInc()) {
-      node.SetData(record + kRecordIdOffset, 4);
+      node.SetData(FieldValue(record, *field), 4);
       return;
     }
-    if (field->Computed || record[field->Offset] == 0) {
+    if (field->Computed || FieldIsNull(record, *field)) {
       // A computed field has no bytes in the record image.
       node.IsNull = 1;
       node.DataLength = 0;
       return;
     }
-    const uint8_t* value = record + field->Offset + 1;
+    const uint8_t* value = FieldValue(record, *field);
     switch (field->FieldType) {
       case TFieldType::String: {
         const size_t length = strnlen(reinterpret_cast<const char*>(value), field->DataSize);
@@ -164,16 +164,16 @@ struct TFilter::TImpl final : filter_detail::TRecordTest {
 
   // A memo's text: the BLOB's content, zero-terminated.
   void ReadMemo(const TFieldDefinition& field, const uint8_t* reference, TExpToken& node) {
-    const int32_t firstBlock = ReadI32(reference);
+    const TBlobReference stored = ReadBlobReference(reference);
     TBlobFile* file = TCursorInternals::Table(Cursor).BlobFile();
-    if (firstBlock <= 0 || file == nullptr) {
+    if (!stored.IsStored() || file == nullptr) {
       node.IsNull = 1;
       node.DataLength = 0;
       return;
     }
     Blob.FieldNo = field.FieldNo;
-    Blob.FirstBlock = firstBlock;
-    Blob.BlobId = ReadI32(reference + 4);
+    Blob.FirstBlock = stored.FirstBlock;
+    Blob.BlobId = stored.BlobId;
     file->ReadBlob(Blob);
     const auto* chars = reinterpret_cast<const char*>(Blob.Data.data());
     const size_t length = strnlen(chars, Blob.Data.size());

@@ -75,7 +75,7 @@ void CheckFields(TTableDefinition& d, const TErrorNames& names) {
       f.Offset = kRecordIdOffset;
     } else {
       f.Offset = static_cast<uint16_t>(std::min(offset, 0xFFFF));
-      if (!f.Computed) offset += f.DataSize + 1;
+      offset += static_cast<int>(StoredFieldSize(f));
     }
   }
 }

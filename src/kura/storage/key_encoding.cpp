@@ -8,6 +8,7 @@
 #include "kura/base/byte_order.h"
 #include "kura/base/collation.h"
 #include "kura/base/language_driver.h"
+#include "kura/storage/record.h"
 
 namespace kura {
 
@@ -127,12 +128,7 @@ void EncodeKeyData(const TFieldDefinition& d, const uint8_t* data, bool caseInse
 
 int EncodeKeyField(const TFieldDefinition& d, const uint8_t* record, const TKeyFieldOptions& options, uint8_t* out) {
   const int size = KeyDataSize(d);
-  const uint8_t* data = nullptr;
-  if (d.IsAutoInc()) {
-    data = record + 5;
-  } else if (record[d.Offset] != 0) {
-    data = record + d.Offset + 1;
-  }
+  const uint8_t* data = FieldIsNull(record, d) ? nullptr : FieldValue(record, d);
   out[0] = data ? 1 : 0;
   EncodeKeyData(d, data, options.CaseInsensitive, options.Mapper, out + 1);
   if (options.Invert) {

@@ -22,32 +22,27 @@ void TRecord::SetLink(int32_t link) { WriteI32(Data.data() + kRecordLinkOffset, 
 int32_t TRecord::UniqueId() const { return ReadI32(Data.data() + kRecordIdOffset); }
 void TRecord::SetUniqueId(int32_t id) { WriteI32(Data.data() + kRecordIdOffset, id); }
 
-bool TRecord::IsNull(const TFieldDefinition& field) const {
-  if (field.IsAutoInc()) return false;
-  return Data[field.Offset] == 0;
-}
-
-const uint8_t* TRecord::FieldData(const TFieldDefinition& field) const {
-  return Data.data() + (field.IsAutoInc() ? kRecordIdOffset : field.Offset + 1);
-}
-
-uint8_t* TRecord::FieldData(const TFieldDefinition& field) {
-  return Data.data() + (field.IsAutoInc() ? kRecordIdOffset : field.Offset + 1);
-}
-
-void TRecord::SetNull(const TFieldDefinition& field) {
+void SetFieldNull(uint8_t* record, const TFieldDefinition& field) {
   if (field.IsAutoInc()) return;
-  Data[field.Offset] = 0;
-  std::memset(Data.data() + field.Offset + 1, 0, field.DataSize);
+  SetFieldHasValue(record, field, false);
+  std::memset(FieldValue(record, field), 0, field.DataSize);
 }
 
-void TRecord::SetFieldData(const TFieldDefinition& field, const uint8_t* data) {
+void SetFieldValue(uint8_t* record, const TFieldDefinition& field, const uint8_t* value) {
   if (field.IsAutoInc()) {
-    std::memcpy(Data.data() + kRecordIdOffset, data, 4);
+    std::memmove(FieldValue(record, field), value, 4);
     return;
   }
-  Data[field.Offset] = 1;
-  std::memcpy(Data.data() + field.Offset + 1, data, field.DataSize);
+  std::memmove(FieldValue(record, field), value, field.DataSize);
+  SetFieldHasValue(record, field, true);
+}
+
+bool TRecord::IsNull(const TFieldDefinition& field) const { return FieldIsNull(Data.data(), field); }
+const uint8_t* TRecord::FieldData(const TFieldDefinition& field) const { return FieldValue(Data.data(), field); }
+uint8_t* TRecord::FieldData(const TFieldDefinition& field) { return FieldValue(Data.data(), field); }
+void TRecord::SetNull(const TFieldDefinition& field) { SetFieldNull(Data.data(), field); }
+void TRecord::SetFieldData(const TFieldDefinition& field, const uint8_t* data) {
+  SetFieldValue(Data.data(), field, data);
 }
 
 std::optional<std::string> TRecord::GetString(const TFieldDefinition& field) const {
@@ -65,8 +60,8 @@ void TRecord::SetString(const TFieldDefinition& field, std::string_view text) {
   while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
   SetNull(field);
   if (text.empty()) return;
-  Data[field.Offset] = 1;
-  std::memcpy(Data.data() + field.Offset + 1, text.data(), text.size());
+  SetFieldHasValue(Data.data(), field, true);
+  std::memcpy(FieldData(field), text.data(), text.size());
 }
 
 std::unique_ptr<TRecord> TRecordStack::Pop(size_t recordSize, int32_t recNo) {

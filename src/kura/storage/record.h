@@ -37,6 +37,40 @@ constexpr int kRecordFieldsOffset = 9;
 constexpr uint8_t kRecordActive = 0;
 constexpr uint8_t kRecordDeleted = 1;
 
+// The field codec: where a field's null flag and value bytes lie in a record image (a
+// TRecord's Data, or any buffer of the table's RecordSize bytes such as a cursor's
+// record buffers). Every reader and writer of field values goes through these.
+// - The auto-increment field is the unique id at offset 5: 4 value bytes, never NULL.
+// - A computed field has no bytes in the image and must not be passed (callers treat it
+//   as NULL, or skip it with IsStored).
+// - Every other field: the null-flag byte at Offset, then DataSize value bytes.
+
+// The bytes a field takes after offset 9: the null flag and the value of a stored field,
+// nothing for the auto-increment field and computed fields.
+inline size_t StoredFieldSize(const TFieldDefinition& field) {
+  return field.IsStored() ? 1 + static_cast<size_t>(field.DataSize) : 0;
+}
+// The null flag says NULL; never for the auto-increment field.
+inline bool FieldIsNull(const uint8_t* record, const TFieldDefinition& field) {
+  return !field.IsAutoInc() && record[field.Offset] == 0;
+}
+// The first value byte (a NULL field's value bytes are all zero).
+inline const uint8_t* FieldValue(const uint8_t* record, const TFieldDefinition& field) {
+  return record + (field.IsAutoInc() ? kRecordIdOffset : field.Offset + 1);
+}
+inline uint8_t* FieldValue(uint8_t* record, const TFieldDefinition& field) {
+  return record + (field.IsAutoInc() ? kRecordIdOffset : field.Offset + 1);
+}
+// Sets (true) or clears the null flag of a stored field alone; the value bytes stay.
+inline void SetFieldHasValue(uint8_t* record, const TFieldDefinition& field, bool hasValue) {
+  record[field.Offset] = hasValue ? 1 : 0;
+}
+// Clears the null flag and zero-fills the value. The auto-increment field is left alone.
+void SetFieldNull(uint8_t* record, const TFieldDefinition& field);
+// Copies the value's bytes (DataSize; 4 for the auto-increment field) and sets the null
+// flag. `value` may lie in the same record.
+void SetFieldValue(uint8_t* record, const TFieldDefinition& field, const uint8_t* value);
+
 // One cached record of a data file (or a free-standing record buffer). The cache links
 // records into its most-recently-used chain through Older/Newer; a record with a
 // non-zero PinCount is in use by a caller and is never evicted or refreshed.
@@ -70,8 +104,9 @@ public:
   int32_t UniqueId() const;
   void SetUniqueId(int32_t id);
 
-  // Field access by definition. The auto-increment field reads the unique id and is
-  // never NULL; computed fields have no bytes here and must not be passed.
+  // Field access by definition, through the field codec above. The auto-increment field
+  // reads the unique id and is never NULL; computed fields have no bytes here and must
+  // not be passed.
   bool IsNull(const TFieldDefinition& field) const;
   const uint8_t* FieldData(const TFieldDefinition& field) const;
   uint8_t* FieldData(const TFieldDefinition& field);

@@ -1,11 +1,14 @@
 # The storage layer: the data file (header, field definitions, record slots, record
-# cache, free-slot chain, locks and sorting), record buffers, scrambling and the
-# order-preserving key encodings shared with the index file.
+# cache, free-slot chain, locks and sorting), record buffers and the field codec, BLOB
+# field references, the names of a table's files, scrambling and the order-preserving
+# key encodings shared with the index file.
 add_library(kura_storage STATIC
   storage/scramble.cpp
   storage/field_definition.cpp
   storage/key_encoding.cpp
   storage/record.cpp
+  storage/blob_reference.cpp
+  storage/table_files.cpp
   storage/data_file.cpp
   storage/data_file_sort.cpp)
 target_include_directories(kura_storage PUBLIC ${PROJECT_SOURCE_DIR}/src)
@@ -16,6 +19,8 @@ korvane_gtest(kura_storage_test
     storage/scramble_test.cpp
     storage/key_encoding_test.cpp
     storage/record_test.cpp
+    storage/blob_reference_test.cpp
+    storage/table_files_test.cpp
     storage/number_map_test.cpp
     storage/data_file_test.cpp
     storage/data_file_cache_test.cpp

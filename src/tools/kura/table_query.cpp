@@ -15,6 +15,7 @@
 #include "kura/engine/data_directory.h"
 #include "kura/engine/data_session.h"
 #include "kura/storage/data_file.h"
+#include "kura/storage/record.h"
 #include "tools/kura/table_report.h"
 
 namespace kura::tool {
@@ -38,13 +39,13 @@ struct TOpenTable {
 
 // The value of one field as text ("" for NULL), in UTF-8.
 std::string FieldText(const TFieldDefinition& field, const uint8_t* record, uint16_t codePage) {
-  if (field.IsAutoInc()) return std::to_string(ReadI32(record + kRecordIdOffset));
-  if (!field.IsStored() || record[field.Offset] == 0) return {};
+  if (field.IsAutoInc()) return std::to_string(ReadI32(FieldValue(record, field)));
+  if (!field.IsStored() || FieldIsNull(record, field)) return {};
   if (field.FieldType == TFieldType::Blob) {
     return field.SubType == TFieldSubType::Memo ? "(memo)" : "(blob)";
   }
   uint8_t buffer[kValueBufferSize] = {};
-  std::memcpy(buffer, record + field.Offset + 1, field.DataSize);
+  std::memcpy(buffer, FieldValue(record, field), field.DataSize);
   if (!ConvertValue(field.FieldType, field.DataSize, field.Scale, buffer, 0, kValueBufferSize, TFieldType::String)) {
     return "?";
   }

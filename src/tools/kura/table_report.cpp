@@ -23,6 +23,7 @@
 #include "kura/storage/data_file.h"
 #include "kura/storage/index_file.h"
 #include "kura/storage/index_walker.h"
+#include "kura/storage/table_files.h"
 
 namespace kura::tool {
 
@@ -250,12 +251,15 @@ std::string CrossCheck(TDataFile& data, TIndexFile& index) {
 
 }  // namespace
 
-std::string IndexFileNameOf(const std::string& table) { return ForceExtension(DataFileNameOf(table), ".DAT", ".IDX"); }
+std::string IndexFileNameOf(const std::string& table) {
+  return TableFileName("", DataFileNameOf(table), kIndexFileExtension);
+}
 
-std::string BlobFileNameOf(const std::string& table) { return ForceExtension(DataFileNameOf(table), ".DAT", ".BLB"); }
+std::string BlobFileNameOf(const std::string& table) { return TableFileName("", DataFileNameOf(table), kBlobFileExtension); }
 
 std::string DataFileNameOf(const std::string& table) {
-  return SameText(ExtractExtension(table), ".DAT") ? table : table + ".DAT";
+  // The argument names a file: its own spelling of the extension is kept.
+  return SameText(ExtractExtension(table), kDataFileExtension) ? table : table + kDataFileExtension;
 }
 
 int InfoCommand(const std::string& table, std::ostream& out, std::ostream& err) {
