@@ -34,18 +34,18 @@ public:
   TFileHandler(const TFileHandler&) = delete;
   TFileHandler& operator=(const TFileHandler&) = delete;
 
-  // Opens the file with the handler's flags (Exclusive, Temporary, InMemory). Nothing when
-  // already open. Raises 11010 when the file does not exist, 11013 when its share mode
-  // refuses this opener, or the mapped system error. Sets OpenedReadOnly and
-  // ReadOnlyAttribute.
+  // Opens the file with the handler's flags (Exclusive, Temporary, InMemory). Nothing
+  // when already open. Raises KURA_OSENOENT when the file does not exist, KURA_OSEACCES
+  // when its share mode refuses this opener, or the mapped system error. Sets
+  // OpenedReadOnly and ReadOnlyAttribute.
   virtual void Open();
   // Closes this opener. Never raises; nothing when not open.
   virtual void Close();
-  // Creates (or empties) the file and opens it exclusively. Raises 11013 when the file is
-  // open (here or elsewhere) or read only.
+  // Creates (or empties) the file and opens it exclusively. Raises KURA_OSEACCES when the
+  // file is open (here or elsewhere) or read only.
   virtual void Create();
-  // Deletes the file by name. Raises 11013 when it is open, 11010 for an unknown memory
-  // file.
+  // Deletes the file by name. Raises KURA_OSEACCES when it is open, KURA_OSENOENT for an
+  // unknown memory file.
   virtual void Delete();
   // Renames the file by name; on success FileName becomes newName. Raises as Delete.
   virtual void Rename(const std::string& newName);
@@ -56,14 +56,14 @@ public:
                       const TCopyProgress& progress = {}, void* userData = nullptr);
   virtual void CopyFrom(const std::string& sourceName, bool sourceInMemory, int32_t step = 0,
                         const TCopyProgress& progress = {}, void* userData = nullptr);
-  // Reads `count` bytes at the current position and returns the count read. Raises 9217
-  // when fewer were read, unless allowShort.
+  // Reads `count` bytes at the current position and returns the count read. Raises
+  // KURA_READERR when fewer were read, unless allowShort.
   virtual int32_t ReadBuffer(void* buffer, int32_t count, bool allowShort = false);
-  // Writes `count` bytes at the current position; raises 9218 when not all were written.
-  // A count of 0 cuts the file at the current position.
+  // Writes `count` bytes at the current position; raises KURA_WRITEERR when not all were
+  // written. A count of 0 cuts the file at the current position.
   virtual void WriteBuffer(const void* buffer, int32_t count);
-  // Pushes written data to stable storage; raises 9218 when that fails. Nothing when not
-  // open.
+  // Pushes written data to stable storage; raises KURA_WRITEERR when that fails. Nothing
+  // when not open.
   virtual void Flush();
 
   // Moves this opener's position (origin: TSeekOrigin) and returns it; 0 when not open,

@@ -17,7 +17,7 @@
 #include "kura/engine/data_directory.h"
 #include "kura/engine/data_session.h"
 #include "kura/engine/data_table.h"
-#include "kura/storage/index_walker.h"
+#include "kura/storage/index_tree.h"
 #include "testing/temp_dir.h"
 
 namespace kura::cursor_test {

@@ -30,6 +30,7 @@
 #include "kura/engine/filter.h"
 #include "kura/storage/index_file.h"
 #include "kura/storage/index_key.h"
+#include "kura/storage/index_tree.h"
 #include "kura/storage/index_walker.h"
 #include "kura/storage/text_index_words.h"
 

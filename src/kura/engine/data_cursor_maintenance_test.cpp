@@ -8,7 +8,7 @@
 
 #include "kura/engine/cursor_test_support.h"
 #include "kura/engine/progress_reporter.h"
-#include "kura/storage/index_walker.h"
+#include "kura/storage/index_tree.h"
 
 namespace kura {
 namespace {

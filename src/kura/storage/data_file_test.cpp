@@ -383,9 +383,10 @@ TEST_F(DataFileTest, ErrorsNameTheTableAndItsDirectory) {
   TDataFile file(PathOf("people.DAT").string());
   file.OpenDataFile();
   try {
-    file.RaiseDataFileCorrupt(KURA_HEADERCORRUPT);
+    file.RaiseDataFileCorrupt(KURA_HEADERCORRUPT, file.HeaderPlace());
     FAIL();
   } catch (const EKuraEngineError& error) {
+    EXPECT_EQ(error.ErrorExtraMessage, "people.DAT: header at byte 0");
     EXPECT_EQ(error.ErrorTableName, "people");
     EXPECT_EQ(error.ErrorDatabaseName, (Dir.Path() / "").string());
     EXPECT_STREQ(error.what(), "Kura Engine Error # 8961 Header information corrupt in the table 'people'");
