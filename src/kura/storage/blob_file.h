@@ -215,8 +215,7 @@ public:
   // given, KURA_HEADERCORRUPT for the header) with its table and directory names and the
   // place of the damage (see TDamagePlace). Every damaged-file path goes here.
   [[noreturn]] void RaiseBlobFileCorrupt(const TDamagePlace& place, TErrorCode code = KURA_MEMOCORRUPT) const;
-  // The place of a damaged header or block, for RaiseBlobFileCorrupt.
-  TDamagePlace HeaderPlace() const { return {"header", -1, 0}; }
+  // The place of a damaged block, for RaiseBlobFileCorrupt.
   TDamagePlace BlockPlace(int32_t blockNo) const;
   // Raises any other error with this file's names.
   [[noreturn]] void RaiseBlobFileError(TErrorCode code) const;
@@ -257,27 +256,6 @@ private:
 };
 
 // Keeps a block pinned for a scope.
-class TBlockPin {
-public:
-  TBlockPin(TBlobFile& file, TBlock* block) : FFile(&file), FBlock(block) {}
-  ~TBlockPin() {
-    if (FBlock) FFile->ReleaseBlock(FBlock);
-  }
-  TBlockPin(const TBlockPin&) = delete;
-  TBlockPin& operator=(const TBlockPin&) = delete;
-  TBlock* operator->() const { return FBlock; }
-  TBlock* Get() const { return FBlock; }
-  // Hands the pinned block to the caller, who releases it; the holder holds nothing.
-  TBlock* Release() { return std::exchange(FBlock, nullptr); }
-  // Releases the held block and holds `block` instead.
-  void Reset(TBlock* block) {
-    if (FBlock) FFile->ReleaseBlock(FBlock);
-    FBlock = block;
-  }
-
-private:
-  TBlobFile* FFile;
-  TBlock* FBlock;
-};
+using TBlockPin = TPinHolder<TBlobFile, TBlock, &TBlobFile::ReleaseBlock>;
 
 }  // namespace kura

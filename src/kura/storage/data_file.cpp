@@ -97,10 +97,6 @@ std::string TDataFileOwner::PrivateDir() const {
   return error ? std::string("/tmp/") : (path / "").string();
 }
 
-TRecordPin::~TRecordPin() {
-  if (FRecord) FFile->ReleaseRecord(FRecord);
-}
-
 TDataFile::TDataFile(std::string fileName, bool inMemory, TDataFileOwner* owner)
     : TTableFile(std::move(fileName), inMemory, ".DAT"), FOwner(owner) {}
 

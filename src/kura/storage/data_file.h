@@ -178,26 +178,6 @@ struct TSortRequest {
   const TKeyCollator* Collator = nullptr;
 };
 
-class TDataFile;
-
-// Keeps a record pinned for a scope.
-class TRecordPin {
-public:
-  TRecordPin(TDataFile& file, TRecord* record) : FFile(&file), FRecord(record) {}
-  ~TRecordPin();
-  TRecordPin(const TRecordPin&) = delete;
-  TRecordPin& operator=(const TRecordPin&) = delete;
-  TRecord* operator->() const { return FRecord; }
-  TRecord& operator*() const { return *FRecord; }
-  TRecord* Get() const { return FRecord; }
-  // Hands the pinned record to the caller, who releases it; the holder holds nothing.
-  TRecord* Release() { return std::exchange(FRecord, nullptr); }
-
-private:
-  TDataFile* FFile;
-  TRecord* FRecord;
-};
-
 // One data file per open table per process, shared by all cursors of the table; callers
 // serialise access through the table. Between processes the record and table locks are
 // the only coordination; readers detect other writers through ChangeCount.
@@ -328,10 +308,8 @@ public:
   // with its table and directory names and the place of the damage (see TDamagePlace).
   // Every damaged-file path goes here.
   [[noreturn]] void RaiseDataFileCorrupt(TErrorCode code, const TDamagePlace& place) const;
-  // The place of a damaged header, slot or definition area, for RaiseDataFileCorrupt.
-  TDamagePlace HeaderPlace() const { return {"header", -1, 0}; }
+  // The place of a damaged record slot, for RaiseDataFileCorrupt.
   TDamagePlace SlotPlace(int32_t recNo) const;
-  TDamagePlace DefinitionsPlace() const { return {"field definitions", -1, kDataFileHeaderSize}; }
   // Raises any other error with this file's names.
   [[noreturn]] void RaiseDataFileError(TErrorCode code) const;
 
@@ -379,5 +357,8 @@ private:
   TDataFileStatistics FStatistics;
   std::set<int32_t> FLockedRecords;
 };
+
+// Keeps a record pinned for a scope.
+using TRecordPin = TPinHolder<TDataFile, TRecord, &TDataFile::ReleaseRecord>;
 
 }  // namespace kura

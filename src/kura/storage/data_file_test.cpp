@@ -383,7 +383,7 @@ TEST_F(DataFileTest, ErrorsNameTheTableAndItsDirectory) {
   TDataFile file(PathOf("people.DAT").string());
   file.OpenDataFile();
   try {
-    file.RaiseDataFileCorrupt(KURA_HEADERCORRUPT, file.HeaderPlace());
+    file.RaiseDataFileCorrupt(KURA_HEADERCORRUPT, {"header", -1, 0});
     FAIL();
   } catch (const EKuraEngineError& error) {
     EXPECT_EQ(error.ErrorExtraMessage, "people.DAT: header at byte 0");

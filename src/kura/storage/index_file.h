@@ -131,11 +131,23 @@ public:
   void CloseIndexFile();
   // Creates the file with a fresh header (written at once) and opens it.
   void CreateIndexFile();
-  // Reads page 0 and takes the whole header when its ChangeCount differs from ours.
+  // The change check of a reader (under the table's read or write lock). Needs the file
+  // open. Reads page 0; when its ChangeCount equals ours, changes nothing and returns
+  // false. Otherwise takes the whole header from the file, discards every unpinned page
+  // of the regular indexes (the caller discards the other files' buffers), keeps the
+  // temporary indexes after the file's secondaries (dropping those that no longer fit)
+  // and returns true. Raises KURA_HEADERCORRUPT for a short page 0, a SecondaryCount
+  // above 30 or a NextPageNo beyond the file, KURA_OLDVERSION for another version.
   bool ReadHeaderIfChanged();
-  // When changed or forced: increments ChangeCount and writes page 0 without the
-  // temporary descriptors.
+  // The header step of a commit (under the table's write lock, after FlushPages). When
+  // the header changed or force is set: increments ChangeCount, writes page 0 without
+  // the temporary descriptors, clears HeaderChanged and returns true; otherwise writes
+  // nothing and returns false. Raises KURA_WRITEERR when the write fails (the header in
+  // memory then still counts as changed).
   bool WriteHeader(bool force = false);
+  // Records a change of the header in memory: the first change since the last write
+  // moves ChangeCount (so the cursors of this session see it) and tells the owner that
+  // the table changed. Never raises.
   void MarkHeaderChanged();
   bool HeaderChanged() const { return FHeader.HeaderChanged; }
   // Cuts the file after page 0 and empties every index.
@@ -151,9 +163,19 @@ public:
   // releases it).
   void FreePage(TPage* page);
   void MarkPageDirty(TPage* page) { page->Dirty = true; }
-  // Writes every dirty, unpinned page of the regular (or the temporary) indexes.
+  // The page step of a commit (under the table's write lock, before WriteHeader): writes
+  // every dirty, unpinned page of the regular indexes (or, with temporary, of the
+  // temporary indexes to their own files), consecutive pages in one write each, and
+  // marks them clean. True when anything was written. Pinned pages stay dirty for a
+  // later flush. Raises KURA_WRITEERR when a write fails; the pages of the runs written
+  // before it are clean, the others still dirty.
   bool FlushPages(bool temporary = false);
+  // Evicts clean, unpinned pages, oldest first, until each index caches at most the
+  // owner's MaxIndexBufferSize / 8192 pages (fewer may not be possible). Never raises.
   void TrimCache();
+  // Forgets every unpinned page of the regular (or the temporary) indexes, dirty or
+  // not: after another writer's change, or to roll back a transaction's pages. Pinned
+  // pages are in use and stay. Never raises.
   void DiscardCache(bool temporary = false);
   size_t CachedPageCount(int index) const;
 
@@ -218,7 +240,6 @@ public:
   // be, for RaiseIndexCorrupt.
   TDamagePlace PagePlace(int index, int32_t pageNo) const;
   TDamagePlace TooDeepPlace(int index, int32_t pageNo) const;
-  TDamagePlace HeaderPlace() const { return {"header page", 0, 0}; }
   [[noreturn]] void RaiseIndexError(TErrorCode code, const std::string& indexName = {}) const;
 
   const TIndexFileStatistics& Statistics() const { return FStatistics; }
@@ -300,25 +321,6 @@ private:
 };
 
 // Keeps an index page pinned for a scope (GetPage pins, the holder releases).
-class TPagePin {
-public:
-  TPagePin(TIndexFile& file, TPage* page) : FFile(&file), FPage(page) {}
-  ~TPagePin() { FFile->ReleasePage(FPage); }
-  TPagePin(const TPagePin&) = delete;
-  TPagePin& operator=(const TPagePin&) = delete;
-  TPage* operator->() const { return FPage; }
-  TPage* Get() const { return FPage; }
-  // Hands the pinned page to the caller, who releases it; the holder holds nothing.
-  TPage* Release() { return std::exchange(FPage, nullptr); }
-  // Releases the held page and holds `page` instead.
-  void Reset(TPage* page) {
-    FFile->ReleasePage(FPage);
-    FPage = page;
-  }
-
-private:
-  TIndexFile* FFile;
-  TPage* FPage;
-};
+using TPagePin = TPinHolder<TIndexFile, TPage, &TIndexFile::ReleasePage>;
 
 }  // namespace kura

@@ -50,6 +50,34 @@ struct TDamagePlace {
   int64_t Offset = -1;
 };
 
+// Keeps an item that a table file pinned for its caller (a record, a BLOB block, an index
+// page) pinned for a scope; the holder gives it back through the file's release
+// operation (ReleaseItem), which every path out of the scope runs exactly once.
+template <typename TFile, typename TItem, void (TFile::*ReleaseItem)(TItem*)>
+class TPinHolder {
+public:
+  TPinHolder(TFile& file, TItem* item) : FFile(&file), FItem(item) {}
+  ~TPinHolder() {
+    if (FItem) (FFile->*ReleaseItem)(FItem);
+  }
+  TPinHolder(const TPinHolder&) = delete;
+  TPinHolder& operator=(const TPinHolder&) = delete;
+  TItem* operator->() const { return FItem; }
+  TItem& operator*() const { return *FItem; }
+  TItem* Get() const { return FItem; }
+  // Hands the pinned item to the caller, who releases it; the holder holds nothing.
+  TItem* Release() { return std::exchange(FItem, nullptr); }
+  // Releases the held item and holds `item` instead.
+  void Reset(TItem* item) {
+    if (FItem) (FFile->*ReleaseItem)(FItem);
+    FItem = item;
+  }
+
+private:
+  TFile* FFile;
+  TItem* FItem;
+};
+
 // The base of the data, index and BLOB files of a table.
 class TTableFile : public TFileHandler {
 public:
