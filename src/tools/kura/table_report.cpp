@@ -317,6 +317,14 @@ int VerifyCommand(const std::string& table, std::ostream& out) {
     file.OpenDataFile();
     file.CheckHeader();
     file.CheckFreeChain();
+    // The BLOB file exists only for tables with BLOB fields; its header must agree with
+    // the data file's block size and encryption.
+    if (const std::string blobName = BlobFileNameOf(file.FileName); std::filesystem::exists(blobName)) {
+      TBlobFile blobs(blobName);
+      blobs.OpenBlobFile(file.BlobBlockSize(), file.Encrypted());
+      blobs.CheckHeader();
+      blobs.CheckFreeChain();
+    }
     if (std::unique_ptr<TIndexFile> index = OpenIndexFileOf(file)) {
       index->CheckHeader();
       for (int i = 0; i < kIndexCount; ++i) {
@@ -332,14 +340,6 @@ int VerifyCommand(const std::string& table, std::ostream& out) {
         out << problem << '\n';
         return 1;
       }
-    }
-    // The BLOB file exists only for tables with BLOB fields; its header must agree with
-    // the data file's block size and encryption.
-    if (const std::string blobName = BlobFileNameOf(file.FileName); std::filesystem::exists(blobName)) {
-      TBlobFile blobs(blobName);
-      blobs.OpenBlobFile(file.BlobBlockSize(), file.Encrypted());
-      blobs.CheckHeader();
-      blobs.CheckFreeChain();
     }
     out << "ok\n";
     return 0;
