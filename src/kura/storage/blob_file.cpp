@@ -222,7 +222,8 @@ TBlock* TBlobFile::GetBlock(int32_t blockNo, int32_t readAhead) {
   if (it == FCache.end()) {
     const int32_t toEnd = FHeader.NextBlockNo - blockNo;
     int32_t count = std::min({FBlocksPerRead, std::max(readAhead, 1), toEnd});
-    count = static_cast<int32_t>(std::min<size_t>(static_cast<size_t>(std::max(count, 1)), std::max<size_t>(FCapacity, 1)));
+    count =
+        static_cast<int32_t>(std::min<size_t>(static_cast<size_t>(std::max(count, 1)), std::max<size_t>(FCapacity, 1)));
     ReadRun(blockNo, count);
     it = FCache.find(blockNo);
     if (it == FCache.end()) RaiseBlobFileCorrupt(BlockPlace(blockNo));
@@ -341,12 +342,14 @@ void TBlobFile::CollectChain(int32_t firstBlock, int32_t expectedPrevious, int32
   CheckBlockNo(current);
   while (current != 0) {
     // A chain cannot hold more blocks than the file: more means it loops.
-    if (static_cast<int64_t>(chain.size()) >= count) RaiseBlobFileCorrupt({"chain loops at block", current, BlockOffset(current)});
+    if (static_cast<int64_t>(chain.size()) >= count)
+      RaiseBlobFileCorrupt({"chain loops at block", current, BlockOffset(current)});
     TBlockPin block(*this, GetBlock(current, FBlocksPerRead));
     if (block->BlobId != blobId && !tolerant) RaiseBlobFileCorrupt({"BLOB id of block", current, BlockOffset(current)});
     // The previous link must name the block the walk came from; a chain that loops back
     // enters some block from a second predecessor and fails here.
-    if (block->Previous != previous && !tolerant) RaiseBlobFileCorrupt({"previous link of block", current, BlockOffset(current)});
+    if (block->Previous != previous && !tolerant)
+      RaiseBlobFileCorrupt({"previous link of block", current, BlockOffset(current)});
     chain.push_back(current);
     const int32_t next = block->Next;
     if (next != 0) CheckBlockNo(next);
@@ -358,7 +361,8 @@ void TBlobFile::CollectChain(int32_t firstBlock, int32_t expectedPrevious, int32
 void TBlobFile::FreeChain(const std::vector<int32_t>& chain, int32_t blobId) {
   for (size_t i = 0; i < chain.size(); ++i) {
     // Chains are mostly runs of consecutive blocks: read ahead over what is left.
-    TBlockPin block(*this, GetBlock(chain[i], static_cast<int32_t>(std::min<size_t>(chain.size() - i, kMaxBlockCount))));
+    TBlockPin block(*this,
+                    GetBlock(chain[i], static_cast<int32_t>(std::min<size_t>(chain.size() - i, kMaxBlockCount))));
     block->BlobId = blobId;
     FreeBlock(block.Get());
   }
@@ -384,7 +388,9 @@ void TBlobFile::ReadBlob(TBlobBuffer& buffer) {
   TBlockPin block(*this, GetBlock(buffer.FirstBlock, FBlocksPerRead));
   if (block->BlobId != id) RaiseBlobFileError(KURA_KEYORRECDELETED);
   const int32_t size = block->TotalSize;
-  if (size < 0) RaiseBlobFileCorrupt({"value size in block", buffer.FirstBlock, BlockOffset(buffer.FirstBlock)}, KURA_INVALIDBLOBLEN);
+  if (size < 0)
+    RaiseBlobFileCorrupt({"value size in block", buffer.FirstBlock, BlockOffset(buffer.FirstBlock)},
+                         KURA_INVALIDBLOBLEN);
   // The chain cannot hold more than every block of the file; a larger size is a chain
   // that ends too early, and must not make us allocate for it.
   if (static_cast<int64_t>(size) > static_cast<int64_t>(BlockCount()) * dataSize) {
@@ -401,7 +407,8 @@ void TBlobFile::ReadBlob(TBlobBuffer& buffer) {
     if (block->PinCount > 1) RaiseBlobFileCorrupt({"chain loops at block", here.Number, here.Offset});
     if (block->BlobId != id) RaiseBlobFileError(KURA_KEYORRECDELETED);
     if (block->Previous != previous) RaiseBlobFileCorrupt({"previous link of block", here.Number, here.Offset});
-    if (block->Used > dataSize) RaiseBlobFileCorrupt({"used count of block", here.Number, here.Offset}, KURA_INVALIDBLOBLEN);
+    if (block->Used > dataSize)
+      RaiseBlobFileCorrupt({"used count of block", here.Number, here.Offset}, KURA_INVALIDBLOBLEN);
     const int64_t piece = std::min<int64_t>(dataSize, size - copied);
     const int64_t available = std::min<int64_t>(piece, block->Used);
     buffer.Data.insert(buffer.Data.end(), block->Data.begin(), block->Data.begin() + static_cast<ptrdiff_t>(available));
@@ -446,7 +453,8 @@ void TBlobFile::WriteBlob(TBlobBuffer& buffer, int32_t newBlobId) {
     CheckBlockNo(buffer.FirstBlock);
     block.Reset(GetBlock(buffer.FirstBlock, FBlocksPerRead));
     if (block->BlobId != oldId) RaiseBlobFileError(KURA_KEYORRECDELETED);
-    if (block->Previous != 0) RaiseBlobFileCorrupt({"previous link of block", block->BlockNo, BlockOffset(block->BlockNo)});
+    if (block->Previous != 0)
+      RaiseBlobFileCorrupt({"previous link of block", block->BlockNo, BlockOffset(block->BlockNo)});
     oldBlocksLeft = (std::max<int64_t>(block->TotalSize, 0) + dataSize - 1) / dataSize;
   } else {
     block.Reset(AllocateBlock());
@@ -458,7 +466,8 @@ void TBlobFile::WriteBlob(TBlobBuffer& buffer, int32_t newBlobId) {
   for (;;) {
     const size_t piece = std::min<size_t>(static_cast<size_t>(dataSize), length - written);
     std::memcpy(block->Data.data(), buffer.Data.data() + written, piece);
-    if (piece < block->Data.size()) std::fill(block->Data.begin() + static_cast<ptrdiff_t>(piece), block->Data.end(), 0);
+    if (piece < block->Data.size())
+      std::fill(block->Data.begin() + static_cast<ptrdiff_t>(piece), block->Data.end(), 0);
     block->Used = static_cast<uint16_t>(piece);
     block->Dirty = true;
     written += piece;

@@ -121,7 +121,8 @@ namespace {
 
 // Field definition n (from 1), for reports of damage.
 TDamagePlace DefinitionPlace(size_t n) {
-  return {"field definition", static_cast<int64_t>(n), kDataFileHeaderSize + int64_t{kFieldDefinitionSize} * (static_cast<int64_t>(n) - 1)};
+  return {"field definition", static_cast<int64_t>(n),
+          kDataFileHeaderSize + int64_t{kFieldDefinitionSize} * (static_cast<int64_t>(n) - 1)};
 }
 
 }  // namespace
@@ -134,7 +135,8 @@ void TDataFile::OpenDataFile() {
   Open();
   ReadHeader();
   if (FHeader.FormatVersion != kDataFileFormatVersion) RaiseDataFileError(KURA_OLDVERSION);
-  if (FHeader.FieldCount > kMaxFieldCount) RaiseDataFileCorrupt(KURA_HEADERCORRUPT, {"header: field count", FHeader.FieldCount, 23});
+  if (FHeader.FieldCount > kMaxFieldCount)
+    RaiseDataFileCorrupt(KURA_HEADERCORRUPT, {"header: field count", FHeader.FieldCount, 23});
   ReadFieldDefinitions();
   CheckRecordLayout();
   PrepareCache();
@@ -514,7 +516,8 @@ void TDataFile::CheckFreeChain() {
   }
   // A chain longer than the file has slots loops.
   for (int32_t steps = 0; slot != 0; ++steps) {
-    if (steps >= RecordCount()) RaiseDataFileCorrupt(KURA_FILECORRUPT, {"free chain loops at record slot", slot, SlotOffset(slot)});
+    if (steps >= RecordCount())
+      RaiseDataFileCorrupt(KURA_FILECORRUPT, {"free chain loops at record slot", slot, SlotOffset(slot)});
     TRecordPin record(*this, GetRecord(slot));
     slot = CheckedFreeLink(*record);
   }
@@ -740,7 +743,8 @@ void TDataFile::CheckHeader() {
     if (d.FieldNo != i + 1) corrupt(DefinitionPlace(i + 1));
   }
   if (blobCount != FHeader.BlobFieldCount) corrupt({"header: BLOB field count", FHeader.BlobFieldCount, 25});
-  if (running != FHeader.RecordSize || FHeader.RecordSize == 0) corrupt({"header: record size", FHeader.RecordSize, 21});
+  if (running != FHeader.RecordSize || FHeader.RecordSize == 0)
+    corrupt({"header: record size", FHeader.RecordSize, 21});
   const int64_t fileSize = GetFileSize();
   const int64_t dataBytes = fileSize - DefinitionsEnd();
   if (dataBytes < 0 || dataBytes % FHeader.RecordSize != 0) {

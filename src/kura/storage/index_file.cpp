@@ -18,7 +18,8 @@ void ReadIndexFileHeader(const uint8_t* b, TIndexFileHeader& h) {
   h.NextPageNo = ReadI32(b + 9);
   h.SecondaryCount = b[13];
   for (int i = 0; i < kIndexCount; ++i)
-    ReadIndexDescriptor(b + kIndexHeaderDescriptorsOffset + i * kIndexDescriptorSize, h.Descriptors[static_cast<size_t>(i)]);
+    ReadIndexDescriptor(b + kIndexHeaderDescriptorsOffset + i * kIndexDescriptorSize,
+                        h.Descriptors[static_cast<size_t>(i)]);
   h.ActiveRecordCount = ReadI32(b + kIndexHeaderActiveCountOffset);
   h.NoPrimaryIndex = b[3978] != 0;
   h.HeaderChanged = false;
@@ -31,7 +32,8 @@ void WriteIndexFileHeader(const TIndexFileHeader& h, uint8_t* b) {
   WriteI32(b + 9, h.NextPageNo);
   b[13] = h.SecondaryCount;
   for (int i = 0; i < kIndexCount; ++i)
-    WriteIndexDescriptor(h.Descriptors[static_cast<size_t>(i)], b + kIndexHeaderDescriptorsOffset + i * kIndexDescriptorSize);
+    WriteIndexDescriptor(h.Descriptors[static_cast<size_t>(i)],
+                         b + kIndexHeaderDescriptorsOffset + i * kIndexDescriptorSize);
   WriteI32(b + kIndexHeaderActiveCountOffset, h.ActiveRecordCount);
   b[3978] = h.NoPrimaryIndex ? 1 : 0;
   b[3979] = h.HeaderChanged ? 1 : 0;
@@ -379,7 +381,8 @@ void TIndexFile::RemoveCached(int index, TPage* page) {
 TPage* TIndexFile::MakeRoom(int index) {
   TIndexCache& cache = FCaches[static_cast<size_t>(index)];
   if (cache.Capacity == 0)
-    cache.Capacity = std::max<size_t>(kPageCacheGrowth, static_cast<size_t>(std::max(FOwner->MaxIndexBufferSize(), 0) / 8192));
+    cache.Capacity =
+        std::max<size_t>(kPageCacheGrowth, static_cast<size_t>(std::max(FOwner->MaxIndexBufferSize(), 0) / 8192));
   if (cache.ByNumber.Size() < cache.Capacity) return nullptr;
   for (int round = 0; round < 2; ++round) {
     for (int32_t slot = cache.Oldest; slot >= 0; slot = cache.NewerThan(slot)) {

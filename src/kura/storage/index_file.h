@@ -234,7 +234,8 @@ public:
   // Raises KURA_INDEXCORRUPT (or another corruption code) with this file's table and
   // directory names and the place of the damage (see TDamagePlace); without a place the
   // report names the index file only. Every damaged-file path goes here.
-  [[noreturn]] void RaiseIndexCorrupt(TErrorCode code = KURA_INDEXCORRUPT, const TDamagePlace& place = {"index file"}) const;
+  [[noreturn]] void RaiseIndexCorrupt(TErrorCode code = KURA_INDEXCORRUPT,
+                                      const TDamagePlace& place = {"index file"}) const;
   [[noreturn]] void RaiseIndexCorrupt(const TDamagePlace& place) const { RaiseIndexCorrupt(KURA_INDEXCORRUPT, place); }
   // The place of page pageNo of an index, and of a page reached deeper than a tree may
   // be, for RaiseIndexCorrupt.
@@ -286,7 +287,8 @@ private:
   void CheckHeaderCounts(const TIndexFileHeader& header, int maxSecondaryCount);
   // Places of damage in the header's descriptors and in a parameter chain.
   TDamagePlace DescriptorPlace(int index) const {
-    return {"header: descriptor of index", index, kIndexHeaderDescriptorsOffset + int64_t{kIndexDescriptorSize} * index};
+    return {"header: descriptor of index", index,
+            kIndexHeaderDescriptorsOffset + int64_t{kIndexDescriptorSize} * index};
   }
   TDamagePlace ParameterPlace(int index, int32_t pageNo) const {
     return {"parameter chain of index " + std::to_string(index) + " at page", pageNo, int64_t{pageNo} * kIndexPageSize};

@@ -13,7 +13,8 @@ TPage* TIndexWalker::Root() {
   const int32_t root = FFile.RootPage(FIndex);
   if (root == 0) return nullptr;
   TPagePin page(FFile, FFile.GetPage(FIndex, root));
-  if (!page->IsRoot() || (!page->IsLeaf() && page->Count() == 0)) FFile.RaiseIndexCorrupt(FFile.PagePlace(FIndex, root));
+  if (!page->IsRoot() || (!page->IsLeaf() && page->Count() == 0))
+    FFile.RaiseIndexCorrupt(FFile.PagePlace(FIndex, root));
   return page.Release();
 }
 
