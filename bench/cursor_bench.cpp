@@ -36,7 +36,7 @@
 #include "kura/storage/data_file.h"
 #include "kura/storage/index_file.h"
 #include "kura/storage/index_key.h"
-#include "kura/storage/index_walker.h"
+#include "kura/storage/index_tree.h"
 #include "kura/storage/key_encoding.h"
 #include "bench_support.h"
 #include "testing/temp_dir.h"

@@ -13,6 +13,7 @@
 #include "kura/base/engine_error.h"
 #include "kura/base/file_handler.h"
 #include "kura/storage/index_file.h"
+#include "kura/storage/index_tree.h"
 #include "kura/storage/index_walker.h"
 
 namespace {

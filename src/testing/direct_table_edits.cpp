@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "kura/storage/index_walker.h"
+#include "kura/storage/index_tree.h"
 
 namespace testing_support {
 

@@ -4,6 +4,7 @@
 
 #include "kura/base/engine_error.h"
 #include "kura/base/os.h"
+#include "kura/base/scope_guard.h"
 
 namespace kura {
 
@@ -130,12 +131,8 @@ void TFileHandler::BeginAccess() {
   // The list of held brackets is shared by every thread using this opener: it is only
   // touched while the file object's lock is held.
   FileObject->Lock.lock();
-  try {
-    FAccessHeld.push_back(FileObject);
-  } catch (...) {
-    FileObject->Lock.unlock();
-    throw;
-  }
+  auto unlock = OnScopeFail([file = FileObject] { file->Lock.unlock(); });
+  FAccessHeld.push_back(FileObject);
 }
 
 void TFileHandler::EndAccess() {

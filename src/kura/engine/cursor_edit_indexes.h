@@ -11,6 +11,7 @@
 
 #include "kura/storage/index_file.h"
 #include "kura/storage/index_key.h"
+#include "kura/storage/index_tree.h"
 #include "kura/storage/index_walker.h"
 
 namespace kura {

@@ -15,6 +15,7 @@
 #include "kura/engine/table_read_lock.h"
 #include "kura/storage/blob_file.h"
 #include "kura/storage/data_file.h"
+#include "kura/storage/index_tree.h"
 #include "kura/storage/index_walker.h"
 #include "kura/storage/key_encoding.h"
 #include "kura/storage/table_files.h"

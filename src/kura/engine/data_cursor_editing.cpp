@@ -341,7 +341,7 @@ void TDataCursor::AppendRecord(uint8_t* buffer, bool reposition) {
     int32_t oldId = 0;
     if (freeHead != 0) {
       TRecordPin old(data, data.GetRecord(freeHead));
-      if (!old->IsDeleted()) data.RaiseDataFileCorrupt(KURA_FILECORRUPT);
+      if (!old->IsDeleted()) data.RaiseDataFileCorrupt(KURA_FILECORRUPT, data.SlotPlace(freeHead));
       oldId = old->UniqueId();
     }
     LockForEdit(recNo);
@@ -394,7 +394,7 @@ void TDataCursor::AppendRecord(uint8_t* buffer, bool reposition) {
     if (!records.Insert(sysKey, recNo)) index.RaiseIndexCorrupt();
 
     TRecordPin slot(data, data.AllocateRecord());
-    if (slot->RecNo != recNo) data.RaiseDataFileCorrupt(KURA_FILECORRUPT);
+    if (slot->RecNo != recNo) data.RaiseDataFileCorrupt(KURA_FILECORRUPT, data.SlotPlace(recNo));
     if (FSuppressAutoInc) {
       if (id > data.LastAutoIncValue()) data.SetLastAutoIncValue(id);
     } else {

@@ -6,7 +6,7 @@
 #include <set>
 
 #include "kura/engine/cursor_internals.h"
-#include "kura/storage/index_walker.h"
+#include "kura/storage/index_tree.h"
 #include "kura/base/byte_order.h"
 #include "kura/base/os.h"
 #include "testing/cursor_fixture.h"

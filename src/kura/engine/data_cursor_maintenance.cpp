@@ -35,7 +35,7 @@
 #include "kura/storage/blob_file.h"
 #include "kura/storage/blob_reference.h"
 #include "kura/storage/data_file.h"
-#include "kura/storage/index_walker.h"
+#include "kura/storage/index_tree.h"
 #include "kura/storage/table_files.h"
 
 namespace kura {

@@ -6,10 +6,10 @@
 
 #include <gtest/gtest.h>
 
-#include "kura/engine/cursor_internals.h"
 #include "kura/base/byte_order.h"
+#include "kura/engine/cursor_internals.h"
 #include "kura/engine/progress_reporter.h"
-#include "kura/storage/index_walker.h"
+#include "kura/storage/index_tree.h"
 #include "testing/cursor_fixture.h"
 #include "testing/definition_builders.h"
 #include "testing/direct_table_edits.h"

@@ -296,20 +296,10 @@ void TDataTable::DiscardBuffers(bool rereadHeaders) {
 // Locks
 
 void TDataTable::ConfigureLocking() {
-  const int32_t attempts = Session().TableLockAttempts();
-  const auto pause = [this] { Session().Pause(kTableLockPauseMs); };
-  if (FDataFile) {
-    FDataFile->LockAttempts = attempts;
-    FDataFile->LockSleep = pause;
-  }
-  if (FIndexFile) {
-    FIndexFile->LockAttempts = attempts;
-    FIndexFile->LockSleep = pause;
-  }
-  if (FBlobFile) {
-    FBlobFile->LockAttempts = attempts;
-    FBlobFile->LockSleep = pause;
-  }
+  const TLockRetry retry{Session().TableLockAttempts(), [this] { Session().Pause(kTableLockPauseMs); }};
+  if (FDataFile) FDataFile->SetLockRetry(retry);
+  if (FIndexFile) FIndexFile->SetLockRetry(retry);
+  if (FBlobFile) FBlobFile->SetLockRetry(retry);
 }
 
 void TDataTable::TakeSharedBytes(int32_t& indexToken, int32_t& blobToken) {

@@ -1,13 +1,12 @@
 #include "kura/storage/blob_file.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cstring>
 #include <limits>
-#include <thread>
 
 #include "kura/base/byte_order.h"
 #include "kura/base/names_paths.h"
+#include "kura/base/scope_guard.h"
 #include "kura/storage/scramble.h"
 
 namespace kura {
@@ -37,30 +36,20 @@ void WriteBlobFileHeader(const TBlobFileHeader& h, uint8_t* b) {
 }
 
 TBlobFile::TBlobFile(std::string fileName, bool inMemory, TBlobFileOwner* owner)
-    : TFileHandler(std::move(fileName), inMemory), FOwner(owner), FRandom(std::random_device{}()) {}
+    : TTableFile(std::move(fileName), inMemory, ".BLB"), FOwner(owner) {}
 
 TBlobFile::~TBlobFile() { FCache.clear(); }
 
 // ---------------------------------------------------------------------------------------
 // Errors
 
-TErrorNames TBlobFile::ErrorNames() const {
-  TErrorNames names;
-  if (FOwner) {
-    names.TableName = FOwner->TableName();
-    names.DatabaseName = FOwner->DirectoryPath();
-  }
-  if (names.TableName.empty()) names.TableName = TableBaseName(FileName, ".BLB");
-  if (names.DatabaseName.empty()) {
-    const std::string_view file = ExtractFileName(FileName);
-    names.DatabaseName = FileName.substr(0, FileName.size() - file.size());
-  }
-  return names;
-}
-
 void TBlobFile::RaiseBlobFileError(TErrorCode code) const { RaiseEngineError(code, ErrorNames()); }
 
-void TBlobFile::RaiseBlobFileCorrupt(TErrorCode code) const { RaiseBlobFileError(code); }
+void TBlobFile::RaiseBlobFileCorrupt(const TDamagePlace& place, TErrorCode code) const { RaiseDamaged(code, place); }
+
+TDamagePlace TBlobFile::BlockPlace(int32_t blockNo) const {
+  return {"block", blockNo, blockNo > 0 ? BlockOffset(blockNo) : -1};
+}
 
 // ---------------------------------------------------------------------------------------
 // Opening, creating, header
@@ -82,15 +71,11 @@ size_t TBlobFile::CacheLimit() const {
 
 void TBlobFile::OpenBlobFile(int32_t blockSize, bool encrypted) {
   SetBlockSize(blockSize, encrypted);
-  try {
-    Open();
-    ReadHeader();
-    if (FHeader.FormatVersion != kBlobFileFormatVersion) RaiseBlobFileError(KURA_OLDVERSION);
-    FCapacity = CacheLimit();
-  } catch (...) {
-    CloseBlobFile();
-    throw;
-  }
+  auto close = OnScopeFail([this] { CloseBlobFile(); });
+  Open();
+  ReadHeader();
+  if (FHeader.FormatVersion != kBlobFileFormatVersion) RaiseBlobFileError(KURA_OLDVERSION);
+  FCapacity = CacheLimit();
 }
 
 void TBlobFile::CloseBlobFile() {
@@ -105,20 +90,16 @@ void TBlobFile::CreateBlobFile(int32_t blockSize, bool encrypted) {
   SetBlockSize(blockSize, encrypted);
   FHeader = TBlobFileHeader{};
   FHeader.HeaderChanged = true;
-  try {
-    Create();
-    WriteHeader(true);
-    FCapacity = CacheLimit();
-  } catch (...) {
-    CloseBlobFile();
-    throw;
-  }
+  auto close = OnScopeFail([this] { CloseBlobFile(); });
+  Create();
+  WriteHeader(true);
+  FCapacity = CacheLimit();
 }
 
 void TBlobFile::ReadHeader() {
   uint8_t bytes[kBlobFileHeaderSize];
   const int32_t got = ReadAt(0, bytes, kBlobFileHeaderSize, true);
-  if (got != kBlobFileHeaderSize) RaiseBlobFileCorrupt(KURA_HEADERCORRUPT);
+  if (got != kBlobFileHeaderSize) RaiseBlobFileCorrupt({"header cut short", -1, got}, KURA_HEADERCORRUPT);
   if (FEncrypted) Scramble(bytes, kBlobFileHeaderSize, kRecordKey);
   ReadBlobFileHeader(bytes, FHeader);
 }
@@ -126,7 +107,7 @@ void TBlobFile::ReadHeader() {
 bool TBlobFile::ReadHeaderIfChanged() {
   uint8_t bytes[kBlobFileHeaderSize];
   const int32_t got = ReadAt(0, bytes, kBlobFileHeaderSize, true);
-  if (got != kBlobFileHeaderSize) RaiseBlobFileCorrupt(KURA_HEADERCORRUPT);
+  if (got != kBlobFileHeaderSize) RaiseBlobFileCorrupt({"header cut short", -1, got}, KURA_HEADERCORRUPT);
   if (FEncrypted) Scramble(bytes, kBlobFileHeaderSize, kRecordKey);
   if (ReadI32(bytes) == FHeader.ChangeCount) return false;
   ReadBlobFileHeader(bytes, FHeader);
@@ -222,7 +203,7 @@ TBlock* TBlobFile::AddBlock(int32_t blockNo, int32_t excludeFirst, int32_t exclu
 
 TBlock* TBlobFile::GetBlock(int32_t blockNo, int32_t readAhead) {
   ++FStatistics.BlocksRequested;
-  if (blockNo <= 0) RaiseBlobFileCorrupt();
+  if (blockNo <= 0) RaiseBlobFileCorrupt(BlockPlace(blockNo));
   if (blockNo == FHeader.NextBlockNo) {
     if (blockNo > kMaxBlockCount || BlockOffset(blockNo) + FBlockSize > kMaxBlobFileEnd) {
       RaiseBlobFileError(KURA_TABLEFULL);
@@ -236,15 +217,16 @@ TBlock* TBlobFile::GetBlock(int32_t blockNo, int32_t readAhead) {
     MarkChanged();
     return block;
   }
-  if (blockNo > FHeader.NextBlockNo) RaiseBlobFileCorrupt();
+  if (blockNo > FHeader.NextBlockNo) RaiseBlobFileCorrupt(BlockPlace(blockNo));
   auto it = FCache.find(blockNo);
   if (it == FCache.end()) {
     const int32_t toEnd = FHeader.NextBlockNo - blockNo;
     int32_t count = std::min({FBlocksPerRead, std::max(readAhead, 1), toEnd});
-    count = static_cast<int32_t>(std::min<size_t>(static_cast<size_t>(std::max(count, 1)), std::max<size_t>(FCapacity, 1)));
+    count =
+        static_cast<int32_t>(std::min<size_t>(static_cast<size_t>(std::max(count, 1)), std::max<size_t>(FCapacity, 1)));
     ReadRun(blockNo, count);
     it = FCache.find(blockNo);
-    if (it == FCache.end()) RaiseBlobFileCorrupt();
+    if (it == FCache.end()) RaiseBlobFileCorrupt(BlockPlace(blockNo));
     // ReadRun pinned it so that the rest of the run could not evict it.
     FMru.Touch(it->second.get());
     return it->second.get();
@@ -287,18 +269,14 @@ void TBlobFile::ReadRun(int32_t blockNo, int32_t count) {
   if (blocksRead < 1) {
     // The wanted block is not in the file: only a cached copy can serve it.
     auto found = FCache.find(blockNo);
-    if (found == FCache.end()) RaiseBlobFileCorrupt();
+    if (found == FCache.end()) RaiseBlobFileCorrupt({"block missing from the file", blockNo, BlockOffset(blockNo)});
     ++found->second->PinCount;
     return;
   }
   TBlock* wanted = takeBlock(blockNo);
   ++wanted->PinCount;
-  try {
-    for (int32_t n = blockNo + 1; n < blockNo + blocksRead; ++n) takeBlock(n);
-  } catch (...) {
-    --wanted->PinCount;
-    throw;
-  }
+  auto unpin = OnScopeFail([wanted] { --wanted->PinCount; });
+  for (int32_t n = blockNo + 1; n < blockNo + blocksRead; ++n) takeBlock(n);
 }
 
 void TBlobFile::ReleaseBlock(TBlock* block) {
@@ -306,7 +284,7 @@ void TBlobFile::ReleaseBlock(TBlock* block) {
 }
 
 void TBlobFile::CheckBlockNo(int32_t blockNo) const {
-  if (blockNo < 1 || blockNo > BlockCount()) RaiseBlobFileCorrupt();
+  if (blockNo < 1 || blockNo > BlockCount()) RaiseBlobFileCorrupt({"block number out of range", blockNo, -1});
 }
 
 TBlock* TBlobFile::AllocateBlock() {
@@ -316,21 +294,36 @@ TBlock* TBlobFile::AllocateBlock() {
     block = GetBlock(FHeader.NextBlockNo);
   } else {
     CheckBlockNo(freeBlock);
-    block = GetBlock(freeBlock);
-    // A free link out of the file, or one back to the block itself, would hand out a
-    // block that does not exist or the same block again; a free block that a caller
-    // holds is in use.
-    const int32_t next = block->Next;
-    if (next < 0 || next > BlockCount() || next == freeBlock || block->PinCount > 1) {
-      ReleaseBlock(block);
-      RaiseBlobFileCorrupt();
-    }
-    FHeader.FirstFreeBlock = next;
+    TBlockPin pinned(*this, GetBlock(freeBlock));
+    FHeader.FirstFreeBlock = CheckedFreeLink(*pinned.Get());
+    block = pinned.Release();
   }
   block->Clear();
   block->Dirty = true;
   MarkChanged();
   return block;
+}
+
+int32_t TBlobFile::CheckedFreeLink(const TBlock& block) const {
+  // A free link out of the file, or one back to the block itself, would hand out a
+  // block that does not exist or the same block again; a free block that a caller
+  // holds (beyond the one pin of the chain's walker) is in use.
+  const int32_t next = block.Next;
+  if (next < 0 || next > BlockCount() || next == block.BlockNo || block.PinCount > 1) {
+    RaiseBlobFileCorrupt({"free chain at block", block.BlockNo, BlockOffset(block.BlockNo)});
+  }
+  return next;
+}
+
+void TBlobFile::CheckFreeChain() {
+  int32_t blockNo = FHeader.FirstFreeBlock;
+  // A chain longer than the file has blocks loops.
+  for (int32_t steps = 0; blockNo != 0; ++steps) {
+    if (steps >= BlockCount()) RaiseBlobFileCorrupt({"free chain loops at block", blockNo, BlockOffset(blockNo)});
+    CheckBlockNo(blockNo);
+    TBlockPin block(*this, GetBlock(blockNo));
+    blockNo = CheckedFreeLink(*block.Get());
+  }
 }
 
 void TBlobFile::FreeBlock(TBlock* block) {
@@ -349,12 +342,14 @@ void TBlobFile::CollectChain(int32_t firstBlock, int32_t expectedPrevious, int32
   CheckBlockNo(current);
   while (current != 0) {
     // A chain cannot hold more blocks than the file: more means it loops.
-    if (static_cast<int64_t>(chain.size()) >= count) RaiseBlobFileCorrupt();
+    if (static_cast<int64_t>(chain.size()) >= count)
+      RaiseBlobFileCorrupt({"chain loops at block", current, BlockOffset(current)});
     TBlockPin block(*this, GetBlock(current, FBlocksPerRead));
-    if (block->BlobId != blobId && !tolerant) RaiseBlobFileCorrupt();
+    if (block->BlobId != blobId && !tolerant) RaiseBlobFileCorrupt({"BLOB id of block", current, BlockOffset(current)});
     // The previous link must name the block the walk came from; a chain that loops back
     // enters some block from a second predecessor and fails here.
-    if (block->Previous != previous && !tolerant) RaiseBlobFileCorrupt();
+    if (block->Previous != previous && !tolerant)
+      RaiseBlobFileCorrupt({"previous link of block", current, BlockOffset(current)});
     chain.push_back(current);
     const int32_t next = block->Next;
     if (next != 0) CheckBlockNo(next);
@@ -366,7 +361,8 @@ void TBlobFile::CollectChain(int32_t firstBlock, int32_t expectedPrevious, int32
 void TBlobFile::FreeChain(const std::vector<int32_t>& chain, int32_t blobId) {
   for (size_t i = 0; i < chain.size(); ++i) {
     // Chains are mostly runs of consecutive blocks: read ahead over what is left.
-    TBlockPin block(*this, GetBlock(chain[i], static_cast<int32_t>(std::min<size_t>(chain.size() - i, kMaxBlockCount))));
+    TBlockPin block(*this,
+                    GetBlock(chain[i], static_cast<int32_t>(std::min<size_t>(chain.size() - i, kMaxBlockCount))));
     block->BlobId = blobId;
     FreeBlock(block.Get());
   }
@@ -392,7 +388,9 @@ void TBlobFile::ReadBlob(TBlobBuffer& buffer) {
   TBlockPin block(*this, GetBlock(buffer.FirstBlock, FBlocksPerRead));
   if (block->BlobId != id) RaiseBlobFileError(KURA_KEYORRECDELETED);
   const int32_t size = block->TotalSize;
-  if (size < 0) RaiseBlobFileCorrupt(KURA_INVALIDBLOBLEN);
+  if (size < 0)
+    RaiseBlobFileCorrupt({"value size in block", buffer.FirstBlock, BlockOffset(buffer.FirstBlock)},
+                         KURA_INVALIDBLOBLEN);
   // The chain cannot hold more than every block of the file; a larger size is a chain
   // that ends too early, and must not make us allocate for it.
   if (static_cast<int64_t>(size) > static_cast<int64_t>(BlockCount()) * dataSize) {
@@ -405,10 +403,12 @@ void TBlobFile::ReadBlob(TBlobBuffer& buffer) {
   int64_t copied = 0;
   int32_t previous = 0;
   for (;;) {
-    if (block->PinCount > 1) RaiseBlobFileCorrupt();
+    const TDamagePlace here = BlockPlace(block->BlockNo);
+    if (block->PinCount > 1) RaiseBlobFileCorrupt({"chain loops at block", here.Number, here.Offset});
     if (block->BlobId != id) RaiseBlobFileError(KURA_KEYORRECDELETED);
-    if (block->Previous != previous) RaiseBlobFileCorrupt();
-    if (block->Used > dataSize) RaiseBlobFileCorrupt(KURA_INVALIDBLOBLEN);
+    if (block->Previous != previous) RaiseBlobFileCorrupt({"previous link of block", here.Number, here.Offset});
+    if (block->Used > dataSize)
+      RaiseBlobFileCorrupt({"used count of block", here.Number, here.Offset}, KURA_INVALIDBLOBLEN);
     const int64_t piece = std::min<int64_t>(dataSize, size - copied);
     const int64_t available = std::min<int64_t>(piece, block->Used);
     buffer.Data.insert(buffer.Data.end(), block->Data.begin(), block->Data.begin() + static_cast<ptrdiff_t>(available));
@@ -453,7 +453,8 @@ void TBlobFile::WriteBlob(TBlobBuffer& buffer, int32_t newBlobId) {
     CheckBlockNo(buffer.FirstBlock);
     block.Reset(GetBlock(buffer.FirstBlock, FBlocksPerRead));
     if (block->BlobId != oldId) RaiseBlobFileError(KURA_KEYORRECDELETED);
-    if (block->Previous != 0) RaiseBlobFileCorrupt();
+    if (block->Previous != 0)
+      RaiseBlobFileCorrupt({"previous link of block", block->BlockNo, BlockOffset(block->BlockNo)});
     oldBlocksLeft = (std::max<int64_t>(block->TotalSize, 0) + dataSize - 1) / dataSize;
   } else {
     block.Reset(AllocateBlock());
@@ -465,7 +466,8 @@ void TBlobFile::WriteBlob(TBlobBuffer& buffer, int32_t newBlobId) {
   for (;;) {
     const size_t piece = std::min<size_t>(static_cast<size_t>(dataSize), length - written);
     std::memcpy(block->Data.data(), buffer.Data.data() + written, piece);
-    if (piece < block->Data.size()) std::fill(block->Data.begin() + static_cast<ptrdiff_t>(piece), block->Data.end(), 0);
+    if (piece < block->Data.size())
+      std::fill(block->Data.begin() + static_cast<ptrdiff_t>(piece), block->Data.end(), 0);
     block->Used = static_cast<uint16_t>(piece);
     block->Dirty = true;
     written += piece;
@@ -480,7 +482,9 @@ void TBlobFile::WriteBlob(TBlobBuffer& buffer, int32_t newBlobId) {
       block.Reset(GetBlock(next, static_cast<int32_t>(std::clamp<int64_t>(oldBlocksLeft, 1, kMaxBlockCount))));
       // Links first: a chain that loops back into the part already rewritten shows the
       // new id, which is no takeover but a broken chain.
-      if (block->Previous != current || block->PinCount > 1) RaiseBlobFileCorrupt();
+      if (block->Previous != current || block->PinCount > 1) {
+        RaiseBlobFileCorrupt({"previous link of block", block->BlockNo, BlockOffset(block->BlockNo)});
+      }
       if (block->BlobId != oldId) RaiseBlobFileError(KURA_KEYORRECDELETED);
     } else {
       TBlock* fresh = AllocateBlock();
@@ -569,58 +573,18 @@ void TBlobFile::DiscardCache() {
 }
 
 // ---------------------------------------------------------------------------------------
-// Locks
-
-void TBlobFile::SleepBetweenAttempts() {
-  if (LockSleep) {
-    LockSleep();
-  } else {
-    std::this_thread::sleep_for(std::chrono::milliseconds(3));
-  }
-}
-
-bool TBlobFile::LockShared(int32_t& token) {
-  std::uniform_int_distribution<int32_t> draw(1, 65535);
-  for (int32_t attempt = 0; attempt < LockAttempts; ++attempt) {
-    if (attempt > 0) SleepBetweenAttempts();
-    const int32_t r = draw(FRandom);
-    if (LockRange(true, 1, kBlobSharedLockBase - r)) {
-      token = r;
-      return true;
-    }
-  }
-  token = 0;
-  return false;
-}
-
-bool TBlobFile::UnlockShared(int32_t token) {
-  if (token < 1 || token > 65535) return false;
-  return LockRange(false, 1, kBlobSharedLockBase - token);
-}
-
-bool TBlobFile::LockExclusive() {
-  for (int32_t attempt = 0; attempt < LockAttempts; ++attempt) {
-    if (attempt > 0) SleepBetweenAttempts();
-    if (LockRange(true, kBlobExclusiveLockLength, kBlobExclusiveLockOffset)) return true;
-  }
-  return false;
-}
-
-bool TBlobFile::UnlockExclusive() {
-  return LockRange(false, kBlobExclusiveLockLength, kBlobExclusiveLockOffset);
-}
-
-// ---------------------------------------------------------------------------------------
 // Consistency check
 
 void TBlobFile::CheckHeader() {
   if (FHeader.FormatVersion != kBlobFileFormatVersion) RaiseBlobFileError(KURA_OLDVERSION);
-  const auto corrupt = [this]() { RaiseBlobFileCorrupt(KURA_HEADERCORRUPT); };
+  const auto corrupt = [this](const TDamagePlace& place) { RaiseBlobFileCorrupt(place, KURA_HEADERCORRUPT); };
   const int32_t count = BlockCount();
-  if (FHeader.NextBlockNo < 1 || count > kMaxBlockCount) corrupt();
-  if (count > 0 && BlockOffset(count) + FBlockSize > kMaxBlobFileEnd) corrupt();
-  if (FHeader.FirstFreeBlock < 0 || FHeader.FirstFreeBlock > count) corrupt();
-  if (FHeader.NextBlockNo == 1 && FHeader.FirstFreeBlock != 0) corrupt();
+  const TDamagePlace nextBlockNo{"header: next block number", FHeader.NextBlockNo, 13};
+  const TDamagePlace firstFree{"header: first free block", FHeader.FirstFreeBlock, 9};
+  if (FHeader.NextBlockNo < 1 || count > kMaxBlockCount) corrupt(nextBlockNo);
+  if (count > 0 && BlockOffset(count) + FBlockSize > kMaxBlobFileEnd) corrupt(nextBlockNo);
+  if (FHeader.FirstFreeBlock < 0 || FHeader.FirstFreeBlock > count) corrupt(firstFree);
+  if (FHeader.NextBlockNo == 1 && FHeader.FirstFreeBlock != 0) corrupt(firstFree);
   // Blocks that are still only in the cache have not reached the file yet; every other
   // block must be there.
   int32_t onDisk = count;
@@ -629,7 +593,9 @@ void TBlobFile::CheckHeader() {
     if (it == FCache.end() || !it->second->Dirty) break;
     --onDisk;
   }
-  if (GetFileSize() < BlockOffset(onDisk + 1)) corrupt();
+  if (const int64_t size = GetFileSize(); size < BlockOffset(onDisk + 1)) {
+    corrupt({"file ends before the end of block", onDisk, size});
+  }
 }
 
 }  // namespace kura

@@ -42,13 +42,14 @@
 #include <random>
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "kura/base/engine_error.h"
-#include "kura/base/file_handler.h"
 #include "kura/storage/mru_chain.h"
 #include "kura/storage/blob_buffer.h"
 #include "kura/storage/block.h"
+#include "kura/storage/table_file.h"
 
 namespace kura {
 
@@ -64,6 +65,7 @@ constexpr int kBlobReadAheadBytes = 16384;
 constexpr int64_t kBlobSharedLockBase = 0xFFFFFFFF;
 constexpr int64_t kBlobExclusiveLockOffset = 0xFFFEFFFF;
 constexpr int64_t kBlobExclusiveLockLength = 65536;
+constexpr TLockRegion kBlobLockRegion{kBlobSharedLockBase, kBlobExclusiveLockOffset, kBlobExclusiveLockLength};
 
 struct TBlobFileHeader {
   int32_t ChangeCount = 0;
@@ -108,7 +110,7 @@ struct TBlobFileStatistics {
 // serialise access through the table. Between processes the shared and exclusive lock
 // regions (together with the data and index files' locks) are the only coordination;
 // readers detect other writers through ChangeCount.
-class TBlobFile : public TFileHandler {
+class TBlobFile : public TTableFile {
 public:
   // owner may be nullptr (a standalone file with the session defaults). The owner must
   // outlive the BLOB file.
@@ -116,14 +118,14 @@ public:
   ~TBlobFile() override;
 
   // Opens the file with the table's block size (0 means 512) and encryption, reads the
-  // header and sizes the cache and the read-ahead. Raises 9498 for a block size outside
-  // 64 to 65553, 8961 for a header shorter than 512 bytes, 12035 for another format
-  // version; closes again on any failure.
+  // header and sizes the cache and the read-ahead. Raises KURA_BLOBLIMIT for a block size
+  // outside 64 to 65553, KURA_HEADERCORRUPT for a header shorter than 512 bytes,
+  // KURA_OLDVERSION for another format version; closes again on any failure.
   void OpenBlobFile(int32_t blockSize, bool encrypted);
   // Writes nothing: drops the cache and closes. No block may still be pinned.
   void CloseBlobFile();
   // Creates the file with a fresh header (version 5, no free block, NextBlockNo 1),
-  // written before it returns. Raises 9498 for an invalid block size.
+  // written before it returns. Raises KURA_BLOBLIMIT for an invalid block size.
   void CreateBlobFile(int32_t blockSize, bool encrypted);
 
   void ReadHeader();
@@ -137,36 +139,43 @@ public:
   void EmptyBlobFile();
 
   // Block blockNo, pinned; release it with ReleaseBlock. blockNo equal to NextBlockNo
-  // appends a new zero-filled dirty block (9479 at the limits). A miss reads up to
-  // min(read-ahead, readAhead, blocks to the end) consecutive blocks in one read;
+  // appends a new zero-filled dirty block (KURA_TABLEFULL at the limits). A miss reads up
+  // to min(read-ahead, readAhead, blocks to the end) consecutive blocks in one read;
   // readAhead is how many blocks from blockNo on the caller expects to visit (at least 1
-  // is read). Raises 8963 for block 0, a block beyond the end or one the file lacks.
+  // is read). Raises KURA_MEMOCORRUPT for block 0, a block beyond the end or one the file
+  // lacks.
   TBlock* GetBlock(int32_t blockNo, int32_t readAhead = 1);
   void ReleaseBlock(TBlock* block);
   void MarkBlockDirty(TBlock* block) { block->Dirty = true; }
   // A cleared, dirty, pinned block: the head of the free chain (the new head is its next
-  // link) or a new block at the end. Raises 8963 when the free chain is damaged.
+  // link) or a new block at the end. Raises KURA_MEMOCORRUPT when the free chain is
+  // damaged.
   TBlock* AllocateBlock();
+  // Walks the chain of free blocks as AllocateBlock would take them: every link inside
+  // the file, none to the block itself, no loop. Raises KURA_MEMOCORRUPT naming the
+  // first bad block. Pins nothing once it returns.
+  void CheckFreeChain();
   // Puts a pinned block at the head of the free chain.
   void FreeBlock(TBlock* block);
   // Frees every block of the chain that starts at firstBlock. Every block must carry
   // blobId (otherwise 8963, unless tolerant, which accepts and rewrites the id) and the
-  // chain must be well linked (8963). The chain is checked whole before any block is
-  // freed, so a damaged chain is left as it was.
+  // chain must be well linked (KURA_MEMOCORRUPT). The chain is checked whole before any
+  // block is freed, so a damaged chain is left as it was.
   void FreeBlobChain(int32_t firstBlock, int32_t blobId, bool tolerant = false);
 
-  // Loads the value of buffer.FirstBlock / buffer.BlobId into buffer.Data (an empty
-  // value when FirstBlock is 0) and marks the buffer clean. Raises 8708 when a block
-  // carries another id (the value was replaced meanwhile), 8711 when the chain holds
-  // fewer bytes than the value's size, 10029 for a used count or size that no block or
-  // value can have, 8963 for a broken chain.
+  // Loads the value of buffer.FirstBlock / buffer.BlobId into buffer.Data (an empty value
+  // when FirstBlock is 0) and marks the buffer clean. Raises KURA_KEYORRECDELETED when a
+  // block carries another id (the value was replaced meanwhile), KURA_ENDOFBLOB when the
+  // chain holds fewer bytes than the value's size, KURA_INVALIDBLOBLEN for a used count
+  // or size that no block or value can have, KURA_MEMOCORRUPT for a broken chain.
   void ReadBlob(TBlobBuffer& buffer);
   // Stores buffer.Data under newBlobId: an empty value frees the old chain; otherwise the
   // old chain is rewritten in place, grown with allocated blocks or cut, its surplus
   // blocks freed. On return buffer.FirstBlock and buffer.BlobId are the field's new
-  // reference (0, 0 for an empty value) and the buffer is clean. Raises 10029 for a
-  // value above 2,147,483,647 bytes, 8708 when the old chain was taken over by another
-  // value, 8963 for a broken old chain, 9479 when the file is full.
+  // reference (0, 0 for an empty value) and the buffer is clean. Raises
+  // KURA_INVALIDBLOBLEN for a value above 2,147,483,647 bytes, KURA_KEYORRECDELETED when
+  // the old chain was taken over by another value, KURA_MEMOCORRUPT for a broken old
+  // chain, KURA_TABLEFULL when the file is full.
   void WriteBlob(TBlobBuffer& buffer, int32_t newBlobId);
 
   // Writes every dirty, unpinned block, consecutive blocks in one write each.
@@ -176,19 +185,17 @@ public:
   // Drops every unpinned block, dirty or not.
   void DiscardCache();
 
-  // Byte-range locks, each retried LockAttempts times with LockSleep between attempts;
-  // false when the attempts are exhausted (or an unlock names no held lock). The shared
-  // lock hands back the byte it took as a token for UnlockShared.
-  bool LockShared(int32_t& token);
-  bool UnlockShared(int32_t token);
-  bool LockExclusive();
-  bool UnlockExclusive();
-  int32_t LockAttempts = 32767;
-  std::function<void()> LockSleep;  // default: 3 ms
+  // Byte-range locks over kBlobLockRegion, each retried as LockRetry() says; false when
+  // the attempts are exhausted (or an unlock names no held lock). The shared lock hands
+  // back the byte it took as a token for UnlockShared, and token 0 when it fails.
+  bool LockShared(int32_t& token) { return LockSharedRegion(kBlobLockRegion, token); }
+  bool UnlockShared(int32_t token) { return UnlockSharedRegion(kBlobLockRegion, token); }
+  bool LockExclusive() { return LockExclusiveRegion(kBlobLockRegion); }
+  bool UnlockExclusive() { return UnlockExclusiveRegion(kBlobLockRegion); }
 
-  // Consistency check of the header: 12035 for another version; 8961 when NextBlockNo
-  // or FirstFreeBlock is out of range, when there is a free block in a file without
-  // blocks, or when the file is shorter than its blocks.
+  // Consistency check of the header: KURA_OLDVERSION for another version;
+  // KURA_HEADERCORRUPT when NextBlockNo or FirstFreeBlock is out of range, when there is
+  // a free block in a file without blocks, or when the file is shorter than its blocks.
   void CheckHeader();
 
   const TBlobFileHeader& Header() const { return FHeader; }
@@ -204,12 +211,17 @@ public:
   // Cache limit from the owner's settings: min(bytes / B, blocks), at least 1.
   size_t CacheLimit() const;
 
-  // Raises a corruption error of this file (8963 unless another code is given, 8961 for
-  // the header) with its table and directory names. Every damaged-file path goes here.
-  [[noreturn]] void RaiseBlobFileCorrupt(TErrorCode code = KURA_MEMOCORRUPT) const;
+  // Raises a corruption error of this file (KURA_MEMOCORRUPT unless another code is
+  // given, KURA_HEADERCORRUPT for the header) with its table and directory names and the
+  // place of the damage (see TDamagePlace). Every damaged-file path goes here.
+  [[noreturn]] void RaiseBlobFileCorrupt(const TDamagePlace& place, TErrorCode code = KURA_MEMOCORRUPT) const;
+  // The place of a damaged block, for RaiseBlobFileCorrupt.
+  TDamagePlace BlockPlace(int32_t blockNo) const;
   // Raises any other error with this file's names.
   [[noreturn]] void RaiseBlobFileError(TErrorCode code) const;
-  TErrorNames ErrorNames() const;
+
+protected:
+  TErrorNames OwnerNames() const override { return NamesOf(FOwner); }
 
 private:
   void SetBlockSize(int32_t blockSize, bool encrypted);
@@ -219,12 +231,13 @@ private:
   void RemoveFromCache(TBlock* block);
   bool FlushBlocksExcept(int32_t excludeFirst, int32_t excludeLast);
   void CheckBlockNo(int32_t blockNo) const;
+  // The next link of a free block, checked as CheckFreeChain describes.
+  int32_t CheckedFreeLink(const TBlock& block) const;
   // Walks the chain from firstBlock (whose previous link must be expectedPrevious) and
   // returns its block numbers, checked as FreeBlobChain describes.
   void CollectChain(int32_t firstBlock, int32_t expectedPrevious, int32_t blobId, bool tolerant,
                     std::vector<int32_t>& chain);
   void FreeChain(const std::vector<int32_t>& chain, int32_t blobId);
-  void SleepBetweenAttempts();
 
   TBlobFileOwner* FOwner;
   TBlobFileHeader FHeader;
@@ -240,29 +253,9 @@ private:
   std::vector<int32_t> FChain;
   int32_t FBlocksPerRead = 1;
   TBlobFileStatistics FStatistics;
-  std::minstd_rand FRandom;
 };
 
 // Keeps a block pinned for a scope.
-class TBlockPin {
-public:
-  TBlockPin(TBlobFile& file, TBlock* block) : FFile(&file), FBlock(block) {}
-  ~TBlockPin() {
-    if (FBlock) FFile->ReleaseBlock(FBlock);
-  }
-  TBlockPin(const TBlockPin&) = delete;
-  TBlockPin& operator=(const TBlockPin&) = delete;
-  TBlock* operator->() const { return FBlock; }
-  TBlock* Get() const { return FBlock; }
-  // Releases the held block and holds `block` instead.
-  void Reset(TBlock* block) {
-    if (FBlock) FFile->ReleaseBlock(FBlock);
-    FBlock = block;
-  }
-
-private:
-  TBlobFile* FFile;
-  TBlock* FBlock;
-};
+using TBlockPin = TPinHolder<TBlobFile, TBlock, &TBlobFile::ReleaseBlock>;
 
 }  // namespace kura

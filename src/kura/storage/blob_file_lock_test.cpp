@@ -37,8 +37,7 @@ TEST_F(BlobFileLockTest, SharedAndExclusiveRegionsExcludeAnotherProcess) {
       TBlobFile file(FileName());
       file.OpenBlobFile(512, false);
       int sleeps = 0;
-      file.LockAttempts = 3;
-      file.LockSleep = [&sleeps] { ++sleeps; };
+      file.SetLockRetry({3, [&sleeps] { ++sleeps; }});
       if (toChild.Receive() != 1) _exit(2);
       // The parent holds a shared byte: readers share, a writer waits.
       int32_t token = 0;
@@ -73,8 +72,7 @@ TEST_F(BlobFileLockTest, SharedAndExclusiveRegionsExcludeAnotherProcess) {
   ASSERT_TRUE(toChild.Send(2));
   EXPECT_EQ(toParent.Receive(), 1) << "exclusive region refused with no reader";
   // Now the child is the writer: no reader and no second writer here.
-  file.LockAttempts = 2;
-  file.LockSleep = [] {};
+  file.SetLockRetry({2, [] {}});
   int32_t refused = 0;
   EXPECT_FALSE(file.LockShared(refused));
   EXPECT_FALSE(file.LockExclusive());
@@ -95,8 +93,7 @@ TEST_F(BlobFileLockTest, RegionsConflictInsideTheProcess) {
   other.OpenBlobFile(512, false);
   int sleeps = 0;
   for (TBlobFile* f : {&file, &other}) {
-    f->LockAttempts = 4;
-    f->LockSleep = [&sleeps] { ++sleeps; };
+    f->SetLockRetry({4, [&sleeps] { ++sleeps; }});
   }
   int32_t first = 0;
   int32_t second = 0;

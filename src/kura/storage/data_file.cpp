@@ -1,17 +1,16 @@
 #include "kura/storage/data_file.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <limits>
-#include <thread>
 
 #include "kura/base/byte_order.h"
 #include "kura/base/collation.h"
 #include "kura/base/engine_error.h"
 #include "kura/base/names_paths.h"
+#include "kura/base/scope_guard.h"
 #include "kura/base/text_forms.h"
 #include "kura/storage/scramble.h"
 
@@ -98,12 +97,8 @@ std::string TDataFileOwner::PrivateDir() const {
   return error ? std::string("/tmp/") : (path / "").string();
 }
 
-TRecordPin::~TRecordPin() {
-  if (FRecord) FFile->ReleaseRecord(FRecord);
-}
-
 TDataFile::TDataFile(std::string fileName, bool inMemory, TDataFileOwner* owner)
-    : TFileHandler(std::move(fileName), inMemory), FOwner(owner) {}
+    : TTableFile(std::move(fileName), inMemory, ".DAT"), FOwner(owner) {}
 
 TDataFile::~TDataFile() {
   // Record locks live in the shared file object, which may outlive this opener.
@@ -114,40 +109,37 @@ TDataFile::~TDataFile() {
 // ---------------------------------------------------------------------------------------
 // Errors
 
-TErrorNames TDataFile::ErrorNames() const {
-  TErrorNames names;
-  if (FOwner) {
-    names.TableName = FOwner->TableName();
-    names.DatabaseName = FOwner->DirectoryPath();
-  }
-  if (names.TableName.empty()) names.TableName = TableBaseName(FileName, ".DAT");
-  if (names.DatabaseName.empty()) {
-    const std::string_view file = ExtractFileName(FileName);
-    names.DatabaseName = FileName.substr(0, FileName.size() - file.size());
-  }
-  return names;
-}
-
 void TDataFile::RaiseDataFileError(TErrorCode code) const { RaiseEngineError(code, ErrorNames()); }
 
-void TDataFile::RaiseDataFileCorrupt(TErrorCode code) const { RaiseDataFileError(code); }
+void TDataFile::RaiseDataFileCorrupt(TErrorCode code, const TDamagePlace& place) const { RaiseDamaged(code, place); }
+
+TDamagePlace TDataFile::SlotPlace(int32_t recNo) const {
+  return {"record slot", recNo, recNo > 0 ? SlotOffset(recNo) : -1};
+}
+
+namespace {
+
+// Field definition n (from 1), for reports of damage.
+TDamagePlace DefinitionPlace(size_t n) {
+  return {"field definition", static_cast<int64_t>(n),
+          kDataFileHeaderSize + int64_t{kFieldDefinitionSize} * (static_cast<int64_t>(n) - 1)};
+}
+
+}  // namespace
 
 // ---------------------------------------------------------------------------------------
 // Opening, creating, header
 
 void TDataFile::OpenDataFile() {
-  try {
-    Open();
-    ReadHeader();
-    if (FHeader.FormatVersion != kDataFileFormatVersion) RaiseDataFileError(KURA_OLDVERSION);
-    if (FHeader.FieldCount > kMaxFieldCount) RaiseDataFileCorrupt(KURA_HEADERCORRUPT);
-    ReadFieldDefinitions();
-    CheckRecordLayout();
-    PrepareCache();
-  } catch (...) {
-    CloseDataFile();
-    throw;
-  }
+  auto close = OnScopeFail([this] { CloseDataFile(); });
+  Open();
+  ReadHeader();
+  if (FHeader.FormatVersion != kDataFileFormatVersion) RaiseDataFileError(KURA_OLDVERSION);
+  if (FHeader.FieldCount > kMaxFieldCount)
+    RaiseDataFileCorrupt(KURA_HEADERCORRUPT, {"header: field count", FHeader.FieldCount, 23});
+  ReadFieldDefinitions();
+  CheckRecordLayout();
+  PrepareCache();
 }
 
 void TDataFile::ReadFieldDefinitions() {
@@ -155,7 +147,9 @@ void TDataFile::ReadFieldDefinitions() {
   std::vector<uint8_t> area(areaSize);
   if (areaSize > 0) {
     const int32_t got = ReadAt(kDataFileHeaderSize, area.data(), static_cast<int32_t>(areaSize), true);
-    if (got != static_cast<int32_t>(areaSize)) RaiseDataFileCorrupt(KURA_HEADERCORRUPT);
+    if (got != static_cast<int32_t>(areaSize)) {
+      RaiseDataFileCorrupt(KURA_HEADERCORRUPT, {"field definitions cut short", -1, kDataFileHeaderSize + got});
+    }
   }
   if (FHeader.Encrypted) Scramble(area.data(), areaSize, kRecordKey);
   FFieldDefinitions.assign(FHeader.FieldCount, TFieldDefinition{});
@@ -169,17 +163,19 @@ void TDataFile::CheckRecordLayout() const {
   // The part of the consistency check that reading records relies on: every field lies
   // inside the record and the slot counters are in range. Without it, damaged
   // definitions would send record reads outside the record buffer.
-  const auto corrupt = [this]() { RaiseDataFileCorrupt(KURA_HEADERCORRUPT); };
-  if (FHeader.RecordSize < kRecordFieldsOffset) corrupt();
-  if (FHeader.NextRecordNo < 1 || FHeader.FirstFreeRecord < 0 || FHeader.FirstFreeRecord >= FHeader.NextRecordNo) {
-    corrupt();
+  const auto corrupt = [this](const TDamagePlace& place) { RaiseDataFileCorrupt(KURA_HEADERCORRUPT, place); };
+  if (FHeader.RecordSize < kRecordFieldsOffset) corrupt({"header: record size", FHeader.RecordSize, 21});
+  if (FHeader.NextRecordNo < 1) corrupt({"header: next record number", FHeader.NextRecordNo, 13});
+  if (FHeader.FirstFreeRecord < 0 || FHeader.FirstFreeRecord >= FHeader.NextRecordNo) {
+    corrupt({"header: first free record", FHeader.FirstFreeRecord, 9});
   }
-  for (const TFieldDefinition& d : FFieldDefinitions) {
-    if (!IsValidFieldType(d.FieldType) || d.DataSize != DataSize(d.FieldType, d.Size)) corrupt();
+  for (size_t i = 0; i < FFieldDefinitions.size(); ++i) {
+    const TFieldDefinition& d = FFieldDefinitions[i];
+    if (!IsValidFieldType(d.FieldType) || d.DataSize != DataSize(d.FieldType, d.Size)) corrupt(DefinitionPlace(i + 1));
     if (d.IsAutoInc()) {
-      if (d.Offset != kRecordIdOffset) corrupt();
+      if (d.Offset != kRecordIdOffset) corrupt(DefinitionPlace(i + 1));
     } else if (!d.Computed && int64_t{d.Offset} + 1 + d.DataSize > FHeader.RecordSize) {
-      corrupt();
+      corrupt(DefinitionPlace(i + 1));
     }
   }
 }
@@ -254,28 +250,24 @@ void TDataFile::CreateDataFile(uint16_t localeId, uint16_t sortId, std::vector<T
   FFieldDefinitions = std::move(definitions);
   FHeader.HeaderChanged = true;
   FDefinitionsChanged = true;
-  try {
-    Create();
-    WriteHeader(true);
-    WriteFieldDefinitions();
-    PrepareCache();
-  } catch (...) {
-    CloseDataFile();
-    throw;
-  }
+  auto close = OnScopeFail([this] { CloseDataFile(); });
+  Create();
+  WriteHeader(true);
+  WriteFieldDefinitions();
+  PrepareCache();
 }
 
 void TDataFile::ReadHeader() {
   uint8_t bytes[kDataFileHeaderSize];
   const int32_t got = ReadAt(0, bytes, kDataFileHeaderSize, true);
-  if (got != kDataFileHeaderSize) RaiseDataFileCorrupt(KURA_HEADERCORRUPT);
+  if (got != kDataFileHeaderSize) RaiseDataFileCorrupt(KURA_HEADERCORRUPT, {"header cut short", -1, got});
   ReadDataFileHeader(bytes, FHeader);
 }
 
 bool TDataFile::ReadHeaderIfChanged() {
   uint8_t bytes[kDataFileHeaderSize];
   const int32_t got = ReadAt(0, bytes, kDataFileHeaderSize, true);
-  if (got != kDataFileHeaderSize) RaiseDataFileCorrupt(KURA_HEADERCORRUPT);
+  if (got != kDataFileHeaderSize) RaiseDataFileCorrupt(KURA_HEADERCORRUPT, {"header cut short", -1, got});
   if (ReadI32(bytes) == FHeader.ChangeCount) return false;
   ReadDataFileHeader(bytes, FHeader);
   return true;
@@ -391,7 +383,7 @@ bool TDataFile::HasUnwrittenChanges() const {
 
 TRecord* TDataFile::GetRecord(int32_t recNo, const TReadAhead& readAhead) {
   ++FStatistics.RecordsRequested;
-  if (recNo <= 0) RaiseDataFileCorrupt(KURA_FILECORRUPT);
+  if (recNo <= 0) RaiseDataFileCorrupt(KURA_FILECORRUPT, SlotPlace(recNo));
   if (recNo == FHeader.NextRecordNo) {
     if (recNo > kMaxRecordCount || SlotOffset(recNo) + FHeader.RecordSize > kMaxDataFileEnd) {
       RaiseDataFileError(KURA_TABLEFULL);
@@ -407,10 +399,10 @@ TRecord* TDataFile::GetRecord(int32_t recNo, const TReadAhead& readAhead) {
   }
   TRecord* record = FCache.Find(recNo);
   if (!record) {
-    if (recNo > FHeader.NextRecordNo) RaiseDataFileCorrupt(KURA_FILECORRUPT);
+    if (recNo > FHeader.NextRecordNo) RaiseDataFileCorrupt(KURA_FILECORRUPT, SlotPlace(recNo));
     ReadRun(recNo, readAhead);
     record = FCache.Find(recNo);
-    if (!record) RaiseDataFileCorrupt(KURA_FILECORRUPT);
+    if (!record) RaiseDataFileCorrupt(KURA_FILECORRUPT, SlotPlace(recNo));
     // ReadRun pinned it so that the rest of the run could not evict it.
     FMru.Touch(record);
     return record;
@@ -437,7 +429,7 @@ void TDataFile::ReadRun(int32_t recNo, const TReadAhead& readAhead) {
       count = std::min(run, last - recNo + 1);
     }
   }
-  if (count < 1) RaiseDataFileCorrupt(KURA_FILECORRUPT);
+  if (count < 1) RaiseDataFileCorrupt(KURA_FILECORRUPT, SlotPlace(recNo));
   const size_t bytes = static_cast<size_t>(count) * recordSize;
   GrowBuffer(FReadBuffer, bytes);
   const int32_t got = ReadAt(SlotOffset(first), FReadBuffer.data(), static_cast<int32_t>(bytes), true);
@@ -464,19 +456,15 @@ void TDataFile::ReadRun(int32_t recNo, const TReadAhead& readAhead) {
   if (recNo - first >= slotsRead) {
     // The wanted slot is not in the file: only a cached copy can serve it.
     TRecord* found = FCache.Find(recNo);
-    if (!found) RaiseDataFileCorrupt(KURA_FILECORRUPT);
+    if (!found) RaiseDataFileCorrupt(KURA_FILECORRUPT, {"record slot missing from the file", recNo, SlotOffset(recNo)});
     ++found->PinCount;
     return;
   }
   TRecord* wanted = takeSlot(recNo);
   ++wanted->PinCount;
-  try {
-    for (int32_t slot = first; slot < first + slotsRead; ++slot) {
-      if (slot != recNo) takeSlot(slot);
-    }
-  } catch (...) {
-    --wanted->PinCount;
-    throw;
+  auto unpin = OnScopeFail([wanted] { --wanted->PinCount; });
+  for (int32_t slot = first; slot < first + slotsRead; ++slot) {
+    if (slot != recNo) takeSlot(slot);
   }
 }
 
@@ -498,21 +486,41 @@ TRecord* TDataFile::AllocateRecord() {
     // A new slot comes back zero-filled, dirty and numbered.
     return GetRecord(FHeader.NextRecordNo);
   }
-  if (freeSlot < 0 || freeSlot >= FHeader.NextRecordNo) RaiseDataFileCorrupt(KURA_FILECORRUPT);
-  TRecord* record = GetRecord(freeSlot);
-  // A chain entry that is not a deleted slot, or that links out of the file, would hand
-  // out a live record or loop forever.
-  const int32_t next = record->Link();
-  if (!record->IsDeleted() || next < 0 || next >= FHeader.NextRecordNo || next == freeSlot) {
-    ReleaseRecord(record);
-    RaiseDataFileCorrupt(KURA_FILECORRUPT);
+  if (freeSlot < 0 || freeSlot >= FHeader.NextRecordNo) {
+    RaiseDataFileCorrupt(KURA_FILECORRUPT, {"header: first free record", freeSlot, 9});
   }
-  FHeader.FirstFreeRecord = next;
+  TRecordPin pinned(*this, GetRecord(freeSlot));
+  FHeader.FirstFreeRecord = CheckedFreeLink(*pinned);
+  TRecord* record = pinned.Release();
   std::memset(record->Bytes(), 0, record->Size());
   record->SetLink(freeSlot);
   SetDirty(record);
   MarkChanged();
   return record;
+}
+
+int32_t TDataFile::CheckedFreeLink(const TRecord& record) const {
+  // A chain entry that is not a deleted slot, or that links out of the file, would hand
+  // out a live record or loop forever.
+  const int32_t next = record.Link();
+  if (!record.IsDeleted() || next < 0 || next >= FHeader.NextRecordNo || next == record.RecNo) {
+    RaiseDataFileCorrupt(KURA_FILECORRUPT, {"free chain at record slot", record.RecNo, SlotOffset(record.RecNo)});
+  }
+  return next;
+}
+
+void TDataFile::CheckFreeChain() {
+  int32_t slot = FHeader.FirstFreeRecord;
+  if (slot < 0 || slot >= FHeader.NextRecordNo) {
+    RaiseDataFileCorrupt(KURA_FILECORRUPT, {"header: first free record", slot, 9});
+  }
+  // A chain longer than the file has slots loops.
+  for (int32_t steps = 0; slot != 0; ++steps) {
+    if (steps >= RecordCount())
+      RaiseDataFileCorrupt(KURA_FILECORRUPT, {"free chain loops at record slot", slot, SlotOffset(slot)});
+    TRecordPin record(*this, GetRecord(slot));
+    slot = CheckedFreeLink(*record);
+  }
 }
 
 void TDataFile::FreeRecord(TRecord* record) {
@@ -692,20 +700,8 @@ void TDataFile::UnlockAllRecords() {
   FLockedRecords.clear();
 }
 
-void TDataFile::SleepBetweenAttempts() {
-  if (LockSleep) {
-    LockSleep();
-  } else {
-    std::this_thread::sleep_for(std::chrono::milliseconds(3));
-  }
-}
-
 bool TDataFile::LockTableWrite() {
-  for (int32_t attempt = 0; attempt < LockAttempts; ++attempt) {
-    if (attempt > 0) SleepBetweenAttempts();
-    if (LockRange(true, 1, kTableWriteLockOffset)) return true;
-  }
-  return false;
+  return Retry([this] { return LockRange(true, 1, kTableWriteLockOffset); });
 }
 
 bool TDataFile::UnlockTableWrite() { return LockRange(false, 1, kTableWriteLockOffset); }
@@ -716,43 +712,49 @@ bool TDataFile::UnlockTableWrite() { return LockRange(false, 1, kTableWriteLockO
 void TDataFile::CheckHeader() {
   if (FHeader.FormatVersion != kDataFileFormatVersion) RaiseDataFileError(KURA_OLDVERSION);
   CheckLanguageDriver(FHeader.LocaleId, FHeader.SortId, ErrorNames());
-  const auto corrupt = [this]() { RaiseDataFileCorrupt(KURA_HEADERCORRUPT); };
-  if (FFieldDefinitions.size() != FHeader.FieldCount) corrupt();
+  const auto corrupt = [this](const TDamagePlace& place) { RaiseDataFileCorrupt(KURA_HEADERCORRUPT, place); };
+  if (FFieldDefinitions.size() != FHeader.FieldCount) corrupt({"header: field count", FHeader.FieldCount, 23});
   int64_t running = kRecordFieldsOffset;
   int blobCount = 0;
   for (size_t i = 0; i < FFieldDefinitions.size(); ++i) {
     const TFieldDefinition& d = FFieldDefinitions[i];
     const std::string_view name = TrimBlanks(d.Name);
-    if (d.Name.empty() || name.empty() || d.Name.size() > kMaxFieldNameLength) corrupt();
-    if (!IsNameStartChar(static_cast<uint8_t>(d.Name[0]))) corrupt();
+    if (d.Name.empty() || name.empty() || d.Name.size() > kMaxFieldNameLength) corrupt(DefinitionPlace(i + 1));
+    if (!IsNameStartChar(static_cast<uint8_t>(d.Name[0]))) corrupt(DefinitionPlace(i + 1));
     for (size_t j = 0; j < i; ++j) {
-      if (SameName(FFieldDefinitions[j].Name, name)) corrupt();
-      if (FFieldDefinitions[j].FieldNo == d.FieldNo) corrupt();
+      if (SameName(FFieldDefinitions[j].Name, name)) corrupt(DefinitionPlace(i + 1));
+      if (FFieldDefinitions[j].FieldNo == d.FieldNo) corrupt(DefinitionPlace(i + 1));
     }
-    if (!IsValidFieldType(d.FieldType)) corrupt();
-    if (HasDeclaredSize(d.FieldType) ? d.Size > kMaxFieldSize : d.Size != 0) corrupt();
-    if (d.DataSize != DataSize(d.FieldType, d.Size)) corrupt();
+    if (!IsValidFieldType(d.FieldType)) corrupt(DefinitionPlace(i + 1));
+    if (HasDeclaredSize(d.FieldType) ? d.Size > kMaxFieldSize : d.Size != 0) corrupt(DefinitionPlace(i + 1));
+    if (d.DataSize != DataSize(d.FieldType, d.Size)) corrupt(DefinitionPlace(i + 1));
     if (!IsValidValueText(d.MinValue, d.FieldType) || !IsValidValueText(d.MaxValue, d.FieldType) ||
         !IsValidValueText(d.DefaultValue, d.FieldType)) {
-      corrupt();
+      corrupt(DefinitionPlace(i + 1));
     }
-    if (d.FieldType != TFieldType::Bcd && d.Scale != 0) corrupt();
+    if (d.FieldType != TFieldType::Bcd && d.Scale != 0) corrupt(DefinitionPlace(i + 1));
     if (d.FieldType == TFieldType::Blob) ++blobCount;
     if (d.IsAutoInc()) {
-      if (d.Offset != kRecordIdOffset) corrupt();
+      if (d.Offset != kRecordIdOffset) corrupt(DefinitionPlace(i + 1));
     } else {
-      if (d.Offset != running) corrupt();
+      if (d.Offset != running) corrupt(DefinitionPlace(i + 1));
       if (!d.Computed) running += d.DataSize + 1;
     }
-    if (d.FieldNo != i + 1) corrupt();
+    if (d.FieldNo != i + 1) corrupt(DefinitionPlace(i + 1));
   }
-  if (blobCount != FHeader.BlobFieldCount) corrupt();
-  if (running != FHeader.RecordSize || FHeader.RecordSize == 0) corrupt();
-  const int64_t dataBytes = GetFileSize() - DefinitionsEnd();
-  if (dataBytes < 0 || dataBytes % FHeader.RecordSize != 0) corrupt();
+  if (blobCount != FHeader.BlobFieldCount) corrupt({"header: BLOB field count", FHeader.BlobFieldCount, 25});
+  if (running != FHeader.RecordSize || FHeader.RecordSize == 0)
+    corrupt({"header: record size", FHeader.RecordSize, 21});
+  const int64_t fileSize = GetFileSize();
+  const int64_t dataBytes = fileSize - DefinitionsEnd();
+  if (dataBytes < 0 || dataBytes % FHeader.RecordSize != 0) {
+    corrupt({"file size not a whole number of record slots", -1, fileSize});
+  }
   const int64_t slots = dataBytes / FHeader.RecordSize;
-  if (FHeader.NextRecordNo - 1 != slots) corrupt();
-  if (FHeader.FirstFreeRecord < 0 || FHeader.FirstFreeRecord > slots) corrupt();
+  if (FHeader.NextRecordNo - 1 != slots) corrupt({"header: next record number", FHeader.NextRecordNo, 13});
+  if (FHeader.FirstFreeRecord < 0 || FHeader.FirstFreeRecord > slots) {
+    corrupt({"header: first free record", FHeader.FirstFreeRecord, 9});
+  }
 }
 
 }  // namespace kura

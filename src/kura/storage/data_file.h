@@ -51,14 +51,15 @@
 #include <set>
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "kura/base/engine_error.h"
-#include "kura/base/file_handler.h"
 #include "kura/storage/mru_chain.h"
 #include "kura/storage/field_definition.h"
 #include "kura/storage/key_encoding.h"
 #include "kura/storage/record.h"
+#include "kura/storage/table_file.h"
 
 namespace kura {
 
@@ -177,46 +178,29 @@ struct TSortRequest {
   const TKeyCollator* Collator = nullptr;
 };
 
-class TDataFile;
-
-// Keeps a record pinned for a scope.
-class TRecordPin {
-public:
-  TRecordPin(TDataFile& file, TRecord* record) : FFile(&file), FRecord(record) {}
-  ~TRecordPin();
-  TRecordPin(const TRecordPin&) = delete;
-  TRecordPin& operator=(const TRecordPin&) = delete;
-  TRecord* operator->() const { return FRecord; }
-  TRecord& operator*() const { return *FRecord; }
-  TRecord* Get() const { return FRecord; }
-
-private:
-  TDataFile* FFile;
-  TRecord* FRecord;
-};
-
 // One data file per open table per process, shared by all cursors of the table; callers
 // serialise access through the table. Between processes the record and table locks are
 // the only coordination; readers detect other writers through ChangeCount.
-class TDataFile : public TFileHandler {
+class TDataFile : public TTableFile {
 public:
   // owner may be nullptr (a standalone file with the session defaults). The owner must
   // outlive the data file.
   explicit TDataFile(std::string fileName, bool inMemory = false, TDataFileOwner* owner = nullptr);
   ~TDataFile() override;
 
-  // Opens the file, reads the header and the field definitions. Raises 12035 for another
-  // format version, 8961 for more than 1024 fields or short definitions; closes again on
-  // any failure.
+  // Opens the file, reads the header and the field definitions. Raises KURA_OLDVERSION
+  // for another format version, KURA_HEADERCORRUPT for more than 1024 fields or short
+  // definitions; closes again on any failure.
   void OpenDataFile();
   // Writes nothing: empties the cache, forgets the definitions, releases the record
   // locks and closes. No record may still be pinned.
   void CloseDataFile();
   // Creates the file with a fresh header and these definitions. FieldNo, DataSize,
-  // DataScale and Offset are derived here. Raises 9498 for more than 128 BLOB fields,
-  // 9477 when RecordSize would exceed 65535, 9492 for more than 1024 fields, 10000 for
-  // an unknown type or a size above 250, 15878 for a language driver that is not
-  // installed. The header and definitions are written before it returns.
+  // DataScale and Offset are derived here. Raises KURA_BLOBLIMIT for more than 128 BLOB
+  // fields, KURA_RECTOOBIG when RecordSize would exceed 65535, KURA_FLDLIMIT for more
+  // than 1024 fields, KURA_INVALIDFLDTYPE for an unknown type or a size above 250,
+  // KURA_CANNOTLOADLDDRV for a language driver that is not installed. The header and
+  // definitions are written before it returns.
   void CreateDataFile(uint16_t localeId, uint16_t sortId, std::vector<TFieldDefinition> definitions,
                       int32_t blobBlockSize, const std::string& description, const std::string& password,
                       bool encrypted, uint16_t userMajor, uint16_t userMinor);
@@ -234,16 +218,20 @@ public:
   void EmptyDataFile();
 
   // The record in slot recNo, pinned; release it with ReleaseRecord. recNo equal to
-  // NextRecordNo appends a new zero-filled slot (9479 when the table is full). Raises 8962
-  // for slot 0 or a slot that does not exist.
+  // NextRecordNo appends a new zero-filled slot (KURA_TABLEFULL when the table is full).
+  // Raises KURA_FILECORRUPT for slot 0 or a slot that does not exist.
   TRecord* GetRecord(int32_t recNo, const TReadAhead& readAhead = {});
   void ReleaseRecord(TRecord* record);
   // Marks a pinned record changed; it is written by the next FlushRecords.
   void MarkRecordDirty(TRecord* record);
   // A slot for a new record, pinned, zero-filled, active and dirty: the head of the free
   // chain, or a new slot at the end (always at the end when the table has no primary
-  // index). Raises 8962 when the free chain is damaged.
+  // index). Raises KURA_FILECORRUPT when the free chain is damaged.
   TRecord* AllocateRecord();
+  // Walks the chain of deleted slots from FirstFreeRecord as AllocateRecord would take
+  // them: every entry a deleted slot linking inside the file, no loop. Raises
+  // KURA_FILECORRUPT naming the first bad slot. Pins nothing once it returns.
+  void CheckFreeChain();
   // Marks the pinned record deleted and puts its slot at the head of the free chain.
   void FreeRecord(TRecord* record);
   // LastAutoIncValue + 1 (after 2147483647 comes 1), stored; header marked changed.
@@ -286,26 +274,25 @@ public:
   void SetTableInfo(const std::string& password, const std::string& description, uint16_t userMajor,
                     uint16_t userMinor, int32_t lastAutoIncValue);
 
-  // Byte-range locks. No retries for records; LockTableWrite retries LockAttempts times
-  // with LockSleep between attempts and reports false when they are exhausted.
+  // Byte-range locks. No retries for records; LockTableWrite retries as LockRetry() says
+  // and reports false when the attempts are exhausted.
   bool LockRecord(int32_t recNo);
   bool UnlockRecord(int32_t recNo);
   // Releases every record lock this file object holds.
   void UnlockAllRecords();
   bool LockTableWrite();
   bool UnlockTableWrite();
-  int32_t LockAttempts = 32767;
-  std::function<void()> LockSleep;  // default: 3 ms
 
-  // The full consistency check of header, definitions and file size; raises 8961 (12035
-  // for another version, 15878 for an unknown language driver).
+  // The full consistency check of header, definitions and file size; raises
+  // KURA_HEADERCORRUPT (KURA_OLDVERSION for another version, KURA_CANNOTLOADLDDRV for an
+  // unknown language driver).
   void CheckHeader();
 
   // Sorts the records (deleted slots are dropped) and writes them back from slot 1 in the
   // output order. In memory when every slot is cached, otherwise through sorted runs in
   // temporary ".TMP" files in the private directory, which are removed also on failure.
-  // No record may be pinned. Raises 15878 when the table has a language driver and no
-  // collator is given.
+  // No record may be pinned. Raises KURA_CANNOTLOADLDDRV when the table has a language
+  // driver and no collator is given.
   void SortRecords(const TSortRequest& request);
 
   // Byte offset of slot recNo.
@@ -317,13 +304,17 @@ public:
   // Cache limit from the owner's settings: min(bytes / RecordSize, records), at least 1.
   size_t CacheLimit() const;
 
-  // Raises a corruption error of this file (8961, 8962, ...) with its table and
-  // directory names.
-  [[noreturn]] void RaiseDataFileCorrupt(TErrorCode code) const;
+  // Raises a corruption error of this file (KURA_HEADERCORRUPT, KURA_FILECORRUPT, ...)
+  // with its table and directory names and the place of the damage (see TDamagePlace).
+  // Every damaged-file path goes here.
+  [[noreturn]] void RaiseDataFileCorrupt(TErrorCode code, const TDamagePlace& place) const;
+  // The place of a damaged record slot, for RaiseDataFileCorrupt.
+  TDamagePlace SlotPlace(int32_t recNo) const;
   // Raises any other error with this file's names.
   [[noreturn]] void RaiseDataFileError(TErrorCode code) const;
-  // The table name and directory that this file's errors carry.
-  TErrorNames ErrorNames() const;
+
+protected:
+  TErrorNames OwnerNames() const override { return NamesOf(FOwner); }
 
 private:
   friend class TDataFileSorter;
@@ -331,6 +322,9 @@ private:
   int64_t DefinitionsEnd() const { return kDataFileHeaderSize + int64_t{kFieldDefinitionSize} * FHeader.FieldCount; }
   void ReadFieldDefinitions();
   void CheckRecordLayout() const;
+  // The next link of a free-chain entry; raises KURA_FILECORRUPT for an entry that is not
+  // a deleted slot or links outside the file or to itself.
+  int32_t CheckedFreeLink(const TRecord& record) const;
   // Statistics cleared and the cache sized for a freshly opened or created file.
   void PrepareCache();
   void MarkChanged();
@@ -344,7 +338,6 @@ private:
   void WriteSlots(int32_t firstRecNo, const uint8_t* data, size_t count);
   void GrowBuffer(std::vector<uint8_t>& buffer, size_t size);
   int32_t NextCounter(int32_t& counter);
-  void SleepBetweenAttempts();
 
   TDataFileOwner* FOwner;
   TDataFileHeader FHeader;
@@ -364,5 +357,8 @@ private:
   TDataFileStatistics FStatistics;
   std::set<int32_t> FLockedRecords;
 };
+
+// Keeps a record pinned for a scope.
+using TRecordPin = TPinHolder<TDataFile, TRecord, &TDataFile::ReleaseRecord>;
 
 }  // namespace kura

@@ -43,8 +43,7 @@ TEST_F(DataFileLockTest, RecordAndTableLocksExcludeAnotherProcess) {
       TDataFile file(FileName());
       file.OpenDataFile();
       int sleeps = 0;
-      file.LockAttempts = 3;
-      file.LockSleep = [&sleeps] { ++sleeps; };
+      file.SetLockRetry({3, [&sleeps] { ++sleeps; }});
       toParent.Send(file.LockRecord(5) ? 1 : 0);      // held by the parent
       toParent.Send(file.LockRecord(6) ? 1 : 0);      // free
       toParent.Send(file.LockTableWrite() ? 1 : 0);   // held by the parent
@@ -104,8 +103,7 @@ TEST_F(DataFileLockTest, LocksConflictInsideTheProcessEvenThroughTheSameFile) {
   }
 
   int sleeps = 0;
-  other.LockAttempts = 4;
-  other.LockSleep = [&sleeps] { ++sleeps; };
+  other.SetLockRetry({4, [&sleeps] { ++sleeps; }});
   EXPECT_TRUE(file.LockTableWrite());
   EXPECT_FALSE(other.LockTableWrite());
   EXPECT_EQ(sleeps, 3);

@@ -182,7 +182,7 @@ int TDataFileSorter::Compare(const uint8_t* a, const uint8_t* b, bool withId) co
 
 void TDataFileSorter::Run() {
   for (const auto& record : F.FCache.Records()) {
-    if (record->PinCount > 0) F.RaiseDataFileCorrupt(KURA_FILECORRUPT);
+    if (record->PinCount > 0) F.RaiseDataFileCorrupt(KURA_FILECORRUPT, F.SlotPlace(record->RecNo));
   }
   BuildLayout();
   FScratch.Reset(FRecordSize, 0);

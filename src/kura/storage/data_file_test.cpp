@@ -380,8 +380,9 @@ TEST_F(DataFileTest, ErrorsNameTheTableAndItsDirectory) {
   CreatePeople(0);
   TDataFile file(PathOf("people.DAT").string());
   file.OpenDataFile();
-  const auto error = EngineErrorOf([&] { file.RaiseDataFileCorrupt(KURA_HEADERCORRUPT); });
+  const auto error = EngineErrorOf([&] { file.RaiseDataFileCorrupt(KURA_HEADERCORRUPT, {"header", -1, 0}); });
   ASSERT_TRUE(error);
+  EXPECT_EQ(error->ErrorExtraMessage, "people.DAT: header at byte 0");
   EXPECT_EQ(error->ErrorTableName, "people");
   EXPECT_EQ(error->ErrorDatabaseName, (Dir.Path() / "").string());
   EXPECT_STREQ(error->what(), "Kura Engine Error # 8961 Header information corrupt in the table 'people'");

@@ -1,14 +1,13 @@
 #include "kura/storage/index_file.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <set>
-#include <thread>
 
 #include "kura/base/byte_order.h"
 #include "kura/base/names_paths.h"
+#include "kura/base/scope_guard.h"
 #include "kura/storage/scramble.h"
 
 namespace kura {
@@ -19,7 +18,8 @@ void ReadIndexFileHeader(const uint8_t* b, TIndexFileHeader& h) {
   h.NextPageNo = ReadI32(b + 9);
   h.SecondaryCount = b[13];
   for (int i = 0; i < kIndexCount; ++i)
-    ReadIndexDescriptor(b + kIndexHeaderDescriptorsOffset + i * kIndexDescriptorSize, h.Descriptors[static_cast<size_t>(i)]);
+    ReadIndexDescriptor(b + kIndexHeaderDescriptorsOffset + i * kIndexDescriptorSize,
+                        h.Descriptors[static_cast<size_t>(i)]);
   h.ActiveRecordCount = ReadI32(b + kIndexHeaderActiveCountOffset);
   h.NoPrimaryIndex = b[3978] != 0;
   h.HeaderChanged = false;
@@ -32,7 +32,8 @@ void WriteIndexFileHeader(const TIndexFileHeader& h, uint8_t* b) {
   WriteI32(b + 9, h.NextPageNo);
   b[13] = h.SecondaryCount;
   for (int i = 0; i < kIndexCount; ++i)
-    WriteIndexDescriptor(h.Descriptors[static_cast<size_t>(i)], b + kIndexHeaderDescriptorsOffset + i * kIndexDescriptorSize);
+    WriteIndexDescriptor(h.Descriptors[static_cast<size_t>(i)],
+                         b + kIndexHeaderDescriptorsOffset + i * kIndexDescriptorSize);
   WriteI32(b + kIndexHeaderActiveCountOffset, h.ActiveRecordCount);
   b[3978] = h.NoPrimaryIndex ? 1 : 0;
   b[3979] = h.HeaderChanged ? 1 : 0;
@@ -54,10 +55,9 @@ TIndexFileOwner& DefaultOwner() {
 }  // namespace
 
 TIndexFile::TIndexFile(std::string fileName, bool inMemory, TIndexFileOwner* owner)
-    : TFileHandler(std::move(fileName), inMemory),
+    : TTableFile(std::move(fileName), inMemory, ".IDX"),
       FOwner(owner ? owner : &DefaultOwner()),
-      FBuffer(kIndexPageSize),
-      FRandom(std::random_device{}()) {
+      FBuffer(kIndexPageSize) {
   ResetHeader();
 }
 
@@ -71,19 +71,15 @@ void TIndexFile::SetTableInfo(const std::vector<TFieldDefinition>& fields, uint1
   FEncrypted = encrypted;
 }
 
-TErrorNames TIndexFile::ErrorNames() const {
-  TErrorNames names;
-  names.TableName = FOwner->TableName();
-  names.DatabaseName = FOwner->DirectoryPath();
-  if (names.TableName.empty()) names.TableName = TableBaseName(FileName, ".IDX");
-  if (names.DatabaseName.empty()) {
-    const std::string_view file = ExtractFileName(FileName);
-    names.DatabaseName = FileName.substr(0, FileName.size() - file.size());
-  }
-  return names;
+void TIndexFile::RaiseIndexCorrupt(TErrorCode code, const TDamagePlace& place) const { RaiseDamaged(code, place); }
+
+TDamagePlace TIndexFile::PagePlace(int index, int32_t pageNo) const {
+  return {"index " + std::to_string(index) + " page", pageNo, int64_t{pageNo} * kIndexPageSize};
 }
 
-void TIndexFile::RaiseIndexCorrupt(TErrorCode code) const { RaiseEngineError(code, ErrorNames()); }
+TDamagePlace TIndexFile::TooDeepPlace(int index, int32_t pageNo) const {
+  return {"index " + std::to_string(index) + " tree too deep at page", pageNo, -1};
+}
 
 void TIndexFile::RaiseIndexError(TErrorCode code, const std::string& indexName) const {
   TErrorNames names = ErrorNames();
@@ -105,7 +101,9 @@ void TIndexFile::ResetHeader() {
 }
 
 void TIndexFile::ReadHeaderPage(TIndexFileHeader& header) {
-  if (ReadAt(0, FBuffer.data(), kIndexPageSize, true) < kIndexPageSize) RaiseIndexCorrupt(KURA_HEADERCORRUPT);
+  if (const int32_t got = ReadAt(0, FBuffer.data(), kIndexPageSize, true); got < kIndexPageSize) {
+    RaiseIndexCorrupt(KURA_HEADERCORRUPT, {"header page cut short", -1, got});
+  }
   if (FEncrypted) Scramble(FBuffer.data(), kIndexPageSize, kRecordKey);
   ReadIndexFileHeader(FBuffer.data(), header);
 }
@@ -119,16 +117,11 @@ bool TIndexFile::PageCountFits(int32_t nextPageNo) {
 
 void TIndexFile::OpenIndexFile() {
   Open();
-  try {
-    TIndexFileHeader header;
-    ReadHeaderPage(header);
-    if (header.FormatVersion != kIndexFileFormatVersion) RaiseIndexCorrupt(KURA_OLDVERSION);
-    if (header.SecondaryCount > 32 || !PageCountFits(header.NextPageNo)) RaiseIndexCorrupt(KURA_HEADERCORRUPT);
-    FHeader = header;
-  } catch (...) {
-    Close();
-    throw;
-  }
+  auto close = OnScopeFail([this] { Close(); });
+  TIndexFileHeader header;
+  ReadHeaderPage(header);
+  CheckHeaderCounts(header, 32);
+  FHeader = header;
   FStatistics = {};
 }
 
@@ -155,8 +148,7 @@ bool TIndexFile::ReadHeaderIfChanged() {
   TIndexFileHeader header;
   ReadHeaderPage(header);
   if (header.ChangeCount == FHeader.ChangeCount) return false;
-  if (header.FormatVersion != kIndexFileFormatVersion) RaiseIndexCorrupt(KURA_OLDVERSION);
-  if (header.SecondaryCount > 30 || !PageCountFits(header.NextPageNo)) RaiseIndexCorrupt(KURA_HEADERCORRUPT);
+  CheckHeaderCounts(header, kMaxSecondaryIndexes);
   // Temporary indexes follow the regular secondaries; they move to their new numbers.
   std::vector<int> temporaries;
   for (int i = 1; i <= FHeader.SecondaryCount && i <= kMaxSecondaryIndexes; ++i)
@@ -233,12 +225,24 @@ void TIndexFile::EmptyIndexFile() {
   MarkHeaderChanged();
 }
 
-void TIndexFile::CheckIndex(int index) {
-  if (index < 0 || index >= kIndexCount) RaiseIndexCorrupt();
+void TIndexFile::CheckHeaderCounts(const TIndexFileHeader& header, int maxSecondaryCount) {
+  if (header.FormatVersion != kIndexFileFormatVersion) {
+    RaiseIndexCorrupt(KURA_OLDVERSION, {"header: format version", header.FormatVersion, 8});
+  }
+  if (header.SecondaryCount > maxSecondaryCount) {
+    RaiseIndexCorrupt(KURA_HEADERCORRUPT, {"header: secondary index count", header.SecondaryCount, 13});
+  }
+  if (!PageCountFits(header.NextPageNo)) {
+    RaiseIndexCorrupt(KURA_HEADERCORRUPT, {"header: next page number beyond the file", header.NextPageNo, 9});
+  }
+}
+
+void TIndexFile::CheckIndex(int index) const {
+  if (index < 0 || index >= kIndexCount) RaiseIndexCorrupt({"index number out of range", index, -1});
 }
 
 const TIndexDescriptor& TIndexFile::Descriptor(int index) const {
-  if (index < 0 || index >= kIndexCount) RaiseIndexCorrupt();
+  CheckIndex(index);
   return FHeader.Descriptors[static_cast<size_t>(index)];
 }
 
@@ -377,7 +381,8 @@ void TIndexFile::RemoveCached(int index, TPage* page) {
 TPage* TIndexFile::MakeRoom(int index) {
   TIndexCache& cache = FCaches[static_cast<size_t>(index)];
   if (cache.Capacity == 0)
-    cache.Capacity = std::max<size_t>(kPageCacheGrowth, static_cast<size_t>(std::max(FOwner->MaxIndexBufferSize(), 0) / 8192));
+    cache.Capacity =
+        std::max<size_t>(kPageCacheGrowth, static_cast<size_t>(std::max(FOwner->MaxIndexBufferSize(), 0) / 8192));
   if (cache.ByNumber.Size() < cache.Capacity) return nullptr;
   for (int round = 0; round < 2; ++round) {
     for (int32_t slot = cache.Oldest; slot >= 0; slot = cache.NewerThan(slot)) {
@@ -396,10 +401,12 @@ TPage* TIndexFile::MakeRoom(int index) {
 void TIndexFile::ReadPage(TPage& page) {
   TFileHandler& file = PageFile(page.Index);
   const int64_t offset = int64_t{page.PageNo} * kIndexPageSize;
-  if (file.ReadAt(offset, FBuffer.data(), kIndexPageSize, true) < kIndexPageSize) RaiseIndexCorrupt();
+  if (file.ReadAt(offset, FBuffer.data(), kIndexPageSize, true) < kIndexPageSize) {
+    RaiseIndexCorrupt({"index " + std::to_string(page.Index) + " page missing from the file", page.PageNo, offset});
+  }
   ++FStatistics.PageReads;
   if (FEncrypted) Scramble(FBuffer.data(), kIndexPageSize, kRecordKey);
-  if (!page.Decode(FBuffer.data())) RaiseIndexCorrupt();
+  if (!page.Decode(FBuffer.data())) RaiseIndexCorrupt(PagePlace(page.Index, page.PageNo));
 }
 
 TPage* TIndexFile::GetPage(int index, int32_t pageNo, bool isNew) {
@@ -407,14 +414,14 @@ TPage* TIndexFile::GetPage(int index, int32_t pageNo, bool isNew) {
   const TPageFormat format = PageFormat(index);
   if (pageNo <= 0 || format.KeySize < 1 || format.KeySize > kMaxKeySize ||
       static_cast<uint8_t>(format.Compression) > 3)
-    RaiseIndexCorrupt();
+    RaiseIndexCorrupt(PagePlace(index, pageNo));
   int32_t& counter = NextPageCounter(index);
   const bool temporary = FHeader.Descriptors[static_cast<size_t>(index)].TemporaryIndex;
   if (pageNo == counter) {
     if (pageNo > kMaxIndexPageNo || (int64_t{pageNo} + 1) * kIndexPageSize > kMaxIndexFileEnd)
-      RaiseIndexCorrupt(KURA_TABLEFULL);
+      RaiseIndexCorrupt(KURA_TABLEFULL, PagePlace(index, pageNo));
   } else if (pageNo > counter) {
-    RaiseIndexCorrupt();
+    RaiseIndexCorrupt({"index " + std::to_string(index) + " page beyond the file", pageNo, -1});
   } else if (TPage* cached = FindCached(index, pageNo)) {
     if (isNew) cached->Clear();
     ++cached->PinCount;
@@ -434,12 +441,8 @@ TPage* TIndexFile::GetPage(int index, int32_t pageNo, bool isNew) {
     page->Dirty = true;
     if (!temporary) MarkHeaderChanged();
   } else if (!isNew) {
-    try {
-      ReadPage(*page);
-    } catch (...) {
-      FPageStack.Give(std::move(page));
-      throw;
-    }
+    auto giveBack = OnScopeFail([&] { FPageStack.Give(std::move(page)); });
+    ReadPage(*page);
   }
   TPage* raw = page.get();
   InsertCached(index, std::move(page));
@@ -456,14 +459,15 @@ TPage* TIndexFile::AllocatePage(int index) {
   TIndexDescriptor& d = FHeader.Descriptors[static_cast<size_t>(index)];
   TPage* page = nullptr;
   if (d.FirstFreePage != 0) {
-    page = GetPage(index, d.FirstFreePage);
-    const int32_t next = page->NextPage;
-    if (next < 0 || next >= NextPageCounter(index) || next == page->PageNo) {
-      ReleasePage(page);
-      RaiseIndexCorrupt();
+    TPagePin pinned(*this, GetPage(index, d.FirstFreePage));
+    const int32_t next = pinned->NextPage;
+    if (next < 0 || next >= NextPageCounter(index) || next == pinned->PageNo) {
+      RaiseIndexCorrupt({"free chain of index " + std::to_string(index) + " at page", pinned->PageNo,
+                         int64_t{pinned->PageNo} * kIndexPageSize});
     }
     d.FirstFreePage = next;
     MarkHeaderChanged();
+    page = pinned.Release();
   } else {
     page = GetPage(index, NextPageCounter(index), true);
   }
@@ -663,7 +667,9 @@ void TIndexFile::DeleteIndex(int index) {
   if (index < 1 || index > FHeader.SecondaryCount || index > kMaxSecondaryIndexes)
     RaiseIndexError(KURA_INVALIDINDEXDELETE);
   // Shifting past 30 would move the system descriptors.
-  if (FHeader.SecondaryCount > kMaxSecondaryIndexes) RaiseIndexCorrupt(KURA_HEADERCORRUPT);
+  if (FHeader.SecondaryCount > kMaxSecondaryIndexes) {
+    RaiseIndexCorrupt(KURA_HEADERCORRUPT, {"header: secondary index count", FHeader.SecondaryCount, 13});
+  }
   const bool temporary = FHeader.Descriptors[static_cast<size_t>(index)].TemporaryIndex;
   DropIndexCache(index);
   for (int i = index; i < FHeader.SecondaryCount; ++i) {
@@ -691,32 +697,26 @@ TTextIndexParameters TIndexFile::ReadTextParameters(int index) {
   std::vector<uint8_t> current;
   auto nextPage = [&]() -> const std::vector<uint8_t>* {
     if (next == 0) return nullptr;
-    if (!visited.insert(next).second) RaiseIndexCorrupt();  // a cycle
-    TPage* page = GetPage(index, next);
-    const bool ok = page->Type == TPageType::Parameter;
+    if (!visited.insert(next).second) RaiseIndexCorrupt(ParameterPlace(index, next));  // a cycle
+    TPagePin page(*this, GetPage(index, next));
+    if (page->Type != TPageType::Parameter) RaiseIndexCorrupt(ParameterPlace(index, next));
     current = page->ParameterData;
     next = page->NextPage;
-    ReleasePage(page);
-    if (!ok) RaiseIndexCorrupt();
     return &current;
   };
   TTextIndexParameters parameters;
-  if (!DecodeTextParameters(nextPage, parameters)) RaiseIndexCorrupt();
+  if (!DecodeTextParameters(nextPage, parameters)) RaiseIndexCorrupt(ParameterPlace(index, first));
   return parameters;
 }
 
 void TIndexFile::FreeChain(int index, int32_t first) {
   std::set<int32_t> visited;
   while (first != 0) {
-    if (!visited.insert(first).second) RaiseIndexCorrupt();
-    TPage* page = GetPage(index, first);
-    if (page->Type != TPageType::Parameter) {
-      ReleasePage(page);
-      RaiseIndexCorrupt();
-    }
+    if (!visited.insert(first).second) RaiseIndexCorrupt(ParameterPlace(index, first));
+    TPagePin page(*this, GetPage(index, first));
+    if (page->Type != TPageType::Parameter) RaiseIndexCorrupt(ParameterPlace(index, first));
     first = page->NextPage;
-    FreePage(page);
-    ReleasePage(page);
+    FreePage(page.Get());
   }
 }
 
@@ -725,70 +725,31 @@ void TIndexFile::WriteTextParameters(int index, const TTextIndexParameters& para
   SetParameterPage(index, 0);
   const auto pages = EncodeTextParameters(parameters, kPageDataSize);
   std::vector<TPage*> chain;
-  try {
-    for (const auto& bytes : pages) {
-      TPage* page = AllocatePage(index);
-      chain.push_back(page);
-      page->Type = TPageType::Parameter;
-      page->ParameterData = bytes;
-    }
-  } catch (...) {
+  auto release = OnScopeExit([&] {
     for (TPage* page : chain) ReleasePage(page);
-    throw;
+  });
+  for (const auto& bytes : pages) {
+    TPage* page = AllocatePage(index);
+    chain.push_back(page);
+    page->Type = TPageType::Parameter;
+    page->ParameterData = bytes;
   }
   for (size_t i = 0; i < chain.size(); ++i) {
     chain[i]->NextPage = i + 1 < chain.size() ? chain[i + 1]->PageNo : 0;
     chain[i]->Dirty = true;
   }
   SetParameterPage(index, chain.empty() ? 0 : chain.front()->PageNo);
-  for (TPage* page : chain) ReleasePage(page);
 }
-
-// ---- locks ---------------------------------------------------------------------------
-
-void TIndexFile::SleepBetweenAttempts() {
-  if (LockSleep)
-    LockSleep();
-  else
-    std::this_thread::sleep_for(std::chrono::milliseconds(3));
-}
-
-bool TIndexFile::LockShared(int32_t& token) {
-  std::uniform_int_distribution<int32_t> draw(1, 65535);
-  for (int32_t attempt = 0; attempt < LockAttempts; ++attempt) {
-    if (attempt > 0) SleepBetweenAttempts();
-    const int32_t r = draw(FRandom);
-    if (LockRange(true, 1, kIndexSharedLockBase - r)) {
-      token = r;
-      return true;
-    }
-  }
-  return false;
-}
-
-bool TIndexFile::UnlockShared(int32_t token) {
-  if (token < 1 || token > 65535) return false;
-  return LockRange(false, 1, kIndexSharedLockBase - token);
-}
-
-bool TIndexFile::LockExclusive() {
-  for (int32_t attempt = 0; attempt < LockAttempts; ++attempt) {
-    if (attempt > 0) SleepBetweenAttempts();
-    if (LockRange(true, kIndexExclusiveLockLength, kIndexExclusiveLockOffset)) return true;
-  }
-  return false;
-}
-
-bool TIndexFile::UnlockExclusive() { return LockRange(false, kIndexExclusiveLockLength, kIndexExclusiveLockOffset); }
 
 // ---- consistency check -----------------------------------------------------------------
 
 void TIndexFile::CheckHeader() {
   const TIndexFileHeader& h = FHeader;
-  if (h.FormatVersion != kIndexFileFormatVersion) RaiseIndexCorrupt(KURA_OLDVERSION);
   // More than 30 secondaries would make the system descriptors double as secondaries.
-  if (h.SecondaryCount > kMaxSecondaryIndexes || !PageCountFits(h.NextPageNo)) RaiseIndexCorrupt(KURA_HEADERCORRUPT);
-  auto fail = [this]() { RaiseIndexCorrupt(KURA_HEADERCORRUPT); };
+  CheckHeaderCounts(h, kMaxSecondaryIndexes);
+  // The descriptor being checked, as the place of any damage found.
+  int current = 0;
+  auto fail = [&]() { RaiseIndexCorrupt(KURA_HEADERCORRUPT, DescriptorPlace(current)); };
   auto checkPages = [&](const TIndexDescriptor& d) {
     for (const int32_t p : {d.RootPage, d.FirstFreePage, d.ParameterPage})
       if (p < 0 || p >= h.NextPageNo) fail();
@@ -811,6 +772,7 @@ void TIndexFile::CheckHeader() {
     }
   };
   for (int i = 0; i <= h.SecondaryCount; ++i) {
+    current = i;
     const TIndexDescriptor& d = h.Descriptors[static_cast<size_t>(i)];
     if (static_cast<uint8_t>(d.Compression) > 3) fail();
     checkPages(d);
@@ -834,9 +796,11 @@ void TIndexFile::CheckHeader() {
   }
   const TIndexDescriptor& deleted = h.Descriptors[kSysDeletedIndex];
   const TIndexDescriptor& text = h.Descriptors[kSysTextIndex];
-  if (deleted.KeySize != kSysDeletedKeySize || text.KeySize != kSysTextKeySize) fail();
-  if (static_cast<uint8_t>(deleted.Compression) > 3 || static_cast<uint8_t>(text.Compression) > 3) fail();
+  current = kSysDeletedIndex;
+  if (deleted.KeySize != kSysDeletedKeySize || static_cast<uint8_t>(deleted.Compression) > 3) fail();
   checkPages(deleted);
+  current = kSysTextIndex;
+  if (text.KeySize != kSysTextKeySize || static_cast<uint8_t>(text.Compression) > 3) fail();
   checkPages(text);
   checkFields(text, true);
 }

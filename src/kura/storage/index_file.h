@@ -36,14 +36,15 @@
 #include <memory>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "kura/base/engine_error.h"
-#include "kura/base/file_handler.h"
 #include "kura/storage/field_definition.h"
 #include "kura/storage/index_key.h"
 #include "kura/storage/index_page.h"
 #include "kura/storage/number_map.h"
+#include "kura/storage/table_file.h"
 #include "kura/storage/text_index_words.h"
 
 namespace kura {
@@ -56,6 +57,7 @@ constexpr int64_t kMaxIndexFileEnd = 4000000000;
 constexpr int64_t kIndexSharedLockBase = 0xFFFFFFFF;
 constexpr int64_t kIndexExclusiveLockOffset = 0xFFFEFFFF;
 constexpr int64_t kIndexExclusiveLockLength = 65536;
+constexpr TLockRegion kIndexLockRegion{kIndexSharedLockBase, kIndexExclusiveLockOffset, kIndexExclusiveLockLength};
 constexpr int kPageCacheGrowth = 4;
 
 struct TIndexFileHeader {
@@ -108,7 +110,7 @@ struct TIndexFileStatistics {
   int64_t WriteRuns = 0;   // writes of runs of consecutive pages
 };
 
-class TIndexFile : public TFileHandler {
+class TIndexFile : public TTableFile {
 public:
   explicit TIndexFile(std::string fileName, bool inMemory = false, TIndexFileOwner* owner = nullptr);
   ~TIndexFile() override;
@@ -121,19 +123,31 @@ public:
   uint16_t SortId() const { return FSortId; }
   bool Encrypted() const { return FEncrypted; }
 
-  // Opens and reads the header (12035 for another version, 8961 for SecondaryCount above
-  // 32, a short header, or a NextPageNo beyond the pages of the file); closes again on
-  // failure. Clears the statistics.
+  // Opens and reads the header (KURA_OLDVERSION for another version, KURA_HEADERCORRUPT
+  // for SecondaryCount above 32, a short header, or a NextPageNo beyond the pages of the
+  // file); closes again on failure. Clears the statistics.
   void OpenIndexFile();
   // Drops the temporary indexes, discards every cached page, closes. Writes nothing.
   void CloseIndexFile();
   // Creates the file with a fresh header (written at once) and opens it.
   void CreateIndexFile();
-  // Reads page 0 and takes the whole header when its ChangeCount differs from ours.
+  // The change check of a reader (under the table's read or write lock). Needs the file
+  // open. Reads page 0; when its ChangeCount equals ours, changes nothing and returns
+  // false. Otherwise takes the whole header from the file, discards every unpinned page
+  // of the regular indexes (the caller discards the other files' buffers), keeps the
+  // temporary indexes after the file's secondaries (dropping those that no longer fit)
+  // and returns true. Raises KURA_HEADERCORRUPT for a short page 0, a SecondaryCount
+  // above 30 or a NextPageNo beyond the file, KURA_OLDVERSION for another version.
   bool ReadHeaderIfChanged();
-  // When changed or forced: increments ChangeCount and writes page 0 without the
-  // temporary descriptors.
+  // The header step of a commit (under the table's write lock, after FlushPages). When
+  // the header changed or force is set: increments ChangeCount, writes page 0 without
+  // the temporary descriptors, clears HeaderChanged and returns true; otherwise writes
+  // nothing and returns false. Raises KURA_WRITEERR when the write fails (the header in
+  // memory then still counts as changed).
   bool WriteHeader(bool force = false);
+  // Records a change of the header in memory: the first change since the last write
+  // moves ChangeCount (so the cursors of this session see it) and tells the owner that
+  // the table changed. Never raises.
   void MarkHeaderChanged();
   bool HeaderChanged() const { return FHeader.HeaderChanged; }
   // Cuts the file after page 0 and empties every index.
@@ -149,9 +163,19 @@ public:
   // releases it).
   void FreePage(TPage* page);
   void MarkPageDirty(TPage* page) { page->Dirty = true; }
-  // Writes every dirty, unpinned page of the regular (or the temporary) indexes.
+  // The page step of a commit (under the table's write lock, before WriteHeader): writes
+  // every dirty, unpinned page of the regular indexes (or, with temporary, of the
+  // temporary indexes to their own files), consecutive pages in one write each, and
+  // marks them clean. True when anything was written. Pinned pages stay dirty for a
+  // later flush. Raises KURA_WRITEERR when a write fails; the pages of the runs written
+  // before it are clean, the others still dirty.
   bool FlushPages(bool temporary = false);
+  // Evicts clean, unpinned pages, oldest first, until each index caches at most the
+  // owner's MaxIndexBufferSize / 8192 pages (fewer may not be possible). Never raises.
   void TrimCache();
+  // Forgets every unpinned page of the regular (or the temporary) indexes, dirty or
+  // not: after another writer's change, or to roll back a transaction's pages. Pinned
+  // pages are in use and stay. Never raises.
   void DiscardCache(bool temporary = false);
   size_t CachedPageCount(int index) const;
 
@@ -190,25 +214,39 @@ public:
   // Writes the parameters as a new chain (freeing the old one) and stores its first page.
   void WriteTextParameters(int index, const TTextIndexParameters& parameters);
 
-  // Locks; false when the attempts are exhausted.
-  bool LockShared(int32_t& token);
-  bool UnlockShared(int32_t token);
-  bool LockExclusive();
-  bool UnlockExclusive();
-  int32_t LockAttempts = 32767;
-  std::function<void()> LockSleep;  // default: 3 ms
+  // The shared (read) and exclusive (write) locks of the table's lock protocol, over
+  // kIndexLockRegion. Each needs the file open and is retried as LockRetry() says.
+  // LockShared: true with the byte's token for UnlockShared; false with token 0 when a
+  // writer held the region through every attempt. LockExclusive: true once no reader
+  // or writer holds any byte of the region; false when the attempts are exhausted. The
+  // unlocks release exactly what the matching lock took; false when that is not held.
+  // None raises.
+  bool LockShared(int32_t& token) { return LockSharedRegion(kIndexLockRegion, token); }
+  bool UnlockShared(int32_t token) { return UnlockSharedRegion(kIndexLockRegion, token); }
+  bool LockExclusive() { return LockExclusiveRegion(kIndexLockRegion); }
+  bool UnlockExclusive() { return UnlockExclusiveRegion(kIndexLockRegion); }
 
-  // The consistency check of the header; raises 8961 (12035 for another version). Beside
-  // the descriptors it checks that NextPageNo does not count more pages than the file
-  // holds.
+  // The consistency check of the header; raises KURA_HEADERCORRUPT (KURA_OLDVERSION for
+  // another version). Beside the descriptors it checks that NextPageNo does not count
+  // more pages than the file holds.
   void CheckHeader();
 
-  // Raises 8965 (or any corruption code) with this file's table and directory.
-  [[noreturn]] void RaiseIndexCorrupt(TErrorCode code = KURA_INDEXCORRUPT) const;
+  // Raises KURA_INDEXCORRUPT (or another corruption code) with this file's table and
+  // directory names and the place of the damage (see TDamagePlace); without a place the
+  // report names the index file only. Every damaged-file path goes here.
+  [[noreturn]] void RaiseIndexCorrupt(TErrorCode code = KURA_INDEXCORRUPT,
+                                      const TDamagePlace& place = {"index file"}) const;
+  [[noreturn]] void RaiseIndexCorrupt(const TDamagePlace& place) const { RaiseIndexCorrupt(KURA_INDEXCORRUPT, place); }
+  // The place of page pageNo of an index, and of a page reached deeper than a tree may
+  // be, for RaiseIndexCorrupt.
+  TDamagePlace PagePlace(int index, int32_t pageNo) const;
+  TDamagePlace TooDeepPlace(int index, int32_t pageNo) const;
   [[noreturn]] void RaiseIndexError(TErrorCode code, const std::string& indexName = {}) const;
-  TErrorNames ErrorNames() const;
 
   const TIndexFileStatistics& Statistics() const { return FStatistics; }
+
+protected:
+  TErrorNames OwnerNames() const override { return NamesOf(FOwner); }
 
 private:
   // The cached pages of one index. Each page owns a slot (its CacheSlot) in Slots; the
@@ -244,7 +282,17 @@ private:
   void ReadHeaderPage(TIndexFileHeader& header);
   bool PageCountFits(int32_t nextPageNo);
   void ResetHeader();
-  void CheckIndex(int index);
+  void CheckIndex(int index) const;
+  // The version, secondary count and page count of a header just read.
+  void CheckHeaderCounts(const TIndexFileHeader& header, int maxSecondaryCount);
+  // Places of damage in the header's descriptors and in a parameter chain.
+  TDamagePlace DescriptorPlace(int index) const {
+    return {"header: descriptor of index", index,
+            kIndexHeaderDescriptorsOffset + int64_t{kIndexDescriptorSize} * index};
+  }
+  TDamagePlace ParameterPlace(int index, int32_t pageNo) const {
+    return {"parameter chain of index " + std::to_string(index) + " at page", pageNo, int64_t{pageNo} * kIndexPageSize};
+  }
   TFileHandler& PageFile(int index);
   int32_t& NextPageCounter(int index);
   TPage* FindCached(int index, int32_t pageNo);
@@ -260,7 +308,6 @@ private:
   void DropIndexCache(int index);
   void ValidateDefinition(const TIndexDefinition& definition, TIndexDescriptor& descriptor);
   void FreeChain(int index, int32_t first);
-  void SleepBetweenAttempts();
 
   TIndexFileOwner* FOwner;
   TIndexFileHeader FHeader;
@@ -273,7 +320,9 @@ private:
   TPageStack FPageStack;
   std::vector<uint8_t> FBuffer;
   TIndexFileStatistics FStatistics;
-  std::mt19937 FRandom;
 };
+
+// Keeps an index page pinned for a scope (GetPage pins, the holder releases).
+using TPagePin = TPinHolder<TIndexFile, TPage, &TIndexFile::ReleasePage>;
 
 }  // namespace kura

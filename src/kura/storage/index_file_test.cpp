@@ -8,6 +8,7 @@
 
 #include "kura/base/byte_order.h"
 #include "kura/storage/index_test_support.h"
+#include "kura/storage/index_tree.h"
 #include "kura/storage/index_walker.h"
 #include "kura/storage/scramble.h"
 #include "testing/definition_builders.h"
@@ -381,8 +382,7 @@ TEST_F(IndexFileTest, SharedAndExclusiveLocksAcrossProcesses) {
       TIndexFile other(Path, false, &Owner);
       other.SetTableInfo(Fields, 0, 0, false);
       other.OpenIndexFile();
-      other.LockAttempts = 3;
-      other.LockSleep = [] {};
+      other.SetLockRetry({3, [] {}});
       int32_t t = 0;
       const bool shared = other.LockShared(t) && other.UnlockShared(t);
       const bool exclusive = other.LockExclusive();

@@ -66,6 +66,8 @@ public:
 
   bool IsLeaf() const { return Type == TPageType::Leaf || Type == TPageType::RootLeaf; }
   bool IsRoot() const { return Type == TPageType::RootInternal || Type == TPageType::RootLeaf; }
+  // A page below the root of a tree.
+  bool IsChild() const { return Type == TPageType::Internal || Type == TPageType::Leaf; }
   bool IsCompressedLeaf() const { return IsLeaf() && FFormat.Compression != TIndexCompression::None; }
   bool HasCounts() const { return !FFormat.NoCounts; }
   int KeySize() const { return FFormat.KeySize; }

@@ -2,6 +2,7 @@
 // deleted in random order (fixed seed) and after each phase the tree is compared with a
 // std::multiset of the same keys.
 
+#include "kura/storage/index_tree.h"
 #include "kura/storage/index_walker.h"
 
 #include <gtest/gtest.h>

@@ -1,62 +1,20 @@
 #pragma once
 
-// The B+-tree algorithms over the pages of one index: descending to a key, inserting
-// with splits (root splits included) and first-key propagation, deleting with merges,
-// redistribution and root collapse, stepping across leaves, positioning by ordinal
-// through the record counts of internal entries, and the tree check that `kura verify`
-// runs. Cursors use these; no other code walks index pages.
+// Walking one index in key order: positioning on the first or last entry, by key (whole
+// or a prefix) or by ordinal through the record counts of internal entries, and stepping
+// across leaves. Cursors use it to read; changes go through TIndexTree (index_tree.h).
 //
 // Every operation pins the pages on its path for its own duration only; between calls
 // a walker keeps the leaf page number, the entry position and a copy of the key, so a
-// cursor that sees the tree change re-seeks by that key.
+// cursor that sees the tree change re-seeks by that key. Damaged pages raise
+// KURA_INDEXCORRUPT with the page as the place of the damage.
 
 #include <cstdint>
-#include <string>
 #include <vector>
 
 #include "kura/storage/index_file.h"
 
 namespace kura {
-
-constexpr int kMaxTreeDepth = 32;
-
-// Insert and delete on one index.
-class TIndexTree {
-public:
-  TIndexTree(TIndexFile& file, int index);
-
-  // Inserts key (KeySize bytes) with its slot number. False, and nothing changed, when an
-  // equal key is already present.
-  bool Insert(const uint8_t* key, int32_t value);
-  // Deletes the entry with this key; false when there is none.
-  bool Delete(const uint8_t* key);
-  // Number of keys: the root's subtree count (a walk of the leaves without counts).
-  int64_t KeyCount();
-  const TIndexKeyComparer& Comparer() const { return FComparer; }
-
-private:
-  struct TLevel {
-    TPage* Page;
-    int Pos;
-  };
-  class TPath;
-
-  void Descend(const uint8_t* key, TPath& path);
-  void SplitUp(TPath& path, int level);
-  void PropagateFirstKey(TPath& path, int level);
-  void Rebalance(TPath& path, int level);
-  void CollapseRoot(TPage* root);
-  void Unlink(TPage* page);
-
-  TIndexFile& FFile;
-  int FIndex;
-  TIndexKeyComparer FComparer;
-  bool FCounts;
-  // The path's storage, kept between operations so that an insert or delete allocates
-  // nothing once the tree's depth has been seen.
-  std::vector<TLevel> FPathLevels;
-  std::vector<TPage*> FPathPinned;
-};
 
 // A position in one index: a leaf entry, its key and its ordinal (0-based).
 class TIndexWalker {
@@ -102,22 +60,5 @@ private:
   int32_t FValue = 0;
   std::vector<uint8_t> FKey;
 };
-
-struct TIndexCheckResult {
-  bool Ok = true;
-  // The first inconsistency found, in words.
-  std::string Problem;
-  int64_t KeyCount = 0;
-  int Depth = 0;
-  int64_t TreePages = 0;
-  int64_t FreePages = 0;
-};
-
-// Walks every page of the index: page types, key order within and across pages, keys
-// within their parent's range, parent keys equal to the child's first key, internal
-// counts equal to the records below, every leaf at the same depth, sibling links in
-// both directions, no page reached twice, and the free chain. Never raises for a
-// damaged file: the read error becomes the Problem.
-TIndexCheckResult CheckIndexTree(TIndexFile& file, int index);
 
 }  // namespace kura

@@ -39,7 +39,8 @@ public:
 };
 
 // The case rules of a table's language driver: US English in the engine's ANSI code page
-// for LocaleId 0, the driver's own rules otherwise (15878 when it is not installed).
+// for LocaleId 0, the driver's own rules otherwise (KURA_CANNOTLOADLDDRV when it is not
+// installed).
 class TLanguageKeyTextMapper final : public TKeyTextMapper {
 public:
   TLanguageKeyTextMapper(uint16_t localeId, uint16_t sortId);

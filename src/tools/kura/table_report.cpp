@@ -22,6 +22,7 @@
 #include "kura/storage/blob_file.h"
 #include "kura/storage/data_file.h"
 #include "kura/storage/index_file.h"
+#include "kura/storage/index_tree.h"
 #include "kura/storage/index_walker.h"
 #include "kura/storage/table_files.h"
 
@@ -189,6 +190,11 @@ void PrintIndexes(const TDataFile& data, std::ostream& out, uint16_t codePage) {
   PrintTable(out, rows);
 }
 
+// The second line of a verify report on a damaged file: where the damage was found.
+void PrintDamagePlace(std::ostream& out, const std::string& place) {
+  if (!place.empty()) out << "damage found in " << place << '\n';
+}
+
 // Cross-checks the index file against the data file: every active record is in every
 // regular index exactly once under the key its values give, no key names a deleted or
 // missing slot, the internal record index lists every slot once under its state and
@@ -314,6 +320,15 @@ int VerifyCommand(const std::string& table, std::ostream& out) {
     TDataFile file(DataFileNameOf(table));
     file.OpenDataFile();
     file.CheckHeader();
+    file.CheckFreeChain();
+    // The BLOB file exists only for tables with BLOB fields; its header must agree with
+    // the data file's block size and encryption.
+    if (const std::string blobName = BlobFileNameOf(file.FileName); std::filesystem::exists(blobName)) {
+      TBlobFile blobs(blobName);
+      blobs.OpenBlobFile(file.BlobBlockSize(), file.Encrypted());
+      blobs.CheckHeader();
+      blobs.CheckFreeChain();
+    }
     if (std::unique_ptr<TIndexFile> index = OpenIndexFileOf(file)) {
       index->CheckHeader();
       for (int i = 0; i < kIndexCount; ++i) {
@@ -321,6 +336,7 @@ int VerifyCommand(const std::string& table, std::ostream& out) {
         const TIndexCheckResult result = CheckIndexTree(*index, i);
         if (!result.Ok) {
           out << "index " << i << " (" << IndexName(i, index->Descriptor(i)) << "): " << result.Problem << '\n';
+          PrintDamagePlace(out, result.DamagePlace);
           return 1;
         }
       }
@@ -329,17 +345,13 @@ int VerifyCommand(const std::string& table, std::ostream& out) {
         return 1;
       }
     }
-    // The BLOB file exists only for tables with BLOB fields; its header must agree with
-    // the data file's block size and encryption.
-    if (const std::string blobName = BlobFileNameOf(file.FileName); std::filesystem::exists(blobName)) {
-      TBlobFile blobs(blobName);
-      blobs.OpenBlobFile(file.BlobBlockSize(), file.Encrypted());
-      blobs.CheckHeader();
-    }
     out << "ok\n";
     return 0;
   } catch (const EKuraEngineError& error) {
     out << error.what() << '\n';
+    // The table files' corruption errors carry where the damage was found; the engine
+    // message does not show it.
+    PrintDamagePlace(out, error.ErrorExtraMessage);
     return 1;
   }
 }

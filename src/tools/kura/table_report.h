@@ -27,11 +27,15 @@ std::string BlobFileNameOf(const std::string& table);
 // file cannot be read.
 int InfoCommand(const std::string& table, std::ostream& out, std::ostream& err);
 
-// "kura verify TABLE": "ok" and 0 when the data file passes its consistency check and,
-// when the table has an index file, its header check and the tree check of every index
-// (key order, counts, sibling links), and every active record is in every index exactly
-// once under its own key with the header's active count equal to the data file's;
-// otherwise the engine's message, or the index and its first inconsistency, and 1.
+// "kura verify TABLE": "ok" and 0 when the data file passes its consistency check and
+// its chain of deleted slots is sound; when the table has a BLOB file, its header check
+// and its chain of free blocks pass; and when it has an index file, its header check and
+// the tree check of every index (key order, counts, sibling links) pass, and every
+// active record is in every index exactly once under its own key with the header's
+// active count equal to the data file's. Otherwise the engine's message, or the index
+// and its first inconsistency, and 1. A damaged file adds a line
+// "damage found in FILE: PLACE" naming what was found damaged and where (header field,
+// record slot, block or page, with its byte offset).
 int VerifyCommand(const std::string& table, std::ostream& out);
 
 // "kura repair TABLE": rebuilds every index of the table from its data file (the old
