@@ -6,6 +6,9 @@
 //               Dismiss() was called first.
 //   TScopeFail  runs its action only when the scope is left by an exception, which is
 //               what "catch (...) { undo; throw; }" used to say by hand.
+//   Attempt     runs one of several steps that must all be tried (releasing every lock of
+//               a commit, say) and keeps the first failure for the caller to raise once
+//               all are done; AttemptQuietly drops what its step raises.
 //
 // Both are made with the helpers below, so that no template argument is written out:
 //
@@ -87,6 +90,25 @@ template <class TAction>
 template <class TAction>
 [[nodiscard]] TScopeFail<TAction> OnScopeFail(TAction action) {
   return TScopeFail<TAction>(std::move(action));
+}
+
+// Runs `step`; what it raises is kept in `failure` unless an earlier step's failure is
+// already there.
+template <class TStep>
+void Attempt(std::exception_ptr& failure, TStep&& step) {
+  try {
+    step();
+  } catch (...) {
+    if (!failure) failure = std::current_exception();
+  }
+}
+
+// Runs one undo step of many after a failure: what it raises is dropped, so that the
+// next step is tried and the first failure stays the one reported.
+template <class TStep>
+void AttemptQuietly(TStep&& step) {
+  std::exception_ptr ignored;
+  Attempt(ignored, std::forward<TStep>(step));
 }
 
 }  // namespace kura

@@ -66,5 +66,31 @@ TEST(ScopeGuardTest, ExitActionErrorOnTheNormalPathReachesTheCaller) {
   EXPECT_THROW({ auto g = OnScopeExit([] { throw std::logic_error("close"); }); }, std::logic_error);
 }
 
+TEST(ScopeGuardTest, AttemptTriesEveryStepAndKeepsTheFirstFailure) {
+  std::exception_ptr failure;
+  int runs = 0;
+  Attempt(failure, [&] { ++runs; });
+  EXPECT_FALSE(failure);
+  Attempt(failure, [&] {
+    ++runs;
+    throw std::runtime_error("first");
+  });
+  Attempt(failure, [&] {
+    ++runs;
+    throw std::runtime_error("second");
+  });
+  AttemptQuietly([&] {
+    ++runs;
+    throw std::runtime_error("quiet");
+  });
+  EXPECT_EQ(runs, 4);
+  ASSERT_TRUE(failure);
+  try {
+    std::rethrow_exception(failure);
+  } catch (const std::runtime_error& e) {
+    EXPECT_STREQ(e.what(), "first");
+  }
+}
+
 }  // namespace
 }  // namespace kura

@@ -37,28 +37,6 @@
 
 namespace kura {
 
-namespace {
-
-// Runs `step` and keeps the first exception it raises in `failure`.
-template <typename TStep>
-void Attempt(std::exception_ptr& failure, TStep&& step) {
-  try {
-    step();
-  } catch (...) {
-    if (!failure) failure = std::current_exception();
-  }
-}
-
-// Runs one undo step of many after a failure: what it raises is dropped, so that the
-// next step is tried and the first failure stays the one reported.
-template <typename TStep>
-void AttemptQuietly(TStep&& step) {
-  std::exception_ptr ignored;
-  Attempt(ignored, std::forward<TStep>(step));
-}
-
-}  // namespace
-
 TDataDirectory::TDataDirectory(TDataSession& session, std::string databaseName, std::string path)
     : FSession(session), FDatabaseName(std::move(databaseName)), FPath(std::move(path)) {}
 

@@ -44,15 +44,6 @@ namespace {
 
 constexpr int kTableLockPauseMs = 3;
 
-template <typename TStep>
-void Attempt(std::exception_ptr& failure, TStep&& step) {
-  try {
-    step();
-  } catch (...) {
-    if (!failure) failure = std::current_exception();
-  }
-}
-
 // Sets a flag for a scope and restores it.
 class TFlagScope {
 public:

@@ -8,6 +8,7 @@
 #include "kura/base/names_paths.h"
 #include "kura/base/scope_guard.h"
 #include "kura/storage/scramble.h"
+#include "kura/storage/table_files.h"
 
 namespace kura {
 
@@ -36,7 +37,7 @@ void WriteBlobFileHeader(const TBlobFileHeader& h, uint8_t* b) {
 }
 
 TBlobFile::TBlobFile(std::string fileName, bool inMemory, TBlobFileOwner* owner)
-    : TTableFile(std::move(fileName), inMemory, ".BLB"), FOwner(owner) {}
+    : TTableFile(std::move(fileName), inMemory, kBlobFileExtension), FOwner(owner) {}
 
 TBlobFile::~TBlobFile() { FCache.clear(); }
 

@@ -13,6 +13,7 @@
 #include "kura/base/scope_guard.h"
 #include "kura/base/text_forms.h"
 #include "kura/storage/scramble.h"
+#include "kura/storage/table_files.h"
 
 namespace kura {
 
@@ -98,7 +99,7 @@ std::string TDataFileOwner::PrivateDir() const {
 }
 
 TDataFile::TDataFile(std::string fileName, bool inMemory, TDataFileOwner* owner)
-    : TTableFile(std::move(fileName), inMemory, ".DAT"), FOwner(owner) {}
+    : TTableFile(std::move(fileName), inMemory, kDataFileExtension), FOwner(owner) {}
 
 TDataFile::~TDataFile() {
   // Record locks live in the shared file object, which may outlive this opener.
@@ -174,7 +175,7 @@ void TDataFile::CheckRecordLayout() const {
     if (!IsValidFieldType(d.FieldType) || d.DataSize != DataSize(d.FieldType, d.Size)) corrupt(DefinitionPlace(i + 1));
     if (d.IsAutoInc()) {
       if (d.Offset != kRecordIdOffset) corrupt(DefinitionPlace(i + 1));
-    } else if (!d.Computed && int64_t{d.Offset} + 1 + d.DataSize > FHeader.RecordSize) {
+    } else if (!d.Computed && int64_t{d.Offset} + static_cast<int64_t>(StoredFieldSize(d)) > FHeader.RecordSize) {
       corrupt(DefinitionPlace(i + 1));
     }
   }
@@ -238,7 +239,7 @@ void TDataFile::CreateDataFile(uint16_t localeId, uint16_t sortId, std::vector<T
       d.Offset = kRecordIdOffset;
     } else {
       d.Offset = static_cast<uint16_t>(std::min<int64_t>(offset, 0xFFFF));
-      if (!d.Computed) offset += d.DataSize + 1;
+      offset += static_cast<int64_t>(StoredFieldSize(d));
     }
   }
   if (offset > kMaxRecordSize) RaiseDataFileError(KURA_RECTOOBIG);
@@ -738,7 +739,7 @@ void TDataFile::CheckHeader() {
       if (d.Offset != kRecordIdOffset) corrupt(DefinitionPlace(i + 1));
     } else {
       if (d.Offset != running) corrupt(DefinitionPlace(i + 1));
-      if (!d.Computed) running += d.DataSize + 1;
+      running += static_cast<int64_t>(StoredFieldSize(d));
     }
     if (d.FieldNo != i + 1) corrupt(DefinitionPlace(i + 1));
   }

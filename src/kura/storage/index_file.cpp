@@ -9,6 +9,7 @@
 #include "kura/base/names_paths.h"
 #include "kura/base/scope_guard.h"
 #include "kura/storage/scramble.h"
+#include "kura/storage/table_files.h"
 
 namespace kura {
 
@@ -55,7 +56,7 @@ TIndexFileOwner& DefaultOwner() {
 }  // namespace
 
 TIndexFile::TIndexFile(std::string fileName, bool inMemory, TIndexFileOwner* owner)
-    : TTableFile(std::move(fileName), inMemory, ".IDX"),
+    : TTableFile(std::move(fileName), inMemory, kIndexFileExtension),
       FOwner(owner ? owner : &DefaultOwner()),
       FBuffer(kIndexPageSize) {
   ResetHeader();
@@ -640,7 +641,7 @@ int TIndexFile::AddSecondaryIndex(const TIndexDefinition& definition) {
   if (definition.Temporary) {
     TTemporaryFile& temporary = FTemporary[static_cast<size_t>(index)];
     const bool inMemory = InMemory;
-    const std::string fileName = MakeTempFileName(FOwner->PrivateDir(), ".IDX", [inMemory](const std::string& n) {
+    const std::string fileName = MakeTempFileName(FOwner->PrivateDir(), kIndexFileExtension, [inMemory](const std::string& n) {
       TFileHandler probe(n, inMemory);
       return probe.FileExists();
     });
