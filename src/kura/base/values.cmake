@@ -1,15 +1,13 @@
 # Value conversions: calendar encodings, fixed-point numbers and rounding, the BCD
 # encoding, the engine's text forms of values and their parsers, conversion between
 # field types, and the small name and path helpers shared by storage and SQL.
-add_library(kura_values STATIC
+target_sources(kura_base PRIVATE
   base/calendar.cpp
   base/fixed_point.cpp
   base/bcd.cpp
   base/text_forms.cpp
   base/value_conversion.cpp
   base/names_paths.cpp)
-target_include_directories(kura_values PUBLIC ${PROJECT_SOURCE_DIR}/src)
-target_link_libraries(kura_values PUBLIC kura_errors PRIVATE korvane_warnings)
 
 korvane_gtest(kura_values_test
   SOURCES
@@ -20,4 +18,4 @@ korvane_gtest(kura_values_test
     base/text_forms_test.cpp
     base/value_conversion_test.cpp
     base/names_paths_test.cpp
-  LIBS kura_values)
+  LIBS kura_base)

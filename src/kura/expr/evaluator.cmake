@@ -1,14 +1,10 @@
 # Expression evaluation: preparation of bound trees (constant parts, prefix and
 # case-insensitive comparisons) and their evaluation record by record, with the value
 # semantics of texts, numbers, dates and times.
-add_library(kura_expr_eval STATIC
+target_sources(kura_expr PRIVATE
   expr/expression_text.cpp
   expr/expression_values.cpp
   expr/expression_evaluator.cpp)
-target_include_directories(kura_expr_eval PUBLIC ${PROJECT_SOURCE_DIR}/src)
-target_link_libraries(kura_expr_eval
-  PUBLIC kura_expr_binder kura_expr_parser kura_collation kura_index kura_values
-  PRIVATE korvane_warnings)
 
 # The value semantics and the evaluator over hand-built trees.
 korvane_gtest(kura_expr_eval_test
@@ -16,7 +12,7 @@ korvane_gtest(kura_expr_eval_test
     expr/expression_text_test.cpp
     expr/expression_values_test.cpp
     expr/expression_evaluator_test.cpp
-  LIBS kura_expr_eval kura_expr_testing kura_base_testing korvane_allocation_counter)
+  LIBS kura_expr kura_expr_testing kura_base_testing korvane_allocation_counter)
 
 # The whole path: text -> parser -> binder -> preparation -> evaluation.
 korvane_gtest(kura_expr_test

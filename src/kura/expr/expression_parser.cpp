@@ -8,6 +8,7 @@
 #include "kura/base/calendar.h"
 #include "kura/base/names_paths.h"
 #include "kura/base/text_forms.h"
+#include "kura/storage/table_files.h"
 
 namespace kura {
 
@@ -842,7 +843,7 @@ TExpTree TExpressionParser::ParseColumnAfterCorrelation(std::string correlation,
   }
   NextToken();
   // A correlation name may be written as a file name: only the table's name counts.
-  return MakeColumn(TableBaseName(correlation, ".DAT"), column);
+  return MakeColumn(TableBaseName(correlation, kDataFileExtension), column);
 }
 
 TExpTree TExpressionParser::ParseNumber() {

@@ -1,7 +1,7 @@
 # The index file: B+-tree pages and their leaf compressions, index keys and their
 # comparison, the page cache, the text index's words and parameters, and the tree
 # algorithms: changing a tree (insert, delete, the tree check) and walking it.
-add_library(kura_index STATIC
+target_sources(kura_storage PRIVATE
   storage/index_key.cpp
   storage/index_compression.cpp
   storage/index_page.cpp
@@ -9,8 +9,6 @@ add_library(kura_index STATIC
   storage/index_file.cpp
   storage/index_tree.cpp
   storage/index_walker.cpp)
-target_include_directories(kura_index PUBLIC ${PROJECT_SOURCE_DIR}/src)
-target_link_libraries(kura_index PUBLIC kura_storage PRIVATE korvane_warnings)
 
 korvane_gtest(kura_index_test
   SOURCES
@@ -19,11 +17,11 @@ korvane_gtest(kura_index_test
     storage/index_file_test.cpp
     storage/index_tree_test.cpp
     storage/text_index_words_test.cpp
-  LIBS kura_index kura_storage_testing kura_base_testing)
+  LIBS kura_storage kura_storage_testing kura_base_testing)
 
 # What the table files share (names, damage reports, lock retries, the shared/exclusive
 # lock region), tested over the index and BLOB files.
 korvane_gtest(kura_table_file_test
   SOURCES
     storage/table_file_test.cpp
-  LIBS kura_index kura_blob)
+  LIBS kura_storage)

@@ -2,7 +2,7 @@
 # cache, free-slot chain, locks and sorting), record buffers and the field codec, BLOB
 # field references, the names of a table's files, scrambling and the order-preserving
 # key encodings shared with the index file.
-add_library(kura_storage STATIC
+target_sources(kura_storage PRIVATE
   storage/scramble.cpp
   storage/field_definition.cpp
   storage/key_encoding.cpp
@@ -11,8 +11,6 @@ add_library(kura_storage STATIC
   storage/table_files.cpp
   storage/data_file.cpp
   storage/data_file_sort.cpp)
-target_include_directories(kura_storage PUBLIC ${PROJECT_SOURCE_DIR}/src)
-target_link_libraries(kura_storage PUBLIC kura_files kura_values kura_collation PRIVATE korvane_warnings)
 
 korvane_gtest(kura_storage_test
   SOURCES
