@@ -28,23 +28,24 @@
 
 namespace kura {
 
-template <class TAction>
-class TScopeExit {
+// The guard behind both: `kOnlyOnFailure` says whether a normal exit skips the action.
+template <class TAction, bool kOnlyOnFailure>
+class TScopeGuard {
 public:
-  explicit TScopeExit(TAction action) : FAction(std::move(action)), FUncaught(std::uncaught_exceptions()) {}
-  TScopeExit(const TScopeExit&) = delete;
-  TScopeExit& operator=(const TScopeExit&) = delete;
+  explicit TScopeGuard(TAction action) : FAction(std::move(action)), FUncaught(std::uncaught_exceptions()) {}
+  TScopeGuard(const TScopeGuard&) = delete;
+  TScopeGuard& operator=(const TScopeGuard&) = delete;
 
-  ~TScopeExit() noexcept(false) {
+  ~TScopeGuard() noexcept(false) {
     if (!FActive) return;
-    if (std::uncaught_exceptions() > FUncaught) {
-      try {
-        FAction();
-      } catch (...) {
-        // The error already in flight is the one to report (see the contract above).
-      }
-    } else {
+    if (std::uncaught_exceptions() <= FUncaught) {
+      if constexpr (!kOnlyOnFailure) FAction();
+      return;
+    }
+    try {
       FAction();
+    } catch (...) {
+      // The error already in flight is the one to report (see the contract above).
     }
   }
 
@@ -58,29 +59,9 @@ private:
 };
 
 template <class TAction>
-class TScopeFail {
-public:
-  explicit TScopeFail(TAction action) : FAction(std::move(action)), FUncaught(std::uncaught_exceptions()) {}
-  TScopeFail(const TScopeFail&) = delete;
-  TScopeFail& operator=(const TScopeFail&) = delete;
-
-  ~TScopeFail() {
-    if (!FActive || std::uncaught_exceptions() <= FUncaught) return;
-    try {
-      FAction();
-    } catch (...) {
-      // The error already in flight is the one to report (see the contract above).
-    }
-  }
-
-  // The action will not run even if the scope is left by an exception.
-  void Dismiss() noexcept { FActive = false; }
-
-private:
-  TAction FAction;
-  int FUncaught;
-  bool FActive = true;
-};
+using TScopeExit = TScopeGuard<TAction, false>;
+template <class TAction>
+using TScopeFail = TScopeGuard<TAction, true>;
 
 template <class TAction>
 [[nodiscard]] TScopeExit<TAction> OnScopeExit(TAction action) {

@@ -778,12 +778,12 @@ bool TDataCursor::RecNoStep(int32_t recNo) {
     // Filters in index order: step over the visible keys.
     bool ok = FirstVisible();
     for (int32_t i = 1; ok && i < wanted; ++i) ok = FWalker->Next() && ForwardToVisible();
-    if (!ok) FTable->IndexFile().RaiseIndexCorrupt();
+    if (!ok) FTable->IndexFile().RaiseIndexCorrupt({"visible key of ordinal", wanted});
     LandOnWalker(true);
     return wanted == recNo;
   } else {
     if (!FWalker->SeekOrdinal(static_cast<int64_t>(FRangeStart) - 1 + wanted - 1)) {
-      FTable->IndexFile().RaiseIndexCorrupt();
+      FTable->IndexFile().RaiseIndexCorrupt({"key of ordinal", static_cast<int64_t>(FRangeStart) - 1 + wanted - 1});
     }
     LandOnWalker(true);
   }

@@ -36,6 +36,12 @@ namespace {
 
 int32_t NextId(int32_t last) { return last == INT32_MAX ? 1 : last + 1; }
 
+// An index tree refused a change that the record's own keys make sound (a key to insert
+// already there, a key to delete missing): the index is damaged at that record's key.
+[[noreturn]] void RaiseKeyCorrupt(const TIndexFile& index, int indexNo, int32_t recNo) {
+  index.RaiseIndexCorrupt({"key of record " + std::to_string(recNo) + " in index", indexNo});
+}
+
 std::string IndexDisplayName(const TIndexDescriptor& descriptor) {
   return descriptor.Name.empty() ? std::string("Primary") : descriptor.Name;
 }
@@ -371,7 +377,7 @@ void TDataCursor::AppendRecord(uint8_t* buffer, bool reposition) {
       const std::vector<uint8_t>& key = keys[static_cast<size_t>(first)];
       if (!edit.Trees[static_cast<size_t>(first)]->Insert(key.data(), recNo)) {
         if (checkUnique && firstUnique) RaiseKeyViolation(first);
-        index.RaiseIndexCorrupt();
+        RaiseKeyCorrupt(index, first, recNo);
       }
     }
     auto removeFirst = OnScopeFail([&] {
@@ -382,7 +388,7 @@ void TDataCursor::AppendRecord(uint8_t* buffer, bool reposition) {
 
     for (int i = first + 1; i < edit.Limit && first >= 0; ++i) {
       const std::vector<uint8_t>& key = keys[static_cast<size_t>(i)];
-      if (!key.empty() && !edit.Trees[static_cast<size_t>(i)]->Insert(key.data(), recNo)) index.RaiseIndexCorrupt();
+      if (!key.empty() && !edit.Trees[static_cast<size_t>(i)]->Insert(key.data(), recNo)) RaiseKeyCorrupt(index, i, recNo);
     }
 
     TIndexTree& records = *edit.Records;
@@ -391,7 +397,7 @@ void TDataCursor::AppendRecord(uint8_t* buffer, bool reposition) {
       records.Delete(sysKey);
     }
     BuildSysDeletedKey(kRecordActive, id, sysKey);
-    if (!records.Insert(sysKey, recNo)) index.RaiseIndexCorrupt();
+    if (!records.Insert(sysKey, recNo)) RaiseKeyCorrupt(index, kSysDeletedIndex, recNo);
 
     TRecordPin slot(data, data.AllocateRecord());
     if (slot->RecNo != recNo) data.RaiseDataFileCorrupt(KURA_FILECORRUPT, data.SlotPlace(recNo));
@@ -490,15 +496,15 @@ void TDataCursor::ModifyRecord(uint8_t* buffer, bool unlock, bool reposition) {
       const std::vector<uint8_t>& key = keys[static_cast<size_t>(i)];
       if (key.empty() || SameKeys(oldKey, key)) continue;
       TIndexTree& tree = *edit.Trees[static_cast<size_t>(i)];
-      if (!tree.Delete(oldKey.data())) index.RaiseIndexCorrupt();
-      if (!tree.Insert(key.data(), recNo)) index.RaiseIndexCorrupt();
+      if (!tree.Delete(oldKey.data())) RaiseKeyCorrupt(index, i, recNo);
+      if (!tree.Insert(key.data(), recNo)) RaiseKeyCorrupt(index, i, recNo);
     }
     if (id != oldId) {
       TIndexTree& records = *edit.Records;
       BuildSysDeletedKey(kRecordActive, oldId, sysKey);
-      if (!records.Delete(sysKey)) index.RaiseIndexCorrupt();
+      if (!records.Delete(sysKey)) RaiseKeyCorrupt(index, kSysDeletedIndex, recNo);
       BuildSysDeletedKey(kRecordActive, id, sysKey);
-      if (!records.Insert(sysKey, recNo)) index.RaiseIndexCorrupt();
+      if (!records.Insert(sysKey, recNo)) RaiseKeyCorrupt(index, kSysDeletedIndex, recNo);
       if (id > data.LastAutoIncValue()) data.SetLastAutoIncValue(id);
     }
 
@@ -562,12 +568,12 @@ void TDataCursor::DeleteRecord(const uint8_t* buffer, bool reposition) {
     BuildIndexKeys(stored->Bytes(), keys);
     for (int i = 0; i < edit.Limit; ++i) {
       const std::vector<uint8_t>& key = keys[static_cast<size_t>(i)];
-      if (!key.empty() && !edit.Trees[static_cast<size_t>(i)]->Delete(key.data())) index.RaiseIndexCorrupt();
+      if (!key.empty() && !edit.Trees[static_cast<size_t>(i)]->Delete(key.data())) RaiseKeyCorrupt(index, i, recNo);
     }
     TIndexTree& records = *edit.Records;
     uint8_t sysKey[kSysDeletedKeySize];
     BuildSysDeletedKey(kRecordActive, id, sysKey);
-    if (!records.Delete(sysKey)) index.RaiseIndexCorrupt();
+    if (!records.Delete(sysKey)) RaiseKeyCorrupt(index, kSysDeletedIndex, recNo);
     BuildSysDeletedKey(kRecordDeleted, id, sysKey);
     records.Insert(sysKey, recNo);
     if (HasTextIndex()) {
