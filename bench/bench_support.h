@@ -10,16 +10,12 @@
 #include <string>
 
 #include "kura/storage/field_definition.h"
+#include "testing/definition_builders.h"
 
 namespace bench_support {
 
-inline kura::TFieldDefinition Field(const char* name, kura::TFieldType type, uint8_t size = 0) {
-  kura::TFieldDefinition d;
-  d.Name = name;
-  d.FieldType = type;
-  d.Size = size;
-  return d;
-}
+// A field definition by name, type and size, as the tests build them.
+using testing_support::Field;
 
 // Takes --records=N out of the arguments (before Google Benchmark sees them) and returns
 // N, or `count` when the option is absent. Raises std::runtime_error for an N outside
