@@ -20,6 +20,8 @@
 #include "kura/engine/data_session.h"
 #include "kura/engine/data_table_test_support.h"
 #include "kura/engine/table_read_lock.h"
+#include "testing/child_process.h"
+#include "testing/child_process.h"
 #include "testing/engine_error_expect.h"
 #include "testing/pipe.h"
 #include "testing/temp_dir.h"
@@ -390,26 +392,10 @@ TEST_F(DataTableTest, AnUnlockInsideATransactionWaitsForItsEnd) {
 
 class DataTableProcessTest : public DataTableTest {
 protected:
-  // Runs `body` in a child process whose exit status is its result (100 when it raised).
-  pid_t Spawn(const std::function<int()>& body) {
-    const pid_t child = fork();
-    if (child == 0) {
-      int status = 100;
-      try {
-        const auto error = EngineErrorOf([&] { status = body(); });
-        if (error) status = 100 + (error->ErrorCode % 100);
-      } catch (const std::exception&) {
-        status = 99;
-      }
-      _exit(status);
-    }
-    return child;
-  }
-  static int Wait(pid_t child) {
-    int status = 0;
-    if (waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
-    return WEXITSTATUS(status);
-  }
+  // Runs `body` in a child process whose exit status is its result (100 + code % 100 when
+  // it raised an engine error).
+  static pid_t Spawn(const std::function<int()>& body) { return testing_support::SpawnChild(body); }
+  static int Wait(pid_t child) { return testing_support::WaitChild(child); }
 
   TPipe ToChild;
   TPipe ToParent;
