@@ -46,6 +46,9 @@ public:
 
   // Whether this is a block of memory rather than an operating-system file.
   virtual bool IsInMemory() const { return false; }
+  // The operating system's path of the file (its name as found on disk); empty for a file
+  // in memory.
+  virtual std::string StoragePath() const { return {}; }
 
   // Index of the handle in Handles, -1 when it is not registered.
   virtual int32_t FindHandle(int32_t handleId);

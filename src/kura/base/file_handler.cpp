@@ -94,6 +94,13 @@ int32_t TFileHandler::ReadBuffer(void* buffer, int32_t count, bool allowShort) {
 }
 
 void TFileHandler::WriteBuffer(const void* buffer, int32_t count) {
+  if (ChangeGuard && FileObject != nullptr && count >= 0) {
+    // A count of 0 cuts the file at the position. The guard may read this file, which
+    // moves the position: it is put back.
+    const int64_t position = Seek(soFromCurrent, 0);
+    ChangeGuard->BeforeChange(*this, position, count == 0 ? -1 : count);
+    Seek(soFromBeginning, position);
+  }
   OSSetLastError(0);
   const int32_t result = (FileObject != nullptr && count >= 0) ? FileObject->Write(HandleId, buffer, count) : -1;
   if (result != count) RaiseFileError(KURA_WRITEERR);
@@ -124,6 +131,8 @@ bool TFileHandler::LockRange(bool lock, int64_t length, int64_t offset) {
   return lock ? FileObject->LockRegion(length, offset) : FileObject->UnlockRegion(length, offset);
 }
 
+std::string TFileHandler::StoragePath() const { return FileObject ? FileObject->StoragePath() : std::string(); }
+
 bool TFileHandler::FileExists() { return TFileList::Instance().FileExists(FileName, InMemory); }
 
 void TFileHandler::BeginAccess() {
@@ -151,6 +160,7 @@ int32_t TFileHandler::ReadAt(int64_t offset, void* buffer, int32_t count, bool a
 }
 
 void TFileHandler::WriteAt(int64_t offset, const void* buffer, int32_t count) {
+  if (ChangeGuard && FileObject != nullptr && count > 0) ChangeGuard->BeforeChange(*this, offset, count);
   OSSetLastError(0);
   const int32_t result =
       (FileObject != nullptr && count >= 0) ? FileObject->WriteAt(HandleId, offset, buffer, count) : -1;

@@ -27,6 +27,19 @@ namespace kura {
 // enough that the staging buffer of a large flush stays out of the way.
 constexpr size_t kMaxWriteBytes = 256 * 1024;
 
+class TFileHandler;
+
+// Sees every change of a file's bytes before it is made, through the handler that makes
+// it: a write, or a cut of the file. A table's rollback journal saves the bytes a commit
+// is about to overwrite here.
+class TFileChangeGuard {
+public:
+  virtual ~TFileChangeGuard() = default;
+  // `count` bytes are about to be written at `offset` (count >= 0), or the file is about
+  // to be cut at `offset` (count < 0). Raising refuses the change: it is not made.
+  virtual void BeforeChange(TFileHandler& file, int64_t offset, int64_t count) = 0;
+};
+
 class TFileHandler {
 public:
   explicit TFileHandler(std::string fileName = {}, bool inMemory = false);
@@ -77,6 +90,9 @@ public:
   bool LockRange(bool lock, int64_t length, int64_t offset);
   // Whether the file exists (listed, or on disk for a physical file).
   bool FileExists();
+  // The operating system's path of the open file (the name as found on disk, which may
+  // differ from FileName in letter case); empty when closed or in memory.
+  std::string StoragePath() const;
   // Enter / leave the file object's lock (nothing when not open). Recursive; Close
   // releases what the handler still holds.
   void BeginAccess();
@@ -105,6 +121,9 @@ public:
   bool IsOpen = false;
   // A physical temporary file vanishes when its last handle closes.
   bool Temporary = false;
+  // Told before every write and cut made through this handler (nullptr: nobody). Not
+  // owned.
+  TFileChangeGuard* ChangeGuard = nullptr;
 
 protected:
   // Raises `code` with FileName as the table name and the system's last error.

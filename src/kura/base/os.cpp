@@ -385,6 +385,40 @@ bool OSLockRange(int fd, bool lock, bool writeLock, int64_t offset, int64_t leng
   return true;
 }
 
+int32_t OSOpenExact(const std::string& path, bool create, int& fd) {
+  fd = -1;
+  const int flags = O_RDWR | O_CLOEXEC | (create ? O_CREAT : 0);
+  int opened = -1;
+  do {
+    opened = OSApi().Open(path.c_str(), flags, 0666);
+  } while (opened < 0 && errno == EINTR);
+  if (opened < 0) return Fail();
+  fd = opened;
+  return 0;
+}
+
+int64_t OSSizeOfPath(const std::string& path) {
+  struct stat status;
+  if (OSApi().Stat(path.c_str(), &status) == 0) return status.st_size;
+  if (errno == ENOENT || errno == ENOTDIR) return -1;
+  tLastError = errno;
+  return -2;
+}
+
+int32_t OSDeleteExact(const std::string& path) {
+  if (OSApi().Unlink(path.c_str()) == 0 || errno == ENOENT) return 0;
+  return Fail();
+}
+
+bool OSFlushDirectory(const std::string& directory) {
+  TDescriptor dir(OSApi().Open(directory.empty() ? "." : directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0));
+  if (dir.Fd < 0) {
+    tLastError = errno;
+    return false;
+  }
+  return OSFlush(dir.Fd);
+}
+
 int32_t OSDeleteFile(const std::string& path) {
   const std::string resolved = OSResolvePath(path);
   struct stat status;

@@ -136,6 +136,20 @@ int64_t OSGetSize(int fd);
 // lock. Locks beyond end of file work and never change the file.
 bool OSLockRange(int fd, bool lock, bool writeLock, int64_t offset, int64_t length);
 
+// Files named by an exact path, without share locks and without the case-insensitive
+// lookup: for the engine's own side files (a table's rollback journal), whose path is made
+// from a table file's resolved path and which are only touched under the table's locks.
+// Opens (and with `create` creates) the file for reading and writing; 0 or a negated code.
+int32_t OSOpenExact(const std::string& path, bool create, int& fd);
+// The size of the file at `path`; -1 when there is no such file, -2 when its status cannot
+// be read (OSLastError says why).
+int64_t OSSizeOfPath(const std::string& path);
+// Removes the file at `path`; 0 (also when it was not there) or a negated code.
+int32_t OSDeleteExact(const std::string& path);
+// Makes the directory entries of `directory` durable (a created or removed file survives a
+// power loss); false when the system refuses.
+bool OSFlushDirectory(const std::string& directory);
+
 // Deletes a file that no process has open. Returns 0 or a negated engine code; a file
 // that another opener holds gives -KURA_OSEACCES.
 int32_t OSDeleteFile(const std::string& path);

@@ -27,6 +27,7 @@ public:
   ~TPhysicalFile() override;
 
   int64_t GetSize() override;
+  std::string StoragePath() const override { return OSPath; }
   // Creates (or empties) the file for reading and writing, exclusively.
   int32_t CreateStorage() override;
   // For the first handle: reads the attributes, opens the file (read only when it carries

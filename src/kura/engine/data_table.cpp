@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "kura/base/names_paths.h"
+#include "kura/base/os.h"
 #include "kura/base/scope_guard.h"
 #include "kura/engine/data_directory.h"
 #include "kura/engine/data_session.h"
@@ -161,7 +162,25 @@ void TDataTable::Open() {
   FIndexesRebuilt = rebuilt;
   FFilesOpen = true;
   ConfigureLocking();
+  if (!FInMemory && !FTemporary) {
+    if (!FReadOnly) {
+      FJournal.Attach(JournalFileName(), FDataFile.get(), FIndexFile.get(), FBlobFile.get());
+    }
+    // Nobody else has an exclusive table's files open: a journal found now is left over.
+    // A shared table checks under its first lock.
+    if (LockFree()) {
+      auto close = OnScopeFail([this] { CloseFiles(false); });
+      RecoverLeftJournal();
+    }
+  }
   ++FOpenCount;
+}
+
+std::string TDataTable::JournalFileName() const {
+  // Beside the data file as it is named on disk, so that every opener finds the same
+  // journal whatever letter case it names the table in.
+  const std::string data = FDataFile ? FDataFile->StoragePath() : std::string();
+  return data.empty() ? std::string() : TableFileName("", data, kJournalExtension);
 }
 
 void TDataTable::Close(bool discardTemporary) {
@@ -184,6 +203,7 @@ void TDataTable::CloseFiles(bool discardTemporary) {
     }
   }
   ReleaseAllLocks();
+  FJournal.Detach();
   FIndexFile->CloseIndexFile();
   if (FBlobFile) FBlobFile->CloseBlobFile();
   FDataFile->CloseDataFile();
@@ -235,6 +255,9 @@ void TDataTable::FlushTable(bool forceFlush) {
     return;
   }
   const bool osFlush = forceFlush || Session().ForceBufferFlush();
+  if (!FJournal.Active()) FJournal.SetDurable(osFlush);
+  // A write that fails leaves the files as they were before this commit.
+  auto abandon = OnScopeFail([this] { AbandonCommit(); });
 
   bool written = FDataFile->FlushRecords();
   written = FDataFile->WriteFieldDefinitions() || written;
@@ -259,6 +282,75 @@ void TDataTable::FlushTable(bool forceFlush) {
       if (osFlush) FBlobFile->Flush();
     }
   }
+  FJournal.Complete();
+}
+
+void TDataTable::AbandonCommit() {
+  AttemptQuietly([this] { FJournal.RollBack(); });
+  FDataFile->DiscardCache();
+  FIndexFile->DiscardCache();
+  if (FBlobFile) FBlobFile->DiscardCache();
+  // The headers in memory carry the lost changes; the files' are the truth again.
+  AttemptQuietly([this] { FDataFile->ReadHeader(); });
+  AttemptQuietly([this] { FIndexFile->ReadHeaderIfChanged(); });
+  if (FBlobFile) AttemptQuietly([this] { FBlobFile->ReadHeader(); });
+  MarkChanged();
+}
+
+void TDataTable::RecoverLeftJournal() {
+  if (FInMemory || FTemporary || !FFilesOpen || FJournal.Active()) return;
+  if (!FJournal.Attached()) {
+    // A table this opener cannot write: it cannot roll the journal back, and what the
+    // files hold may be half a commit.
+    const std::string journal = JournalFileName();
+    if (!journal.empty() && OSSizeOfPath(journal) != -1) {
+      TErrorNames names = ErrorNames();
+      names.ExtraMessage = "an interrupted commit must be rolled back by a writer first";
+      RaiseEngineError(KURA_OSEACCES, names);
+    }
+    return;
+  }
+  if (!FJournal.FileOnDisk()) return;
+  if (LockFree() || FWriteLocked) {
+    if (FJournal.Recover()) DiscardBuffers(true);
+    return;
+  }
+  RecoverUnderExclusiveRegions();
+}
+
+void TDataTable::RecoverUnderExclusiveRegions() {
+  // The exclusive regions cover this table's own read bytes: give them back meanwhile.
+  const bool readHeld = FReadLocked && !FReadBytesSuspended;
+  const bool queryHeld = FQueryReadLocked && !FReadBytesSuspended;
+  if (readHeld) ReleaseSharedBytes(FReadIndexToken, FReadBlobToken);
+  if (queryHeld) ReleaseSharedBytes(FQueryIndexToken, FQueryBlobToken);
+  std::exception_ptr failure;
+  bool indexRegion = false;
+  bool blobRegion = false;
+  Attempt(failure, [&] {
+    ConfigureLocking();
+    indexRegion = FIndexFile->LockExclusive();
+    blobRegion = indexRegion && (!FBlobFile || FBlobFile->LockExclusive());
+    if (!blobRegion) RaiseTableError(KURA_LOCKTIMEOUT);
+    // Another locker may have rolled it back while the regions were being taken.
+    if (FJournal.FileOnDisk() && FJournal.Recover()) DiscardBuffers(true);
+  });
+  if (blobRegion && FBlobFile) FBlobFile->UnlockExclusive();
+  if (indexRegion) FIndexFile->UnlockExclusive();
+  // A read lock whose bytes cannot be taken back is gone.
+  if (readHeld) {
+    Attempt(failure, [this] {
+      auto forget = OnScopeFail([this] { FReadLocked = false; });
+      TakeSharedBytes(FReadIndexToken, FReadBlobToken);
+    });
+  }
+  if (queryHeld) {
+    Attempt(failure, [this] {
+      auto forget = OnScopeFail([this] { FQueryReadLocked = false; });
+      TakeSharedBytes(FQueryIndexToken, FQueryBlobToken);
+    });
+  }
+  if (failure) std::rethrow_exception(failure);
 }
 
 void TDataTable::TrimCaches() {
@@ -327,6 +419,7 @@ bool TDataTable::ReadLock() {
     FReadLocked = false;
     ReleaseSharedBytes(FReadIndexToken, FReadBlobToken);
   });
+  RecoverLeftJournal();
   return CheckForChanges();
 }
 
@@ -345,6 +438,7 @@ bool TDataTable::QueryReadLock() {
     FQueryReadLocked = false;
     ReleaseSharedBytes(FQueryIndexToken, FQueryBlobToken);
   });
+  RecoverLeftJournal();
   return CheckForChanges();
 }
 
@@ -396,13 +490,17 @@ bool TDataTable::WriteLock() {
     RaiseTableError(KURA_LOCKTIMEOUT);
   }
   FWriteLocked = true;
-  if (FTransactionLocked) return false;
   auto unlock = OnScopeFail([this] { WriteUnlock(); });
+  RecoverLeftJournal();
+  if (FTransactionLocked) return false;
   return CheckForChanges();
 }
 
 void TDataTable::WriteUnlock() {
   if (!FWriteLocked) return;
+  // No journal outlives the write lock (an operation that failed after the buffers
+  // began to reach the files): the files go back to before it.
+  if (FJournal.Active()) AbandonCommit();
   FWriteLocked = false;
   bool ok = true;
   if (FBlobFile) ok = FBlobFile->UnlockExclusive() && ok;
@@ -433,6 +531,7 @@ void TDataTable::TransactionLock() {
   // Under the write lock the table byte is already ours; it passes to the transaction.
   if (!FWriteLocked && !FDataFile->LockTableWrite()) RaiseTableError(KURA_LOCKTIMEOUT);
   FTransactionLocked = true;
+  RecoverLeftJournal();
   CheckForChanges();
 }
 
@@ -538,6 +637,7 @@ void TDataTable::UnlockRecord(int32_t recNo) {
 
 void TDataTable::ReleaseAllLocks() {
   if (!FFilesOpen) return;
+  if (FJournal.Active() && !LockFree()) AbandonCommit();
   FDataFile->UnlockAllRecords();
   FOSLockedRecords.ClearAll();
   FCursorLockedRecords.ClearAll();

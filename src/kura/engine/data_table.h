@@ -20,6 +20,7 @@
 #include "kura/storage/blob_file.h"
 #include "kura/storage/data_file.h"
 #include "kura/storage/index_file.h"
+#include "kura/storage/table_journal.h"
 
 namespace kura {
 
@@ -158,8 +159,14 @@ public:
 
   // Writes the dirty records, pages and blocks and each changed file's header with its
   // change counter incremented; asks the OS to flush a written file when forceFlush or
-  // the session's ForceBufferFlush. Inside a transaction only MarkChanged.
+  // the session's ForceBufferFlush. Inside a transaction only MarkChanged. The writes are
+  // one commit of the rollback journal (see table_journal.h): when one of them fails, the
+  // files are put back as they were before the commit, every buffer is dropped (the
+  // changes are lost, the headers are read again) and the write error is raised.
   void FlushTable(bool forceFlush);
+  // The table's rollback journal ("NAME.KJL" beside the data file); attached while the
+  // files are open, unless the table is in memory, temporary or cannot be written.
+  const TTableJournal& Journal() const { return FJournal; }
   // Evicts clean buffers down to the session's limits.
   void TrimCaches();
   // Drops every unpinned buffer of the three files, dirty or not; with rereadHeaders
@@ -223,6 +230,19 @@ private:
   // Releases every lock this table holds (last close, failures); never raises.
   void ReleaseAllLocks();
   [[noreturn]] void RaiseTableError(TErrorCode code) const;
+  // Puts the files back from the journal of a commit that cannot be finished and drops
+  // every buffer; never raises (a journal that cannot be rolled back stays on disk for
+  // the next locker).
+  void AbandonCommit();
+  // Rolls back a journal that a dead writer left, once this table holds one of its locks
+  // (or has the files exclusively); see the protocol in table_journal.h. Raises
+  // KURA_OSEACCES when the table cannot be written, the lock and I/O errors of the
+  // rollback otherwise.
+  void RecoverLeftJournal();
+  // The rollback itself, under the exclusive regions (taken here when only a read, query
+  // read or transaction lock is held).
+  void RecoverUnderExclusiveRegions();
+  std::string JournalFileName() const;
 
   TDataDirectory& FDirectory;
   std::string FName;
@@ -238,6 +258,7 @@ private:
   std::unique_ptr<TDataFile> FDataFile;
   std::unique_ptr<TIndexFile> FIndexFile;
   std::unique_ptr<TBlobFile> FBlobFile;
+  TTableJournal FJournal;
 
   TChangeCounters FCounters;
 

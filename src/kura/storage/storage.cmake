@@ -1,6 +1,6 @@
 # The storage layer: the data file (header, field definitions, record slots, record
 # cache, free-slot chain, locks and sorting), record buffers and the field codec, BLOB
-# field references, the names of a table's files, scrambling and the order-preserving
+# field references, the names of a table's files, its rollback journal, scrambling and the order-preserving
 # key encodings shared with the index file.
 target_sources(kura_storage PRIVATE
   storage/scramble.cpp
@@ -9,6 +9,7 @@ target_sources(kura_storage PRIVATE
   storage/record.cpp
   storage/blob_reference.cpp
   storage/table_files.cpp
+  storage/table_journal.cpp
   storage/data_file.cpp
   storage/data_file_sort.cpp)
 

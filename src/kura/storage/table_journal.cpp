@@ -1,0 +1,361 @@
+#include "kura/storage/table_journal.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <random>
+#include <utility>
+
+#include "kura/base/abstract_file.h"
+#include "kura/base/byte_order.h"
+#include "kura/base/engine_error.h"
+#include "kura/base/os.h"
+#include "kura/base/scope_guard.h"
+
+namespace kura {
+
+namespace {
+
+constexpr uint8_t kMagic[8] = {'K', 'u', 'r', 'a', 'J', 'r', 'n', 'l'};
+constexpr uint32_t kFormatVersion = 1;
+constexpr int64_t kHeaderSize = 32;
+constexpr int64_t kEntryHeadSize = 20;
+constexpr uint8_t kBytesEntry = 1;
+constexpr uint8_t kSizeEntry = 2;
+// Original bytes are saved in pieces of at most this size, and pending entries are
+// written out once they reach it: a large commit needs no buffer of its own size.
+constexpr int64_t kPieceSize = 256 * 1024;
+
+// A 32-bit checksum, eight bytes at a time: it only has to tell a whole entry from one
+// that was cut short or left over, not resist an attacker.
+class TChecksum {
+public:
+  explicit TChecksum(uint32_t salt) : FHash(0x9E3779B97F4A7C15ull ^ salt) {}
+  void Add(const uint8_t* bytes, size_t length) {
+    size_t i = 0;
+    for (; i + 8 <= length; i += 8) Mix(ReadU64(bytes + i));
+    uint64_t tail = 0;
+    for (size_t shift = 0; i < length; ++i, shift += 8) tail |= uint64_t{bytes[i]} << shift;
+    Mix(tail ^ (uint64_t{length & 7} << 56));
+  }
+  uint32_t Value() const { return static_cast<uint32_t>(FHash ^ (FHash >> 32)); }
+
+private:
+  void Mix(uint64_t word) {
+    FHash ^= word;
+    FHash *= 0x100000001B3ull;
+    FHash ^= FHash >> 29;
+  }
+  uint64_t FHash;
+};
+
+uint32_t HeaderChecksum(const uint8_t* header) {
+  TChecksum sum(0);
+  sum.Add(header, 28);
+  return sum.Value();
+}
+
+uint32_t EntryChecksum(uint32_t salt, const uint8_t* head, const uint8_t* bytes, size_t length) {
+  TChecksum sum(salt);
+  sum.Add(head, 16);
+  if (length > 0) sum.Add(bytes, length);
+  return sum.Value();
+}
+
+uint32_t NewSalt() {
+  static std::random_device device;
+  static std::mt19937 random(device());
+  return static_cast<uint32_t>(random());
+}
+
+std::string DirectoryOf(const std::string& path) {
+  const size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? std::string(".") : path.substr(0, slash + 1);
+}
+
+}  // namespace
+
+TTableJournal::~TTableJournal() { CloseJournal(); }
+
+void TTableJournal::Attach(std::string journalPath, TFileHandler* data, TFileHandler* index, TFileHandler* blob) {
+  Detach();
+  FPath = std::move(journalPath);
+  TFileHandler* files[kJournalFileCount] = {data, index, blob};
+  for (int i = 0; i < kJournalFileCount; ++i) {
+    FFiles[static_cast<size_t>(i)] = TGuarded{};
+    FFiles[static_cast<size_t>(i)].File = files[i];
+    if (files[i]) files[i]->ChangeGuard = this;
+  }
+}
+
+void TTableJournal::Detach() {
+  CloseJournal();
+  for (TGuarded& g : FFiles) {
+    if (g.File && g.File->ChangeGuard == this) g.File->ChangeGuard = nullptr;
+    g = TGuarded{};
+  }
+  FPath.clear();
+}
+
+int TTableJournal::KindOf(const TFileHandler& file) const {
+  for (int i = 0; i < kJournalFileCount; ++i) {
+    if (FFiles[static_cast<size_t>(i)].File == &file) return i;
+  }
+  return -1;
+}
+
+void TTableJournal::RaiseJournalError(uint16_t code) const {
+  RaiseEngineErrorWithOSCode(code, OSLastError(), TErrorNames{.TableName = FPath});
+}
+
+bool TTableJournal::FileOnDisk() const { return !FPath.empty() && OSSizeOfPath(FPath) != -1; }
+
+// ---------------------------------------------------------------------------------------
+// Saving
+
+void TTableJournal::BeforeChange(TFileHandler& file, int64_t offset, int64_t count) {
+  if (FReplaying || FPath.empty()) return;
+  const int kind = KindOf(file);
+  if (kind < 0) return;
+  if (!Active()) Start();
+  Touch(kind);
+  TGuarded& g = FFiles[static_cast<size_t>(kind)];
+  // A cut loses everything from the offset on; a write overwrites its bytes. Only bytes
+  // the file held when the commit began need saving.
+  const int64_t end = count < 0 ? g.OriginalSize : std::min(g.OriginalSize, offset + count);
+  if (offset < end) SaveRange(kind, offset, end);
+  Persist();
+}
+
+void TTableJournal::Start() {
+  int fd = -1;
+  if (OSOpenExact(FPath, true, fd) != 0) RaiseJournalError(KURA_WRITEERR);
+  auto close = OnScopeFail([fd] { OSCloseFile(fd); });
+  // Whoever holds the lock checked for a left-over journal before changing anything
+  // (invariant 2); one that is still there now is never overwritten.
+  const int64_t size = OSGetSize(fd);
+  if (size != 0) {
+    if (size > 0) OSSetLastError(EEXIST);
+    RaiseJournalError(KURA_WRITEERR);
+  }
+  if (FDurable && !OSFlushDirectory(DirectoryOf(FPath))) RaiseJournalError(KURA_WRITEERR);
+  close.Dismiss();
+  FFd = fd;
+  FEnd = 0;
+  FSalt = NewSalt();
+  uint8_t header[kHeaderSize] = {};
+  std::memcpy(header, kMagic, sizeof kMagic);
+  WriteU32(header + 8, kFormatVersion);
+  WriteU32(header + 12, FSalt);
+  WriteU32(header + 28, HeaderChecksum(header));
+  FPending.assign(header, header + kHeaderSize);
+}
+
+void TTableJournal::Touch(int kind) {
+  TGuarded& g = FFiles[static_cast<size_t>(kind)];
+  if (g.Touched) return;
+  const int64_t size = g.File->GetFileSize();
+  if (size < 0) RaiseJournalError(KURA_READERR);
+  g.OriginalSize = size;
+  g.Touched = true;
+  AddEntry(kSizeEntry, kind, size, nullptr, 0);
+}
+
+void TTableJournal::SaveRange(int kind, int64_t from, int64_t to) {
+  TGuarded& g = FFiles[static_cast<size_t>(kind)];
+  std::map<int64_t, int64_t>& saved = g.Saved;
+  int64_t pos = from;
+  while (pos < to) {
+    // Skip a saved range that covers pos.
+    auto next = saved.upper_bound(pos);
+    if (next != saved.begin()) {
+      auto covering = std::prev(next);
+      if (covering->second > pos) {
+        pos = covering->second;
+        continue;
+      }
+    }
+    const int64_t gapEnd = next == saved.end() ? to : std::min(to, next->first);
+    for (int64_t piece = pos; piece < gapEnd; piece += kPieceSize) {
+      const int64_t length = std::min(kPieceSize, gapEnd - piece);
+      FCopy.resize(static_cast<size_t>(length));
+      const int32_t got = g.File->ReadAt(piece, FCopy.data(), static_cast<int32_t>(length), true);
+      // Bytes the file no longer has (it was cut earlier and saved then) read as zero.
+      std::fill(FCopy.begin() + got, FCopy.end(), uint8_t{0});
+      AddEntry(kBytesEntry, kind, piece, FCopy.data(), static_cast<uint32_t>(length));
+      if (static_cast<int64_t>(FPending.size()) >= kPieceSize) Persist();
+    }
+    // Record [pos, gapEnd), merged with its neighbours.
+    int64_t first = pos;
+    int64_t last = gapEnd;
+    auto after = saved.lower_bound(pos);
+    if (after != saved.begin()) {
+      auto before = std::prev(after);
+      if (before->second == first) {
+        first = before->first;
+        saved.erase(before);
+      }
+    }
+    after = saved.find(last);
+    if (after != saved.end()) {
+      last = after->second;
+      saved.erase(after);
+    }
+    saved[first] = last;
+    pos = gapEnd;
+  }
+}
+
+void TTableJournal::AddEntry(uint8_t entryKind, int kind, int64_t offset, const uint8_t* bytes, uint32_t length) {
+  uint8_t head[kEntryHeadSize] = {};
+  head[0] = entryKind;
+  head[1] = static_cast<uint8_t>(kind);
+  WriteU32(head + 4, length);
+  WriteI64(head + 8, offset);
+  WriteU32(head + 16, EntryChecksum(FSalt, head, bytes, length));
+  FPending.insert(FPending.end(), head, head + kEntryHeadSize);
+  if (length > 0) FPending.insert(FPending.end(), bytes, bytes + length);
+}
+
+void TTableJournal::Persist() {
+  if (FPending.empty()) return;
+  const int64_t size = static_cast<int64_t>(FPending.size());
+  const int64_t written = OSWriteAt(FFd, FEnd, FPending.data(), size);
+  if (written != size) {
+    if (written >= 0) OSSetLastError(ENOSPC);
+    // What was written of the entries is cut off again by the checksums (invariant 5);
+    // the caller's change is refused.
+    FPending.clear();
+    RaiseJournalError(KURA_WRITEERR);
+  }
+  FEnd += size;
+  FPending.clear();
+  if (FDurable && !OSFlush(FFd)) RaiseJournalError(KURA_WRITEERR);
+}
+
+// ---------------------------------------------------------------------------------------
+// Ending a commit
+
+void TTableJournal::CloseJournal() {
+  if (FFd >= 0) OSCloseFile(FFd);
+  FFd = -1;
+}
+
+void TTableJournal::Reset() {
+  CloseJournal();
+  for (TGuarded& g : FFiles) {
+    g.Touched = false;
+    g.OriginalSize = 0;
+    g.Saved.clear();
+  }
+  FPending.clear();
+  FEnd = 0;
+}
+
+void TTableJournal::Complete() {
+  if (!Active()) return;
+  if (FDurable) {
+    for (TGuarded& g : FFiles) {
+      if (g.Touched) g.File->Flush();
+    }
+    // A wiped header makes the journal protect nothing, even if its removal is lost.
+    const uint8_t zero[kHeaderSize] = {};
+    if (OSWriteAt(FFd, 0, zero, kHeaderSize) != kHeaderSize || !OSFlush(FFd)) RaiseJournalError(KURA_WRITEERR);
+  }
+  CloseJournal();
+  const int32_t removed = OSDeleteExact(FPath);
+  Reset();
+  if (removed != 0) RaiseJournalError(KURA_WRITEERR);
+}
+
+void TTableJournal::RollBack() {
+  if (!Active()) return;
+  // Entries still pending were never needed: their changes were not made.
+  FPending.clear();
+  const int fd = FFd;
+  auto leave = OnScopeFail([this] { Reset(); });
+  Replay(fd);
+  CloseJournal();
+  if (OSDeleteExact(FPath) != 0) RaiseJournalError(KURA_WRITEERR);
+  Reset();
+}
+
+bool TTableJournal::Recover() {
+  if (FPath.empty() || Active()) return false;
+  int fd = -1;
+  if (OSOpenExact(FPath, false, fd) != 0) {
+    if (OSLastError() == ENOENT) return false;  // rolled back by someone else meanwhile
+    RaiseJournalError(KURA_READERR);
+  }
+  bool changed = false;
+  {
+    auto close = OnScopeExit([fd] { OSCloseFile(fd); });
+    changed = Replay(fd);
+  }
+  if (OSDeleteExact(FPath) != 0) RaiseJournalError(KURA_WRITEERR);
+  Reset();
+  return changed;
+}
+
+bool TTableJournal::Replay(int fd) {
+  uint8_t header[kHeaderSize];
+  if (OSReadAt(fd, 0, header, kHeaderSize) != kHeaderSize || std::memcmp(header, kMagic, sizeof kMagic) != 0 ||
+      ReadU32(header + 8) != kFormatVersion || ReadU32(header + 28) != HeaderChecksum(header)) {
+    return false;  // no whole header: nothing was changed under it (invariants 3, 5)
+  }
+  const uint32_t salt = ReadU32(header + 12);
+  const int64_t journalSize = OSGetSize(fd);
+  if (journalSize < 0) RaiseJournalError(KURA_READERR);
+  FReplaying = true;
+  auto replayed = OnScopeExit([this] { FReplaying = false; });
+  std::array<int64_t, kJournalFileCount> sizes;
+  sizes.fill(-1);
+  bool changed = false;
+  std::vector<uint8_t> bytes;
+  for (int64_t pos = kHeaderSize; pos + kEntryHeadSize <= journalSize;) {
+    uint8_t head[kEntryHeadSize];
+    if (OSReadAt(fd, pos, head, kEntryHeadSize) != kEntryHeadSize) break;
+    const uint8_t entryKind = head[0];
+    const int kind = head[1];
+    const int64_t length = ReadU32(head + 4);
+    const int64_t offset = ReadI64(head + 8);
+    if ((entryKind != kBytesEntry && entryKind != kSizeEntry) || kind >= kJournalFileCount || offset < 0 ||
+        length > kPieceSize || (entryKind == kSizeEntry && length != 0) ||
+        pos + kEntryHeadSize + length > journalSize) {
+      break;
+    }
+    bytes.resize(static_cast<size_t>(length));
+    if (length > 0 && OSReadAt(fd, pos + kEntryHeadSize, bytes.data(), length) != length) break;
+    if (EntryChecksum(salt, head, bytes.data(), static_cast<size_t>(length)) != ReadU32(head + 16)) break;
+    pos += kEntryHeadSize + length;
+    TFileHandler* file = FFiles[static_cast<size_t>(kind)].File;
+    if (!file) continue;  // a file this table does not have (any more)
+    if (entryKind == kSizeEntry) {
+      sizes[static_cast<size_t>(kind)] = offset;
+    } else {
+      file->WriteAt(offset, bytes.data(), static_cast<int32_t>(length));
+      changed = true;
+    }
+  }
+  for (int i = 0; i < kJournalFileCount; ++i) {
+    TFileHandler* file = FFiles[static_cast<size_t>(i)].File;
+    if (!file || sizes[static_cast<size_t>(i)] < 0) continue;
+    if (file->GetFileSize() != sizes[static_cast<size_t>(i)]) {
+      CutTo(*file, sizes[static_cast<size_t>(i)]);
+      changed = true;
+    }
+  }
+  // The files hold the old state on disk before the journal may go (invariant 6).
+  for (TGuarded& g : FFiles) {
+    if (g.File) g.File->Flush();
+  }
+  return changed;
+}
+
+void TTableJournal::CutTo(TFileHandler& file, int64_t size) {
+  TFileAccess access(file);
+  file.Seek(soFromBeginning, size);
+  file.WriteBuffer(nullptr, 0);
+}
+
+}  // namespace kura
