@@ -130,16 +130,21 @@ void TTableJournal::BeforeChange(TFileHandler& file, int64_t offset, int64_t cou
 void TTableJournal::Start() {
   int fd = -1;
   if (OSOpenExact(FPath, true, fd) != 0) RaiseJournalError(KURA_WRITEERR);
-  auto close = OnScopeFail([fd] { OSCloseFile(fd); });
   // Whoever holds the lock checked for a left-over journal before changing anything
   // (invariant 2); one that is still there now is never overwritten.
   const int64_t size = OSGetSize(fd);
   if (size != 0) {
+    OSCloseFile(fd);
     if (size > 0) OSSetLastError(EEXIST);
     RaiseJournalError(KURA_WRITEERR);
   }
+  // An empty journal protects nothing: one that cannot be begun goes again.
+  auto remove = OnScopeFail([this, fd] {
+    OSCloseFile(fd);
+    OSDeleteExact(FPath);
+  });
   if (FDurable && !OSFlushDirectory(DirectoryOf(FPath))) RaiseJournalError(KURA_WRITEERR);
-  close.Dismiss();
+  remove.Dismiss();
   FFd = fd;
   FEnd = 0;
   FSalt = NewSalt();
@@ -255,17 +260,33 @@ void TTableJournal::Reset() {
 void TTableJournal::Complete() {
   if (!Active()) return;
   if (FDurable) {
+    // Until the files are on disk the commit can still be undone (a failure here leaves
+    // the journal active for the caller to roll back).
     for (TGuarded& g : FFiles) {
       if (g.Touched) g.File->Flush();
     }
-    // A wiped header makes the journal protect nothing, even if its removal is lost.
+    // The commit point: a wiped header makes the journal protect nothing, even if its
+    // removal is lost. When the wipe fails, a removal made durable serves as well.
     const uint8_t zero[kHeaderSize] = {};
-    if (OSWriteAt(FFd, 0, zero, kHeaderSize) != kHeaderSize || !OSFlush(FFd)) RaiseJournalError(KURA_WRITEERR);
+    const bool wiped = OSWriteAt(FFd, 0, zero, kHeaderSize) == kHeaderSize && OSFlush(FFd);
+    CloseJournal();
+    if (!wiped && (OSDeleteExact(FPath) != 0 || !OSFlushDirectory(DirectoryOf(FPath)))) {
+      // Neither is sure: the journal may still be whole, so the commit must be undone.
+      // Reopen it for the caller's rollback.
+      if (OSOpenExact(FPath, false, FFd) != 0) FFd = -1;
+      RaiseJournalError(KURA_WRITEERR);
+    }
+    OSDeleteExact(FPath);  // a wiped journal left behind is removed by the next locker
+    Reset();
+    return;
   }
   CloseJournal();
-  const int32_t removed = OSDeleteExact(FPath);
+  if (OSDeleteExact(FPath) != 0) {
+    // The journal is whole and stays: the commit must be undone.
+    if (OSOpenExact(FPath, false, FFd) != 0) FFd = -1;
+    RaiseJournalError(KURA_WRITEERR);
+  }
   Reset();
-  if (removed != 0) RaiseJournalError(KURA_WRITEERR);
 }
 
 void TTableJournal::RollBack() {

@@ -1,0 +1,480 @@
+// Crash points and failed writes. A workload of commits runs against a small table; the
+// system-call table kills the process (or fails the call) just before its K-th write, cut
+// or flush, for every K until the workload runs through. Afterwards the table must open,
+// "kura verify" must pass without a repair, every commit reported done must be there and
+// the commit that was running must be there entirely or not at all.
+
+#include <sys/mman.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "kura/base/engine_error.h"
+#include "kura/base/os.h"
+#include "kura/engine/data_cursor.h"
+#include "kura/engine/data_directory.h"
+#include "kura/engine/data_session.h"
+#include "kura/storage/table_journal.h"
+#include "testing/child_process.h"
+#include "testing/definition_builders.h"
+#include "testing/temp_dir.h"
+#include "tools/kura/table_report.h"
+
+namespace {
+
+using namespace kura;
+using testing_support::Field;
+using testing_support::Index;
+using testing_support::TTempDir;
+namespace fs = std::filesystem;
+
+// ---- The table and its model ------------------------------------------------------------
+
+// "acct": ID (primary), BAL, K (index "ByK", not unique), MEMO (a memo BLOB).
+constexpr int kId = 1;
+constexpr int kBal = 2;
+constexpr int kK = 3;
+constexpr int kMemo = 4;
+
+struct TRow {
+  int32_t Bal = 0;
+  int32_t K = 0;
+  std::string Memo;
+  bool operator==(const TRow&) const = default;
+};
+using TState = std::map<int32_t, TRow>;
+
+struct TOp {
+  enum TKind { Append, Modify, Delete } Kind;
+  int32_t Id;
+  TRow Row;
+};
+
+// One commit: a transaction of its operations, or a single operation on its own.
+struct TStep {
+  bool Transaction = false;
+  std::vector<TOp> Ops;
+};
+
+struct TWorkload {
+  std::string Name;
+  TState Initial;
+  std::vector<TStep> Steps;
+  bool Durable = false;  // the session forces flushes: flush calls are crash points too
+};
+
+void Apply(const TStep& step, TState& state) {
+  for (const TOp& op : step.Ops) {
+    if (op.Kind == TOp::Delete) {
+      state.erase(op.Id);
+    } else {
+      state[op.Id] = op.Row;
+    }
+  }
+}
+
+std::string Memo(int32_t id, size_t length) {
+  std::string text(length, ' ');
+  for (size_t i = 0; i < length; ++i) text[i] = static_cast<char>('a' + (id * 7 + i) % 26);
+  return text;
+}
+
+TState Rows(int32_t first, int32_t count) {
+  TState state;
+  for (int32_t id = first; id < first + count; ++id) state[id] = TRow{100, id % 5, id % 3 == 0 ? Memo(id, 40) : ""};
+  return state;
+}
+
+std::vector<TWorkload> Workloads() {
+  std::vector<TWorkload> all;
+  {
+    TWorkload w{"a transaction of 100 appends", Rows(1, 20), {}};
+    TStep step{true, {}};
+    for (int32_t id = 1000; id < 1100; ++id) step.Ops.push_back({TOp::Append, id, TRow{id, id % 9, ""}});
+    w.Steps.push_back(step);
+    all.push_back(w);
+  }
+  {
+    TWorkload w{"10 appends on their own", Rows(1, 20), {}};
+    for (int32_t id = 500; id < 510; ++id) w.Steps.push_back({false, {{TOp::Append, id, TRow{id, id % 4, ""}}}});
+    all.push_back(w);
+  }
+  {
+    TWorkload w{"10 modifies on their own", Rows(1, 30), {}};
+    for (int32_t id = 3; id < 30; id += 3) w.Steps.push_back({false, {{TOp::Modify, id, TRow{7, 40 + id, ""}}}});
+    all.push_back(w);
+  }
+  {
+    TWorkload w{"10 deletes on their own", Rows(1, 30), {}};
+    for (int32_t id = 2; id < 22; id += 2) w.Steps.push_back({false, {{TOp::Delete, id, {}}}});
+    all.push_back(w);
+  }
+  {
+    TWorkload w{"a transaction of 100 modifies in two runs of slots", Rows(1, 300), {}};
+    TStep step{true, {}};
+    for (int32_t id = 1; id <= 50; ++id) step.Ops.push_back({TOp::Modify, id, TRow{-id, 3, ""}});
+    for (int32_t id = 201; id <= 250; ++id) step.Ops.push_back({TOp::Modify, id, TRow{-id, 4, ""}});
+    w.Steps.push_back(step);
+    all.push_back(w);
+  }
+  {
+    // The two accounts lie apart, so that the commit writes their slots separately.
+    TWorkload w{"a transfer between two accounts, flushed", Rows(1, 40), {}, true};
+    w.Steps.push_back({true, {{TOp::Modify, 4, TRow{90, 4, ""}}, {TOp::Modify, 37, TRow{110, 2, ""}}}});
+    w.Steps.push_back({true, {{TOp::Modify, 37, TRow{80, 2, ""}}, {TOp::Modify, 4, TRow{120, 4, ""}}}});
+    all.push_back(w);
+  }
+  {
+    TWorkload w{"a commit that adds BLOB values", Rows(1, 12), {}};
+    TStep step{true, {}};
+    for (int32_t id = 1; id <= 5; ++id) step.Ops.push_back({TOp::Modify, id, TRow{100, id % 5, Memo(id, 1500)}});
+    step.Ops.push_back({TOp::Append, 50, TRow{1, 1, Memo(50, 3000)}});
+    step.Ops.push_back({TOp::Append, 51, TRow{1, 1, Memo(51, 20)}});
+    w.Steps.push_back(step);
+    all.push_back(w);
+  }
+  return all;
+}
+
+// ---- Reaching the table -------------------------------------------------------------------
+
+class TTableUser {
+public:
+  explicit TTableUser(const fs::path& dir, bool durable = false) {
+    Session.Sleep = [](int) {};
+    Session.SetForceBufferFlush(durable);
+    Directory = Session.OpenDirectory("CRASH", dir.string());
+    Cursor = std::make_unique<TDataCursor>(*Directory);
+    Cursor->SetTableName("acct");
+    Cursor->OpenCursor();
+    Buffer.resize(static_cast<size_t>(Cursor->RecordSize()));
+  }
+
+  void Run(const TStep& step) {
+    if (step.Transaction) Directory->StartTransaction();
+    try {
+      for (const TOp& op : step.Ops) Run(op);
+      if (step.Transaction) Directory->Commit(true, false);
+    } catch (const EKuraEngineError&) {
+      if (step.Transaction && Directory->InTransaction()) Directory->Rollback();
+      throw;
+    }
+  }
+
+  TState Read() {
+    TState state;
+    Cursor->SetToBegin();
+    while (Cursor->GetNextRecord(Buffer.data()) == 0) {
+      TRow row;
+      row.Bal = Int(kBal);
+      row.K = Int(kK);
+      int32_t size = 0;
+      EXPECT_EQ(Cursor->OpenBlob(kMemo, Buffer.data(), TBlobOpenMode::Read, size), 0);
+      row.Memo.resize(static_cast<size_t>(size));
+      int32_t count = 0;
+      if (size > 0) {
+        Cursor->GetBlob(kMemo, Buffer.data(), 0, size, reinterpret_cast<uint8_t*>(row.Memo.data()), count);
+      }
+      Cursor->FreeBlob(kMemo, Buffer.data());
+      state[Int(kId)] = row;
+    }
+    return state;
+  }
+
+  TDataSession Session;
+  TDataDirectory* Directory = nullptr;
+  std::unique_ptr<TDataCursor> Cursor;
+  std::vector<uint8_t> Buffer;
+
+private:
+  int32_t Int(int fieldNo) {
+    bool isNull = false;
+    int32_t value = 0;
+    Cursor->GetField(fieldNo, Buffer.data(), isNull, reinterpret_cast<uint8_t*>(&value));
+    return isNull ? 0 : value;
+  }
+  void SetInt(int fieldNo, int32_t value) { Cursor->SetField(fieldNo, Buffer.data(), reinterpret_cast<uint8_t*>(&value)); }
+  void SetMemo(const std::string& memo) {
+    int32_t size = 0;
+    ASSERT_EQ(Cursor->OpenBlob(kMemo, Buffer.data(), TBlobOpenMode::ReadWrite, size), 0);
+    Cursor->TruncateBlob(kMemo, Buffer.data(), 0);
+    if (!memo.empty()) {
+      Cursor->PutBlob(kMemo, Buffer.data(), 0, static_cast<int32_t>(memo.size()),
+                      reinterpret_cast<const uint8_t*>(memo.data()));
+    }
+  }
+  void Find(int32_t id) {
+    Cursor->SetToBegin();
+    while (Cursor->GetNextRecord(Buffer.data()) == 0) {
+      if (Int(kId) == id) return;
+    }
+    FAIL() << "no record " << id;
+  }
+  void Run(const TOp& op) {
+    if (op.Kind == TOp::Append) {
+      Cursor->InitRecord(Buffer.data());
+      SetInt(kId, op.Id);
+      SetInt(kBal, op.Row.Bal);
+      SetInt(kK, op.Row.K);
+      if (!op.Row.Memo.empty()) SetMemo(op.Row.Memo);
+      Cursor->AppendRecord(Buffer.data(), false);
+      return;
+    }
+    Find(op.Id);
+    if (op.Kind == TOp::Delete) {
+      Cursor->DeleteRecord(Buffer.data(), false);
+      return;
+    }
+    Cursor->GetCurrentRecord(Buffer.data(), true);
+    try {
+      SetInt(kBal, op.Row.Bal);
+      SetInt(kK, op.Row.K);
+      SetMemo(op.Row.Memo);
+      Cursor->ModifyRecord(Buffer.data(), true, false);
+    } catch (const EKuraEngineError&) {
+      Cursor->FreeAllBlobs();
+      Cursor->CancelRecord();
+      throw;
+    }
+  }
+};
+
+void CreateTable(const fs::path& dir, const TState& initial) {
+  TDataSession session;
+  TDataDirectory* directory = session.OpenDirectory("CRASH", dir.string());
+  TTableDefinition definition;
+  definition.Fields = {Field("ID", TFieldType::Integer), Field("BAL", TFieldType::Integer),
+                       Field("K", TFieldType::Integer), Field("MEMO", TFieldType::Blob, 0, TFieldSubType::Memo)};
+  definition.PrimaryIndex = Index("", {kId}, true);
+  definition.SecondaryIndexes = {Index("ByK", {kK})};
+  TDataCursor creator(*directory);
+  creator.SetTableName("acct");
+  creator.SetExclusive(true);
+  creator.CreateTable(definition, false);
+  TTableUser user(dir);
+  TStep fill{true, {}};
+  for (const auto& [id, row] : initial) fill.Ops.push_back({TOp::Append, id, row});
+  user.Run(fill);
+}
+
+void CopyFiles(const fs::path& from, const fs::path& to) {
+  fs::remove_all(to);
+  fs::create_directories(to);
+  for (const auto& entry : fs::directory_iterator(from)) fs::copy_file(entry.path(), to / entry.path().filename());
+}
+
+// ---- The injection ----------------------------------------------------------------------
+
+enum class TFault { Kill, NoSpace, IOError, ShortWrite };
+
+struct TInjection {
+  int64_t Target = 0;  // the call that fails (1-based); 0: none
+  TFault Fault = TFault::Kill;
+  int64_t Calls = 0;
+  bool FailNextWrite = false;  // the rest of a short write meets a full device
+};
+TInjection gInjection;
+
+// Whether this call is the one to fail; a kill happens here and now.
+bool Strike() {
+  if (++gInjection.Calls != gInjection.Target) return false;
+  if (gInjection.Fault == TFault::Kill) ::raise(SIGKILL);
+  return true;
+}
+
+ssize_t InjectedPWrite(int fd, const void* buffer, size_t count, off_t offset) {
+  if (gInjection.FailNextWrite) {
+    gInjection.FailNextWrite = false;
+    errno = ENOSPC;
+    return -1;
+  }
+  if (Strike()) {
+    if (gInjection.Fault == TFault::ShortWrite && count > 1) {
+      gInjection.FailNextWrite = true;
+      return OSRealApi().PWrite(fd, buffer, count / 2, offset);
+    }
+    errno = gInjection.Fault == TFault::IOError ? EIO : ENOSPC;
+    return -1;
+  }
+  return OSRealApi().PWrite(fd, buffer, count, offset);
+}
+
+int InjectedFTruncate(int fd, off_t length) {
+  if (Strike()) {
+    errno = EIO;
+    return -1;
+  }
+  return OSRealApi().FTruncate(fd, length);
+}
+
+int InjectedFSync(int fd) {
+  if (Strike()) {
+    errno = EIO;
+    return -1;
+  }
+  return OSRealApi().FSync(fd);
+}
+
+TOSApi InjectedApi() {
+  TOSApi api = OSRealApi();
+  api.PWrite = InjectedPWrite;
+  api.FTruncate = InjectedFTruncate;
+  api.FSync = InjectedFSync;
+  return api;
+}
+
+// ---- Checks --------------------------------------------------------------------------------
+
+// Opens the table afresh (which rolls back what a dead writer left), compares it with the
+// states allowed and runs the verify command. Returns a description of what is wrong.
+std::string CheckTable(const fs::path& dir, const std::vector<const TState*>& allowed) {
+  std::string problem;
+  try {
+    TTableUser user(dir);
+    const TState found = user.Read();
+    bool matched = false;
+    for (const TState* state : allowed) matched = matched || found == *state;
+    if (!matched) problem += "the table holds " + std::to_string(found.size()) + " records in no state a commit left; ";
+  } catch (const EKuraEngineError& error) {
+    return std::string("the table does not open: ") + error.what();
+  }
+  if (fs::exists(dir / "acct.KJL")) problem += "the journal is still there; ";
+  std::ostringstream out;
+  if (tool::VerifyCommand((dir / "acct").string(), out) != 0) problem += "verify: " + out.str();
+  return problem;
+}
+
+class CrashPointTest : public ::testing::TestWithParam<int> {};
+
+TEST_P(CrashPointTest, AKillBeforeAnyWriteLeavesWholeCommitsOnly) {
+  const TWorkload workload = Workloads()[static_cast<size_t>(GetParam())];
+  SCOPED_TRACE(workload.Name);
+  TTempDir temp;
+  const fs::path pristine = temp / "pristine";
+  const fs::path run = temp / "run";
+  fs::create_directories(pristine);
+  CreateTable(pristine, workload.Initial);
+
+  // The states after 0, 1, ... commits.
+  std::vector<TState> states{workload.Initial};
+  for (const TStep& step : workload.Steps) {
+    states.push_back(states.back());
+    Apply(step, states.back());
+  }
+
+  // The child counts its finished commits where the parent can read them after its death.
+  auto* done = static_cast<int*>(mmap(nullptr, sizeof(int), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0));
+  ASSERT_NE(done, MAP_FAILED);
+  int kills = 0;
+  for (int64_t k = 1;; ++k) {
+    CopyFiles(pristine, run);
+    *done = 0;
+    const pid_t child = testing_support::SpawnChild([&] {
+      TOSApiOverride injected(InjectedApi());
+      gInjection = TInjection{k, TFault::Kill};
+      TTableUser user(run, workload.Durable);
+      for (const TStep& step : workload.Steps) {
+        user.Run(step);
+        ++*done;
+      }
+      return 0;
+    });
+    int signal = 0;
+    const int status = testing_support::WaitChild(child, &signal);
+    if (status == 0) break;  // the workload ran through before the K-th call
+    ASSERT_EQ(signal, SIGKILL) << "at call " << k << " the child ended with status " << status;
+    ++kills;
+    const int committed = *done;
+    ASSERT_LT(committed, static_cast<int>(states.size()));
+    std::vector<const TState*> allowed{&states[static_cast<size_t>(committed)]};
+    if (committed + 1 < static_cast<int>(states.size())) allowed.push_back(&states[static_cast<size_t>(committed + 1)]);
+    const std::string problem = CheckTable(run, allowed);
+    ASSERT_TRUE(problem.empty()) << "killed before call " << k << " after " << committed << " commits: " << problem;
+  }
+  munmap(done, sizeof(int));
+  EXPECT_GT(kills, 3);
+  EXPECT_EQ(CheckTable(run, {&states.back()}), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Workloads, CrashPointTest, ::testing::Range(0, static_cast<int>(Workloads().size())));
+
+// A write that fails (a full device, an I/O error, a write cut short) at call K, the
+// process going on: the commit raises the write error, the table is as before it, and the
+// same commit made again succeeds.
+struct TFaultCase {
+  int Workload;
+  TFault Fault;
+};
+
+class FailedWriteTest : public ::testing::TestWithParam<TFaultCase> {};
+
+TEST_P(FailedWriteTest, TheCommitFailsWholeAndTheTableGoesOn) {
+  const TWorkload workload = Workloads()[static_cast<size_t>(GetParam().Workload)];
+  SCOPED_TRACE(workload.Name);
+  TTempDir temp;
+  const fs::path pristine = temp / "pristine";
+  const fs::path run = temp / "run";
+  fs::create_directories(pristine);
+  CreateTable(pristine, workload.Initial);
+  TState expected = workload.Initial;
+  for (const TStep& step : workload.Steps) Apply(step, expected);
+
+  int failures = 0;
+  for (int64_t k = 1;; ++k) {
+    CopyFiles(pristine, run);
+    bool struck = false;
+    {
+      TTableUser user(run, workload.Durable);
+      TState model = workload.Initial;
+      TOSApiOverride injected(InjectedApi());
+      gInjection = TInjection{k, GetParam().Fault};
+      for (const TStep& step : workload.Steps) {
+        const TErrorCode code = [&]() -> TErrorCode {
+          try {
+            user.Run(step);
+            return 0;
+          } catch (const EKuraEngineError& error) {
+            return error.ErrorCode;
+          }
+        }();
+        if (code != 0) {
+          struck = true;
+          ++failures;
+          ASSERT_EQ(code, KURA_WRITEERR) << "call " << k;
+          ASSERT_EQ(user.Read(), model) << "call " << k << ": the failed commit left a trace";
+          ASSERT_FALSE(fs::exists(run / "acct.KJL")) << "call " << k;
+          user.Run(step);  // the injection is spent: the same commit goes through now
+        }
+        Apply(step, model);
+        ASSERT_EQ(user.Read(), model) << "call " << k;
+      }
+    }
+    if (!struck) break;
+    ASSERT_EQ(CheckTable(run, {&expected}), "") << "call " << k;
+  }
+  EXPECT_GT(failures, 3);
+}
+
+std::string FaultCaseName(const ::testing::TestParamInfo<TFaultCase>& info) {
+  static const char* const kFaults[] = {"Kill", "NoSpace", "IOError", "ShortWrite"};
+  return std::string(kFaults[static_cast<int>(info.param.Fault)]) + "InWorkload" + std::to_string(info.param.Workload);
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, FailedWriteTest,
+                         ::testing::Values(TFaultCase{1, TFault::NoSpace}, TFaultCase{2, TFault::IOError},
+                                           TFaultCase{3, TFault::ShortWrite}, TFaultCase{4, TFault::NoSpace},
+                                           TFaultCase{5, TFault::IOError}, TFaultCase{6, TFault::ShortWrite}),
+                         FaultCaseName);
+
+}  // namespace
