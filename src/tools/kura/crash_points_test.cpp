@@ -28,6 +28,8 @@
 #include "kura/storage/table_journal.h"
 #include "testing/child_process.h"
 #include "testing/definition_builders.h"
+#include "testing/engine_error_expect.h"
+#include "testing/pipe.h"
 #include "testing/temp_dir.h"
 #include "tools/kura/table_report.h"
 
@@ -72,6 +74,7 @@ struct TWorkload {
   TState Initial;
   std::vector<TStep> Steps;
   bool Durable = false;  // the session forces flushes: flush calls are crash points too
+  bool Exclusive = false;  // the table is opened exclusively (it takes no locks)
 };
 
 void Apply(const TStep& step, TState& state) {
@@ -103,6 +106,12 @@ std::vector<TWorkload> Workloads() {
     TStep step{true, {}};
     for (int32_t id = 1000; id < 1100; ++id) step.Ops.push_back({TOp::Append, id, TRow{id, id % 9, ""}});
     w.Steps.push_back(step);
+    all.push_back(w);
+    // The same on a table opened exclusively, whose changes reach the files when the
+    // transaction commits and when the cursor closes.
+    w.Name += ", exclusively";
+    w.Exclusive = true;
+    w.Steps.push_back({false, {{TOp::Modify, 5, TRow{1, 1, Memo(5, 700)}}}});
     all.push_back(w);
   }
   {
@@ -151,12 +160,13 @@ std::vector<TWorkload> Workloads() {
 
 class TTableUser {
 public:
-  explicit TTableUser(const fs::path& dir, bool durable = false) {
+  explicit TTableUser(const fs::path& dir, bool durable = false, bool exclusive = false) {
     Session.Sleep = [](int) {};
     Session.SetForceBufferFlush(durable);
     Directory = Session.OpenDirectory("CRASH", dir.string());
     Cursor = std::make_unique<TDataCursor>(*Directory);
     Cursor->SetTableName("acct");
+    Cursor->SetExclusive(exclusive);
     Cursor->OpenCursor();
     Buffer.resize(static_cast<size_t>(Cursor->RecordSize()));
   }
@@ -338,10 +348,10 @@ TOSApi InjectedApi() {
 
 // Opens the table afresh (which rolls back what a dead writer left), compares it with the
 // states allowed and runs the verify command. Returns a description of what is wrong.
-std::string CheckTable(const fs::path& dir, const std::vector<const TState*>& allowed) {
+std::string CheckTable(const fs::path& dir, const std::vector<const TState*>& allowed, bool exclusive = false) {
   std::string problem;
   try {
-    TTableUser user(dir);
+    TTableUser user(dir, false, exclusive);
     const TState found = user.Read();
     bool matched = false;
     for (const TState* state : allowed) matched = matched || found == *state;
@@ -383,9 +393,11 @@ TEST_P(CrashPointTest, AKillBeforeAnyWriteLeavesWholeCommitsOnly) {
     const pid_t child = testing_support::SpawnChild([&] {
       TOSApiOverride injected(InjectedApi());
       gInjection = TInjection{k, TFault::Kill};
-      TTableUser user(run, workload.Durable);
+      TTableUser user(run, workload.Durable, workload.Exclusive);
       for (const TStep& step : workload.Steps) {
         user.Run(step);
+        // An exclusive table writes its last changes when it closes.
+        if (&step == &workload.Steps.back()) user.Cursor->CloseCursor();
         ++*done;
       }
       return 0;
@@ -399,7 +411,7 @@ TEST_P(CrashPointTest, AKillBeforeAnyWriteLeavesWholeCommitsOnly) {
     ASSERT_LT(committed, static_cast<int>(states.size()));
     std::vector<const TState*> allowed{&states[static_cast<size_t>(committed)]};
     if (committed + 1 < static_cast<int>(states.size())) allowed.push_back(&states[static_cast<size_t>(committed + 1)]);
-    const std::string problem = CheckTable(run, allowed);
+    const std::string problem = CheckTable(run, allowed, workload.Exclusive);
     ASSERT_TRUE(problem.empty()) << "killed before call " << k << " after " << committed << " commits: " << problem;
   }
   munmap(done, sizeof(int));
@@ -472,9 +484,60 @@ std::string FaultCaseName(const ::testing::TestParamInfo<TFaultCase>& info) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Faults, FailedWriteTest,
-                         ::testing::Values(TFaultCase{1, TFault::NoSpace}, TFaultCase{2, TFault::IOError},
-                                           TFaultCase{3, TFault::ShortWrite}, TFaultCase{4, TFault::NoSpace},
-                                           TFaultCase{5, TFault::IOError}, TFaultCase{6, TFault::ShortWrite}),
+                         ::testing::Values(TFaultCase{0, TFault::IOError}, TFaultCase{2, TFault::NoSpace},
+                                           TFaultCase{3, TFault::IOError}, TFaultCase{4, TFault::ShortWrite},
+                                           TFaultCase{5, TFault::NoSpace}, TFaultCase{6, TFault::IOError},
+                                           TFaultCase{7, TFault::ShortWrite}),
                          FaultCaseName);
+
+// ---- A live commit --------------------------------------------------------------------
+
+// The writer stops before its third write: its journal is on disk, one account changed.
+testing_support::TPipe* gToWriter = nullptr;
+testing_support::TPipe* gToReader = nullptr;
+int gWrites = 0;
+
+ssize_t PausingPWrite(int fd, const void* buffer, size_t count, off_t offset) {
+  if (++gWrites == 3) {
+    gToReader->Send(1);
+    gToWriter->Receive();
+  }
+  return OSRealApi().PWrite(fd, buffer, count, offset);
+}
+
+TEST(LiveCommitTest, AnotherProcessWaitsForItAndLeavesItsJournalAlone) {
+  TTempDir temp;
+  CreateTable(temp.Path(), Rows(1, 20));
+  const TStep transfer{true, {{TOp::Modify, 4, TRow{90, 4, ""}}, {TOp::Modify, 17, TRow{110, 2, ""}}}};
+  TState expected = Rows(1, 20);
+  Apply(transfer, expected);
+  testing_support::TPipe toWriter;
+  testing_support::TPipe toReader;
+  ASSERT_TRUE(toWriter.Ok && toReader.Ok);
+  gToWriter = &toWriter;
+  gToReader = &toReader;
+  const pid_t writer = testing_support::SpawnChild([&] {
+    TOSApi api = OSRealApi();
+    api.PWrite = PausingPWrite;
+    TOSApiOverride pausing(api);
+    TTableUser user(temp.Path());
+    user.Run(transfer);
+    return 0;
+  });
+  ASSERT_EQ(toReader.Receive(), 1);
+  EXPECT_TRUE(fs::exists(temp / "acct.KJL"));
+  {
+    TDataSession session;
+    session.Sleep = [](int) {};
+    session.SetTableLockAttempts(5);
+    TDataCursor reader(*session.OpenDirectory("CRASH", temp.Path().string()));
+    reader.SetTableName("acct");
+    EXPECT_ENGINE_ERROR(KURA_LOCKTIMEOUT, reader.OpenCursor());
+  }
+  EXPECT_TRUE(fs::exists(temp / "acct.KJL")) << "the live commit's journal was taken";
+  toWriter.Send(2);
+  EXPECT_EQ(testing_support::WaitChild(writer), 0);
+  EXPECT_EQ(CheckTable(temp.Path(), {&expected}), "");
+}
 
 }  // namespace
