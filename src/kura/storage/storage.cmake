@@ -20,6 +20,7 @@ korvane_gtest(kura_storage_test
     storage/record_test.cpp
     storage/blob_reference_test.cpp
     storage/table_files_test.cpp
+    storage/table_journal_test.cpp
     storage/number_map_test.cpp
     storage/data_file_test.cpp
     storage/data_file_cache_test.cpp
