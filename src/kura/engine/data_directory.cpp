@@ -14,6 +14,7 @@
 #include "kura/storage/blob_file.h"
 #include "kura/storage/data_file.h"
 #include "kura/storage/table_files.h"
+#include "kura/storage/table_journal.h"
 
 // Transactions of a directory. Invariants:
 //  1. The directory's InTransaction goes to true only in StartTransaction, after every
@@ -229,7 +230,11 @@ int TDataDirectory::RenameTableFiles(const std::string& tableName, const std::st
       });
     }
   });
-  for (const char* extension : kTableFileExtensions) {
+  // A journal left by a commit that did not finish belongs to the files: it moves with
+  // them, so that their next opener still rolls it back.
+  std::vector<const char*> extensions(kTableFileExtensions.begin(), kTableFileExtensions.end());
+  if (!inMemory) extensions.push_back(kJournalExtension);
+  for (const char* extension : extensions) {
     TFileHandler file(TableFileName(tableName, extension), inMemory);
     if (!file.FileExists()) continue;
     const std::string oldName = file.FileName;
@@ -247,7 +252,8 @@ int TDataDirectory::DeleteTableFiles(const std::string& tableName, bool inMemory
   }
   TFileHandler data(TableFileName(tableName, kDataFileExtension), inMemory);
   data.Delete();  // 11010 when the table does not exist
-  for (const char* extension : {kIndexFileExtension, kBlobFileExtension}) {
+  for (const char* extension : {kIndexFileExtension, kBlobFileExtension, kJournalExtension}) {
+    if (inMemory && extension == kJournalExtension) continue;  // tables in memory keep none
     TFileHandler file(TableFileName(tableName, extension), inMemory);
     if (file.FileExists()) file.Delete();
   }

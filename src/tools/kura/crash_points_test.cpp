@@ -540,4 +540,47 @@ TEST(LiveCommitTest, AnotherProcessWaitsForItAndLeavesItsJournalAlone) {
   EXPECT_EQ(CheckTable(temp.Path(), {&expected}), "");
 }
 
+// ---- A journal left behind, renamed and deleted with its table ---------------------
+
+TEST(LeftJournalTest, MovesWithARenamedTableAndGoesWithADeletedOne) {
+  TTempDir temp;
+  const TState before = Rows(1, 20);
+  CreateTable(temp.Path(), before);
+  const TStep transfer{true, {{TOp::Modify, 4, TRow{90, 4, ""}}, {TOp::Modify, 17, TRow{110, 2, ""}}}};
+  // Killed before its fourth write: the journal and one changed account are on disk.
+  const pid_t writer = testing_support::SpawnChild([&] {
+    TOSApiOverride injected(InjectedApi());
+    gInjection = TInjection{4, TFault::Kill};
+    TTableUser user(temp.Path());
+    user.Run(transfer);
+    return 0;
+  });
+  int signal = 0;
+  testing_support::WaitChild(writer, &signal);
+  ASSERT_EQ(signal, SIGKILL);
+  ASSERT_TRUE(fs::exists(temp / "acct.KJL"));
+
+  TDataSession session;
+  TDataDirectory* directory = session.OpenDirectory("CRASH", temp.Path().string());
+  ASSERT_EQ(directory->RenameTableFiles("acct", "moved", false), 0);
+  EXPECT_FALSE(fs::exists(temp / "acct.KJL"));
+  ASSERT_TRUE(fs::exists(temp / "moved.KJL"));
+  ASSERT_EQ(directory->RenameTableFiles("moved", "acct", false), 0);
+  EXPECT_EQ(CheckTable(temp.Path(), {&before}), "");
+
+  // Once more, and this time the table goes.
+  const pid_t again = testing_support::SpawnChild([&] {
+    TOSApiOverride injected(InjectedApi());
+    gInjection = TInjection{4, TFault::Kill};
+    TTableUser user(temp.Path());
+    user.Run(transfer);
+    return 0;
+  });
+  testing_support::WaitChild(again, &signal);
+  ASSERT_EQ(signal, SIGKILL);
+  ASSERT_TRUE(fs::exists(temp / "acct.KJL"));
+  ASSERT_EQ(directory->DeleteTableFiles("acct", false), 0);
+  EXPECT_TRUE(fs::is_empty(temp.Path()));
+}
+
 }  // namespace
