@@ -9,10 +9,13 @@
 // (lookups, ranges, scans, ...) are part of the case.
 //
 //   1 bulk insert        all records in one transaction (both engines build their index on k
-//                        while inserting)
+//                        while inserting); line 1j repeats it for SQLite with a rollback
+//                        journal on disk (journal_mode=DELETE, synchronous=OFF), the peer of
+//                        Kura's own journal
 //   2 autocommit insert  20,000 records one by one into a fresh shared table, each written
-//                        through; a reference line repeats it for SQLite with its default
-//                        journal and synchronous settings (capped at about 10 s)
+//                        through; line 2j repeats it for SQLite with the rollback journal on
+//                        disk, and a reference line 2b with its default journal and
+//                        synchronous settings (capped at about 10 s)
 //   3 point lookup       100,000 random Find on k (SQLite: WHERE k = ? LIMIT 1)
 //   4 range count        1,000 random ranges of 1% of the k values, counted
 //   5 full scan          20 counts of amount in a range and note containing two letters
@@ -533,6 +536,13 @@ void Step(sqlite3* db, sqlite3_stmt* s, int expected) {
 
 const char* kFairPragmas =
     "PRAGMA journal_mode=MEMORY; PRAGMA synchronous=OFF; PRAGMA locking_mode=NORMAL; PRAGMA mmap_size=0;";
+// The same with SQLite's own rollback journal on disk (its default journal mode).
+const char* kJournalPragmas =
+    "PRAGMA journal_mode=DELETE; PRAGMA synchronous=OFF; PRAGMA locking_mode=NORMAL; PRAGMA mmap_size=0;";
+
+// How SQLite is set up: the fair settings (journal in memory), the same with the
+// rollback journal on disk, or SQLite's defaults.
+enum class TSqliteMode { Fair, Journal, Defaults };
 
 std::string CachePragma() { return "PRAGMA cache_size=-" + std::to_string(kCacheBudgetBytes / 1024) + ";"; }
 
@@ -546,9 +556,8 @@ struct TSqlite {
 
   std::string Path(const char* name) const { return Dir + "/" + name + ".db"; }
 
-  // Opens (creating) a database file with the fair settings, or with SQLite's default
-  // journal and synchronous settings.
-  static sqlite3* OpenDb(const std::string& path, bool fair) {
+  // Opens (creating) a database file with the settings of `mode`.
+  static sqlite3* OpenDb(const std::string& path, TSqliteMode mode) {
     sqlite3* db = nullptr;
     if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK) {
       const std::string text = db ? sqlite3_errmsg(db) : "out of memory";
@@ -556,14 +565,15 @@ struct TSqlite {
       Fail("SQLite cannot open " + path + ": " + text);
     }
     Exec(db, "PRAGMA page_size=4096;" + CachePragma());
-    if (fair) Exec(db, kFairPragmas);
+    if (mode == TSqliteMode::Fair) Exec(db, kFairPragmas);
+    if (mode == TSqliteMode::Journal) Exec(db, kJournalPragmas);
     return db;
   }
 
-  static sqlite3* CreateDb(const std::string& path, bool fair) {
+  static sqlite3* CreateDb(const std::string& path, TSqliteMode mode) {
     std::filesystem::remove(path);
     std::filesystem::remove(path + "-journal");
-    sqlite3* db = OpenDb(path, fair);
+    sqlite3* db = OpenDb(path, mode);
     Exec(db,
          "CREATE TABLE orders(id INTEGER PRIMARY KEY, cust INTEGER NOT NULL, k INTEGER NOT NULL, "
          "amount REAL NOT NULL, note TEXT NOT NULL);"
@@ -592,24 +602,36 @@ struct TSqlite {
 
   static constexpr const char* kInsert = "INSERT INTO orders(id, cust, k, amount, note) VALUES (?, ?, ?, ?, ?)";
 
-  // Case 1.
+  // Case 1 into the table the later cases read.
   double BulkInsert(const TData& data) {
     Close();
-    Db = CreateDb(Path(kTable), true);
+    Db = CreateDb(Path(kTable), TSqliteMode::Fair);
+    const double seconds = BulkInsertInto(Db, data);
+    Loaded = true;
+    return seconds;
+  }
+  // Case 1 with the rollback journal on disk, into a database of its own.
+  double BulkInsertJournaled(const TData& data) {
+    sqlite3* db = CreateDb(Path("bulk_journal"), TSqliteMode::Journal);
+    const double seconds = BulkInsertInto(db, data);
+    sqlite3_close(db);
+    std::filesystem::remove(Path("bulk_journal"));
+    return seconds;
+  }
+  static double BulkInsertInto(sqlite3* db, const TData& data) {
     const auto start = TClock::now();
     {
-      TStatement insert(Db, kInsert);
-      Exec(Db, "BEGIN");
+      TStatement insert(db, kInsert);
+      Exec(db, "BEGIN");
       for (const TOrder& o : data.Orders) {
         Insert(insert, o);
-        Step(Db, insert, SQLITE_DONE);
+        Step(db, insert, SQLITE_DONE);
         sqlite3_reset(insert);
       }
-      Exec(Db, "COMMIT");
+      Exec(db, "COMMIT");
     }
     const double seconds = Seconds(start);
-    if (Count(Db) != gRecords) Fail("SQLite holds " + std::to_string(Count(Db)) + " records after the bulk insert");
-    Loaded = true;
+    if (Count(db) != gRecords) Fail("SQLite holds " + std::to_string(Count(db)) + " records after the bulk insert");
     return seconds;
   }
 
@@ -618,11 +640,12 @@ struct TSqlite {
     return Db;
   }
 
-  // Case 2, with the fair settings or SQLite's defaults; stops after `cap` seconds and
-  // tells how many records it wrote.
-  double AutocommitInsert(const TData& data, bool fair, double cap, int32_t& written) {
-    const std::string path = Path(fair ? "autoc" : "autoc_default");
-    sqlite3* db = CreateDb(path, fair);
+  // Case 2 with the settings of `mode`; stops after `cap` seconds and tells how many
+  // records it wrote.
+  double AutocommitInsert(const TData& data, TSqliteMode mode, double cap, int32_t& written) {
+    const char* const names[] = {"autoc", "autoc_journal", "autoc_default"};
+    const std::string path = Path(names[static_cast<int>(mode)]);
+    sqlite3* db = CreateDb(path, mode);
     const auto start = TClock::now();
     written = 0;
     {
@@ -711,7 +734,7 @@ struct TSqlite {
   uint64_t ColdOpen(int32_t id, double& seconds) {
     DropFromPageCache(Path(kTable));
     const auto start = TClock::now();
-    sqlite3* db = OpenDb(Path(kTable), true);
+    sqlite3* db = OpenDb(Path(kTable), TSqliteMode::Fair);
     uint64_t hash = 0;
     {
       TStatement s(db, "SELECT id, cust, k, amount, note FROM orders WHERE id = ?");
@@ -806,15 +829,29 @@ void BM_AutocommitSqlite(benchmark::State& state) {
   TFixture& f = Fixture();
   RunTimed(state, [&] {
     int32_t written = 0;
-    const double seconds = f.Sqlite.AutocommitInsert(f.Data, true, 0, written);
+    const double seconds = f.Sqlite.AutocommitInsert(f.Data, TSqliteMode::Fair, 0, written);
     return Case("2 autocommit insert").SqliteSeconds = seconds;
+  }, AutocommitRecords());
+}
+void BM_BulkInsertSqliteJournal(benchmark::State& state) {
+  TFixture& f = Fixture();
+  RunTimed(state, [&] {
+    return Case("1j bulk insert, SQLite rollback journal").SqliteSeconds = f.Sqlite.BulkInsertJournaled(f.Data);
+  }, gRecords);
+}
+void BM_AutocommitSqliteJournal(benchmark::State& state) {
+  TFixture& f = Fixture();
+  RunTimed(state, [&] {
+    int32_t written = 0;
+    const double seconds = f.Sqlite.AutocommitInsert(f.Data, TSqliteMode::Journal, 0, written);
+    return Case("2j autocommit insert, SQLite rollback journal").SqliteSeconds = seconds;
   }, AutocommitRecords());
 }
 void BM_AutocommitSqliteDefaults(benchmark::State& state) {
   TFixture& f = Fixture();
   int32_t written = 0;
   RunTimed(state, [&] {
-    const double seconds = f.Sqlite.AutocommitInsert(f.Data, false, kReferenceCapSeconds, written);
+    const double seconds = f.Sqlite.AutocommitInsert(f.Data, TSqliteMode::Defaults, kReferenceCapSeconds, written);
     TCase& c = Case("2b autocommit insert, SQLite defaults (reference)");
     c.SqliteSeconds = seconds;
     c.SqliteOperations = written;
@@ -931,7 +968,9 @@ void BM_ColdOpenSqlite(benchmark::State& state) {
 void Register() {
   gCases = {
       {"1 bulk insert", "records/s", static_cast<double>(gRecords)},
+      {"1j bulk insert, SQLite rollback journal", "records/s", static_cast<double>(gRecords)},
       {"2 autocommit insert", "records/s", static_cast<double>(AutocommitRecords())},
+      {"2j autocommit insert, SQLite rollback journal", "records/s", static_cast<double>(AutocommitRecords())},
       {"2b autocommit insert, SQLite defaults (reference)", "records/s", static_cast<double>(AutocommitRecords())},
       {"3 point lookup", "lookups/s", kLookups},
       {"4 range count", "ranges/s", kRanges},
@@ -941,7 +980,9 @@ void Register() {
   };
   const std::pair<const char*, void (*)(benchmark::State&)> list[] = {
       {"1_BulkInsert/kura", BM_BulkInsertKura},     {"1_BulkInsert/sqlite", BM_BulkInsertSqlite},
+      {"1j_BulkInsert/sqlite_journal", BM_BulkInsertSqliteJournal},
       {"2_Autocommit/kura", BM_AutocommitKura},     {"2_Autocommit/sqlite", BM_AutocommitSqlite},
+      {"2j_Autocommit/sqlite_journal", BM_AutocommitSqliteJournal},
       {"2b_Autocommit/sqlite_defaults", BM_AutocommitSqliteDefaults},
       {"3_PointLookup/kura", BM_LookupKura},        {"3_PointLookup/sqlite", BM_LookupSqlite},
       {"4_RangeCount/kura", BM_RangeKura},          {"4_RangeCount/sqlite", BM_RangeSqlite},
@@ -971,8 +1012,12 @@ void PrintSummary() {
   for (const TCase& c : gCases) {
     const double sqliteOps = c.SqliteOperations > 0 ? c.SqliteOperations : c.Operations;
     std::string ratio = "-";
-    if (c.Name.rfind("2b", 0) == 0) {
-      const TCase& kura = Case("2 autocommit insert");
+    // Lines that repeat a case for SQLite alone compare with Kura's time of that case.
+    const char* kuraCase = c.Name.rfind("1j", 0) == 0 ? "1 bulk insert"
+                           : (c.Name.rfind("2j", 0) == 0 || c.Name.rfind("2b", 0) == 0) ? "2 autocommit insert"
+                                                                                          : nullptr;
+    if (kuraCase) {
+      const TCase& kura = Case(kuraCase);
       if (kura.KuraSeconds > 0 && c.SqliteSeconds > 0) {
         char text[32];
         std::snprintf(text, sizeof text, "%.3f", (kura.KuraSeconds / kura.Operations) / (c.SqliteSeconds / sqliteOps));
@@ -1025,10 +1070,12 @@ int main(int argc, char** argv) {
     const long cpus = ::sysconf(_SC_NPROCESSORS_ONLN);
     const std::string fairness =
         std::string("same directory ") + f.Temp.Path().string() + "; SQLite " + sqlite3_libversion() +
-        " journal_mode=MEMORY synchronous=OFF locking_mode=NORMAL page_size=4096 mmap_size=0 cache_size=-" +
+        " journal_mode=MEMORY (lines 1j, 2j: DELETE) synchronous=OFF locking_mode=NORMAL page_size=4096 mmap_size=0 "
+        "cache_size=-" +
         std::to_string(kCacheBudgetBytes / 1024) + " (KiB); Kura data buffer " + std::to_string(kDataBufferBytes) +
         " bytes + index buffer " + std::to_string(kIndexBufferBytes) +
-        " bytes (no BLOB fields); Kura writes without an OS flush (the session's default), like synchronous=OFF; "
+        " bytes (no BLOB fields); Kura writes without an OS flush (the session's default), like synchronous=OFF, "
+        "through its rollback journal; "
         "every answer checked against the generator and between the engines";
     std::printf("records: %d%s (generated in %.2f s)\nmachine: %s, %ld CPUs online, %s %s\nfairness: %s\n", gRecords,
                 gRecords == kDefaultRecords ? "" : " (reduced by --records)", f.GenerateSeconds, CpuName().c_str(),
