@@ -385,9 +385,9 @@ bool OSLockRange(int fd, bool lock, bool writeLock, int64_t offset, int64_t leng
   return true;
 }
 
-int32_t OSOpenExact(const std::string& path, bool create, int& fd) {
+int32_t OSOpenExact(const std::string& path, bool create, int& fd, bool writable) {
   fd = -1;
-  const int flags = O_RDWR | O_CLOEXEC | (create ? O_CREAT : 0);
+  const int flags = (writable ? O_RDWR : O_RDONLY) | O_CLOEXEC | (create ? O_CREAT : 0);
   int opened = -1;
   do {
     opened = OSApi().Open(path.c_str(), flags, 0666);

@@ -139,8 +139,9 @@ bool OSLockRange(int fd, bool lock, bool writeLock, int64_t offset, int64_t leng
 // Files named by an exact path, without share locks and without the case-insensitive
 // lookup: for the engine's own side files (a table's rollback journal), whose path is made
 // from a table file's resolved path and which are only touched under the table's locks.
-// Opens (and with `create` creates) the file for reading and writing; 0 or a negated code.
-int32_t OSOpenExact(const std::string& path, bool create, int& fd);
+// Opens (and with `create` creates) the file for reading and writing, or only for reading
+// when not `writable`; 0 or a negated code.
+int32_t OSOpenExact(const std::string& path, bool create, int& fd, bool writable = true);
 // The size of the file at `path`; -1 when there is no such file, -2 when its status cannot
 // be read (OSLastError says why).
 int64_t OSSizeOfPath(const std::string& path);

@@ -4,7 +4,6 @@
 #include <utility>
 
 #include "kura/base/names_paths.h"
-#include "kura/base/os.h"
 #include "kura/base/scope_guard.h"
 #include "kura/engine/data_directory.h"
 #include "kura/engine/data_session.h"
@@ -258,6 +257,7 @@ void TDataTable::FlushTable(bool forceFlush) {
   if (!FJournal.Active()) FJournal.SetDurable(osFlush);
   // A write that fails leaves the files as they were before this commit.
   auto abandon = OnScopeFail([this] { AbandonCommit(); });
+  ProtectPendingWrites();
 
   bool written = FDataFile->FlushRecords();
   written = FDataFile->WriteFieldDefinitions() || written;
@@ -285,6 +285,21 @@ void TDataTable::FlushTable(bool forceFlush) {
   FJournal.Complete();
 }
 
+void TDataTable::ProtectPendingWrites() {
+  if (!FJournal.Attached()) return;
+  // Everything the flush will overwrite reaches the journal with its first write, in one.
+  std::vector<TByteRange> ranges;
+  auto protect = [&](auto& file) {
+    if (!file.PendingWrites()) return;
+    ranges.clear();
+    file.FlushRanges(FJournal.OriginalSize(file), ranges);
+    FJournal.Protect(file, ranges);
+  };
+  protect(*FDataFile);
+  protect(*FIndexFile);
+  if (FBlobFile) protect(*FBlobFile);
+}
+
 void TDataTable::AbandonCommit() {
   AttemptQuietly([this] { FJournal.RollBack(); });
   FDataFile->DiscardCache();
@@ -303,14 +318,14 @@ void TDataTable::RecoverLeftJournal() {
     // A table this opener cannot write: it cannot roll the journal back, and what the
     // files hold may be half a commit.
     const std::string journal = JournalFileName();
-    if (!journal.empty() && OSSizeOfPath(journal) != -1) {
+    if (!journal.empty() && TTableJournal::HoldsCommit(journal)) {
       TErrorNames names = ErrorNames();
       names.ExtraMessage = "an interrupted commit must be rolled back by a writer first";
       RaiseEngineError(KURA_OSEACCES, names);
     }
     return;
   }
-  if (!FJournal.FileOnDisk()) return;
+  if (!FJournal.HoldsCommit()) return;
   if (LockFree() || FWriteLocked) {
     if (FJournal.Recover()) DiscardBuffers(true);
     return;
@@ -333,7 +348,7 @@ void TDataTable::RecoverUnderExclusiveRegions() {
     blobRegion = indexRegion && (!FBlobFile || FBlobFile->LockExclusive());
     if (!blobRegion) RaiseTableError(KURA_LOCKTIMEOUT);
     // Another locker may have rolled it back while the regions were being taken.
-    if (FJournal.FileOnDisk() && FJournal.Recover()) DiscardBuffers(true);
+    if (FJournal.HoldsCommit() && FJournal.Recover()) DiscardBuffers(true);
   });
   if (blobRegion && FBlobFile) FBlobFile->UnlockExclusive();
   if (indexRegion) FIndexFile->UnlockExclusive();

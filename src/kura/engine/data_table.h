@@ -234,6 +234,8 @@ private:
   // every buffer; never raises (a journal that cannot be rolled back stays on disk for
   // the next locker).
   void AbandonCommit();
+  // Saves in the journal, ahead of a flush, every range the flush may overwrite.
+  void ProtectPendingWrites();
   // Rolls back a journal that a dead writer left, once this table holds one of its locks
   // (or has the files exclusively); see the protocol in table_journal.h. Raises
   // KURA_OSEACCES when the table cannot be written, the lock and I/O errors of the

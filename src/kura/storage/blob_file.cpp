@@ -599,4 +599,23 @@ void TBlobFile::CheckHeader() {
   }
 }
 
+// ---------------------------------------------------------------------------------------
+// What a flush will write
+
+bool TBlobFile::PendingWrites() const {
+  if (FHeader.HeaderChanged) return true;
+  for (const auto& entry : FCache) {
+    if (entry.second->Dirty) return true;
+  }
+  return false;
+}
+
+void TBlobFile::FlushRanges(int64_t below, std::vector<TByteRange>& ranges) const {
+  ranges.push_back({0, kBlobFileHeaderSize});
+  for (const auto& entry : FCache) {
+    const int64_t offset = BlockOffset(entry.first);
+    if (entry.second->Dirty && offset < below) ranges.push_back({offset, FBlockSize});
+  }
+}
+
 }  // namespace kura

@@ -180,6 +180,11 @@ public:
 
   // Writes every dirty, unpinned block, consecutive blocks in one write each.
   bool FlushBlocks();
+  // Whether the next flush (blocks, header) has anything to write, and the byte ranges
+  // below `below` it may write (a superset): what a rollback journal saves ahead of the
+  // flush.
+  bool PendingWrites() const;
+  void FlushRanges(int64_t below, std::vector<TByteRange>& ranges) const;
   // Evicts clean, unpinned blocks, oldest first, down to the configured cache size.
   void TrimCache();
   // Drops every unpinned block, dirty or not.

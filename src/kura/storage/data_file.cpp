@@ -758,4 +758,18 @@ void TDataFile::CheckHeader() {
   }
 }
 
+// ---------------------------------------------------------------------------------------
+// What a flush will write
+
+bool TDataFile::PendingWrites() const { return FHeader.HeaderChanged || FDefinitionsChanged || !FDirtySlots.empty(); }
+
+void TDataFile::FlushRanges(int64_t below, std::vector<TByteRange>& ranges) const {
+  ranges.push_back({0, kDataFileHeaderSize});
+  if (FDefinitionsChanged) ranges.push_back({kDataFileHeaderSize, DefinitionsEnd() - kDataFileHeaderSize});
+  for (const int32_t recNo : FDirtySlots) {
+    const int64_t offset = SlotOffset(recNo);
+    if (offset < below) ranges.push_back({offset, FHeader.RecordSize});
+  }
+}
+
 }  // namespace kura

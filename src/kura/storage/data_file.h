@@ -240,6 +240,11 @@ public:
 
   // Writes every dirty, unpinned record, consecutive slots in one write each.
   bool FlushRecords();
+  // Whether the next flush (records, definitions, header) has anything to write, and the
+  // byte ranges below `below` it may write (a superset): what a rollback journal saves
+  // ahead of the flush.
+  bool PendingWrites() const;
+  void FlushRanges(int64_t below, std::vector<TByteRange>& ranges) const;
   // Evicts clean, unpinned records, oldest first, down to the configured cache size.
   void TrimCache();
   // Drops every unpinned record, dirty or not. Pinned records are still in use by a

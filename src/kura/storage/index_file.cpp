@@ -806,4 +806,28 @@ void TIndexFile::CheckHeader() {
   checkFields(text, true);
 }
 
+// ---------------------------------------------------------------------------------------
+// What a flush will write
+
+bool TIndexFile::PendingWrites() const {
+  if (FHeader.HeaderChanged) return true;
+  bool dirty = false;
+  for (int i = 0; i < kIndexCount && !dirty; ++i) {
+    if (FHeader.Descriptors[static_cast<size_t>(i)].TemporaryIndex) continue;
+    FCaches[static_cast<size_t>(i)].ForEachPage([&](const TPage& p) { dirty = dirty || p.Dirty; });
+  }
+  return dirty;
+}
+
+void TIndexFile::FlushRanges(int64_t below, std::vector<TByteRange>& ranges) const {
+  ranges.push_back({0, kIndexPageSize});
+  for (int i = 0; i < kIndexCount; ++i) {
+    if (FHeader.Descriptors[static_cast<size_t>(i)].TemporaryIndex) continue;
+    FCaches[static_cast<size_t>(i)].ForEachPage([&](const TPage& p) {
+      const int64_t offset = int64_t{p.PageNo} * kIndexPageSize;
+      if (p.Dirty && offset < below) ranges.push_back({offset, kIndexPageSize});
+    });
+  }
+}
+
 }  // namespace kura

@@ -170,6 +170,11 @@ public:
   // later flush. Raises KURA_WRITEERR when a write fails; the pages of the runs written
   // before it are clean, the others still dirty.
   bool FlushPages(bool temporary = false);
+  // Whether the next flush of the regular indexes (pages, header) has anything to write,
+  // and the byte ranges below `below` it may write (a superset): what a rollback journal
+  // saves ahead of the flush.
+  bool PendingWrites() const;
+  void FlushRanges(int64_t below, std::vector<TByteRange>& ranges) const;
   // Evicts clean, unpinned pages, oldest first, until each index caches at most the
   // owner's MaxIndexBufferSize / 8192 pages (fewer may not be possible). Never raises.
   void TrimCache();

@@ -41,6 +41,12 @@ struct TLockRegion {
   int64_t ExclusiveLength = 0;
 };
 
+// A run of bytes of a file.
+struct TByteRange {
+  int64_t Offset = 0;
+  int64_t Length = 0;
+};
+
 // Where in a table file damage was found: what (the header, a record slot, a block, a
 // page, a chain, ...), its number and its byte offset in the file when known (-1 when
 // not).

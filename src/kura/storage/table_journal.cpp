@@ -68,6 +68,17 @@ uint32_t NewSalt() {
   return static_cast<uint32_t>(random());
 }
 
+// Reads the journal's header; false when it is not whole (cut short, wiped, damaged).
+bool ReadWholeHeader(int fd, uint8_t* header) {
+  return OSReadAt(fd, 0, header, kHeaderSize) == kHeaderSize && std::memcmp(header, kMagic, sizeof kMagic) == 0 &&
+         ReadU32(header + 8) == kFormatVersion && ReadU32(header + 28) == HeaderChecksum(header);
+}
+
+bool WholeHeader(int fd) {
+  uint8_t header[kHeaderSize];
+  return ReadWholeHeader(fd, header);
+}
+
 std::string DirectoryOf(const std::string& path) {
   const size_t slash = path.find_last_of('/');
   return slash == std::string::npos ? std::string(".") : path.substr(0, slash + 1);
@@ -90,11 +101,13 @@ void TTableJournal::Attach(std::string journalPath, TFileHandler* data, TFileHan
 
 void TTableJournal::Detach() {
   CloseJournal();
+  Reset();
   for (TGuarded& g : FFiles) {
     if (g.File && g.File->ChangeGuard == this) g.File->ChangeGuard = nullptr;
     g = TGuarded{};
   }
   FPath.clear();
+  FDirectorySynced = false;
 }
 
 int TTableJournal::KindOf(const TFileHandler& file) const {
@@ -108,44 +121,77 @@ void TTableJournal::RaiseJournalError(uint16_t code) const {
   RaiseEngineErrorWithOSCode(code, OSLastError(), TErrorNames{.TableName = FPath});
 }
 
-bool TTableJournal::FileOnDisk() const { return !FPath.empty() && OSSizeOfPath(FPath) != -1; }
+bool TTableJournal::HoldsCommit() {
+  if (FPath.empty() || FActive) return false;
+  if (!OpenJournal(false)) return false;
+  return WholeHeader(FFd);
+}
+
+bool TTableJournal::HoldsCommit(const std::string& journalPath) {
+  int fd = -1;
+  if (OSOpenExact(journalPath, false, fd, false) != 0) return false;
+  const bool whole = WholeHeader(fd);
+  OSCloseFile(fd);
+  return whole;
+}
 
 // ---------------------------------------------------------------------------------------
 // Saving
 
 void TTableJournal::BeforeChange(TFileHandler& file, int64_t offset, int64_t count) {
   if (FReplaying || FPath.empty()) return;
+  Save(file, offset, count);
+  Persist();
+}
+
+void TTableJournal::Protect(TFileHandler& file, const std::vector<TByteRange>& ranges) {
+  if (FReplaying || FPath.empty()) return;
+  for (const TByteRange& range : ranges) {
+    if (range.Length > 0) Save(file, range.Offset, range.Length);
+  }
+}
+
+int64_t TTableJournal::OriginalSize(TFileHandler& file) {
+  const int kind = KindOf(file);
+  if (FReplaying || FPath.empty() || kind < 0) return -1;
+  if (!FActive) Start();
+  Touch(kind);
+  return FFiles[static_cast<size_t>(kind)].OriginalSize;
+}
+
+void TTableJournal::Save(TFileHandler& file, int64_t offset, int64_t count) {
   const int kind = KindOf(file);
   if (kind < 0) return;
-  if (!Active()) Start();
+  if (!FActive) Start();
   Touch(kind);
   TGuarded& g = FFiles[static_cast<size_t>(kind)];
   // A cut loses everything from the offset on; a write overwrites its bytes. Only bytes
   // the file held when the commit began need saving.
   const int64_t end = count < 0 ? g.OriginalSize : std::min(g.OriginalSize, offset + count);
   if (offset < end) SaveRange(kind, offset, end);
-  Persist();
+}
+
+bool TTableJournal::OpenJournal(bool create) {
+  if (FFd >= 0) return true;
+  int fd = -1;
+  if (OSOpenExact(FPath, create, fd) != 0) {
+    if (!create && OSLastError() == ENOENT) return false;
+    RaiseJournalError(create ? KURA_WRITEERR : KURA_READERR);
+  }
+  FFd = fd;
+  return true;
 }
 
 void TTableJournal::Start() {
-  int fd = -1;
-  if (OSOpenExact(FPath, true, fd) != 0) RaiseJournalError(KURA_WRITEERR);
-  // Whoever holds the lock checked for a left-over journal before changing anything
-  // (invariant 2); one that is still there now is never overwritten.
-  const int64_t size = OSGetSize(fd);
-  if (size != 0) {
-    OSCloseFile(fd);
-    if (size > 0) OSSetLastError(EEXIST);
-    RaiseJournalError(KURA_WRITEERR);
+  OpenJournal(true);
+  // The journal file may just have been made: its name must survive a power loss too.
+  if (FDurable && !FDirectorySynced) {
+    if (!OSFlushDirectory(DirectoryOf(FPath))) RaiseJournalError(KURA_WRITEERR);
+    FDirectorySynced = true;
   }
-  // An empty journal protects nothing: one that cannot be begun goes again.
-  auto remove = OnScopeFail([this, fd] {
-    OSCloseFile(fd);
-    OSDeleteExact(FPath);
-  });
-  if (FDurable && !OSFlushDirectory(DirectoryOf(FPath))) RaiseJournalError(KURA_WRITEERR);
-  remove.Dismiss();
-  FFd = fd;
+  // The journal is empty here: whoever holds the lock rolled back and emptied a left-over
+  // one before changing anything (invariant 2), and this opener empties its own.
+  FActive = true;
   FEnd = 0;
   FSalt = NewSalt();
   uint8_t header[kHeaderSize] = {};
@@ -247,7 +293,7 @@ void TTableJournal::CloseJournal() {
 }
 
 void TTableJournal::Reset() {
-  CloseJournal();
+  FActive = false;
   for (TGuarded& g : FFiles) {
     g.Touched = false;
     g.OriginalSize = 0;
@@ -257,73 +303,57 @@ void TTableJournal::Reset() {
   FEnd = 0;
 }
 
+bool TTableJournal::Empty() {
+  // One byte of the magic: a write of one byte happens whole or not at all, so a failed
+  // wipe leaves the header whole and the commit can still be rolled back.
+  const uint8_t zero = 0;
+  if (OSWriteAt(FFd, 0, &zero, 1) != 1) return false;
+  // Once wiped, the commit stands (or the rollback is done) for every later opener in
+  // this boot of the system; a failing flush or cut only leaves a power loss uncovered
+  // or the file larger than it needs to be.
+  if (FEnd > kPieceSize) OSTruncate(FFd, 0);
+  if (FDurable) OSFlush(FFd);
+  return true;
+}
+
 void TTableJournal::Complete() {
-  if (!Active()) return;
+  if (!FActive) return;
+  // Until the files are on disk and the journal is emptied the commit can still be
+  // undone: a failure leaves the journal active for the caller's rollback.
   if (FDurable) {
-    // Until the files are on disk the commit can still be undone (a failure here leaves
-    // the journal active for the caller to roll back).
     for (TGuarded& g : FFiles) {
       if (g.Touched) g.File->Flush();
     }
-    // The commit point: a wiped header makes the journal protect nothing, even if its
-    // removal is lost. When the wipe fails, a removal made durable serves as well.
-    const uint8_t zero[kHeaderSize] = {};
-    const bool wiped = OSWriteAt(FFd, 0, zero, kHeaderSize) == kHeaderSize && OSFlush(FFd);
-    CloseJournal();
-    if (!wiped && (OSDeleteExact(FPath) != 0 || !OSFlushDirectory(DirectoryOf(FPath)))) {
-      // Neither is sure: the journal may still be whole, so the commit must be undone.
-      // Reopen it for the caller's rollback.
-      if (OSOpenExact(FPath, false, FFd) != 0) FFd = -1;
-      RaiseJournalError(KURA_WRITEERR);
-    }
-    OSDeleteExact(FPath);  // a wiped journal left behind is removed by the next locker
-    Reset();
-    return;
   }
-  CloseJournal();
-  if (OSDeleteExact(FPath) != 0) {
-    // The journal is whole and stays: the commit must be undone.
-    if (OSOpenExact(FPath, false, FFd) != 0) FFd = -1;
-    RaiseJournalError(KURA_WRITEERR);
-  }
+  if (!Empty()) RaiseJournalError(KURA_WRITEERR);
   Reset();
 }
 
 void TTableJournal::RollBack() {
-  if (!Active()) return;
+  if (!FActive) return;
   // Entries still pending were never needed: their changes were not made.
   FPending.clear();
-  const int fd = FFd;
+  // A rollback that fails leaves the journal whole on disk for the next locker.
   auto leave = OnScopeFail([this] { Reset(); });
-  Replay(fd);
-  CloseJournal();
-  if (OSDeleteExact(FPath) != 0) RaiseJournalError(KURA_WRITEERR);
+  Replay(FFd);
+  if (!Empty()) RaiseJournalError(KURA_WRITEERR);
   Reset();
 }
 
 bool TTableJournal::Recover() {
-  if (FPath.empty() || Active()) return false;
-  int fd = -1;
-  if (OSOpenExact(FPath, false, fd) != 0) {
-    if (OSLastError() == ENOENT) return false;  // rolled back by someone else meanwhile
-    RaiseJournalError(KURA_READERR);
-  }
-  bool changed = false;
-  {
-    auto close = OnScopeExit([fd] { OSCloseFile(fd); });
-    changed = Replay(fd);
-  }
-  if (OSDeleteExact(FPath) != 0) RaiseJournalError(KURA_WRITEERR);
+  if (FPath.empty() || FActive) return false;
+  if (!OpenJournal(false)) return false;
+  FEnd = OSGetSize(FFd);
+  const bool changed = Replay(FFd);
+  if (!Empty()) RaiseJournalError(KURA_WRITEERR);
   Reset();
   return changed;
 }
 
 bool TTableJournal::Replay(int fd) {
   uint8_t header[kHeaderSize];
-  if (OSReadAt(fd, 0, header, kHeaderSize) != kHeaderSize || std::memcmp(header, kMagic, sizeof kMagic) != 0 ||
-      ReadU32(header + 8) != kFormatVersion || ReadU32(header + 28) != HeaderChecksum(header)) {
-    return false;  // no whole header: nothing was changed under it (invariants 3, 5)
-  }
+  // No whole header: nothing was changed under it (invariants 3, 5).
+  if (!ReadWholeHeader(fd, header)) return false;
   const uint32_t salt = ReadU32(header + 12);
   const int64_t journalSize = OSGetSize(fd);
   if (journalSize < 0) RaiseJournalError(KURA_READERR);

@@ -3,21 +3,24 @@
 // The rollback journal of a table: the file "NAME.KJL" beside the table's data file. Before
 // a commit changes any byte that the table's data, index or BLOB file held when the commit
 // began, those original bytes, and each file's original size, go to the journal. When the
-// commit is complete the journal is removed. A journal found on disk by someone who holds
-// one of the table's locks therefore belongs to a writer that died in the middle of a
-// commit, and putting its bytes back and cutting the files to their sizes gives the table
-// exactly as it was before that commit.
+// commit is complete the journal is emptied: the first byte of its header is wiped (the
+// file stays: it is never removed while the table may be open, so every opener's
+// descriptor names the same file, and wiping a byte costs less than cutting a file). A journal with a whole header
+// found by someone who holds one of the table's locks therefore belongs to a writer that
+// died in the middle of a commit, and putting its bytes back and cutting the files to
+// their sizes gives the table exactly as it was before that commit.
 //
 // Recovery protocol. Invariants:
-//  1. A journal exists only while its writer holds the table's write lock (or has the
-//     table open exclusively): it is made at the first change of a commit, under that
-//     lock, and removed, or rolled back and removed, before the lock is released. Every
-//     other opener is shut out meanwhile (the write lock's region covers every read byte;
-//     an exclusive open excludes every other open).
-//  2. So a journal that someone holding any lock of the table (read, query read, write,
-//     transaction) sees on disk has no live writer: its writer died or gave up. It is
-//     rolled back under the exclusive region of the write lock before anything of the
-//     table is read.
+//  1. A journal has a whole header only while its writer holds the table's write lock (or
+//     has the table open exclusively): it is written at the first change of a commit,
+//     under that lock, and emptied, or rolled back and emptied, before the lock is
+//     released.
+//     Every other opener is shut out meanwhile (the write lock's region covers every read
+//     byte; an exclusive open excludes every other open).
+//  2. So a journal with a whole header that someone holding any lock of the table (read,
+//     query read, write, transaction) sees on disk has no live writer: its writer died or gave
+//     up. It is rolled back under the exclusive region of the write lock before anything
+//     of the table is read.
 //  3. Write-ahead: the original bytes of a range are in the journal (and, when durable,
 //     flushed) before the first byte of the range is overwritten; a file's original size
 //     is in the journal before the file first changes. Bytes beyond the original size are
@@ -26,16 +29,19 @@
 //     always the state before the commit, however often the commit rewrites the range.
 //  5. An entry counts only when whole: it carries a checksum over the journal's salt, its
 //     head and its bytes. The first entry that is cut short or fails its checksum ends the
-//     journal; the change it would have protected was never made (invariant 3). A journal
-//     without a whole header protects nothing and is simply removed.
+//     journal; the change it would have protected was never made (invariant 3). Entries an
+//     earlier commit left beyond the end fail the checksum (a new salt every commit). A
+//     journal without a whole header protects nothing.
 //  6. Rolling back writes the saved bytes back, cuts each file to its original size,
-//     flushes the files and only then removes the journal, so a rollback interrupted by
+//     flushes the files and only then empties the journal, so a rollback interrupted by
 //     another crash is simply done again.
 //  7. When durable (the session forces flushes), the journal is flushed before the first
-//     overwrite, the table files are flushed before the journal is given up, and the
-//     journal's header is wiped and flushed before it is removed: after a power loss a
-//     commit is either whole or rolled back. Without it a process crash is covered; after
-//     a power loss the operating system may have written the files' pages in any order.
+//     overwrite, the table files are flushed before the journal is emptied, and the
+//     emptied journal is flushed: after a power loss a commit is either whole or rolled
+//     back. Without it a process crash is covered; after a power loss the operating
+//     system may have written the files' pages in any order.
+//  8. The journal file is removed only with the table's files (deleting the table) or
+//     moved with them (renaming it), both of which need the table closed everywhere.
 //
 // Journal layout (little-endian):
 //
@@ -66,6 +72,7 @@
 #include <vector>
 
 #include "kura/base/file_handler.h"
+#include "kura/storage/table_file.h"
 
 namespace kura {
 
@@ -88,8 +95,8 @@ public:
   // Guards the given files (each may be null: a table without BLOB file) with the journal
   // at journalPath, and makes this journal their change guard. The files must be open.
   void Attach(std::string journalPath, TFileHandler* data, TFileHandler* index, TFileHandler* blob);
-  // Stops guarding (before the files close). A commit still running is left as a crash
-  // would leave it.
+  // Stops guarding (before the files close) and closes the journal file. A commit still
+  // running is left as a crash would leave it.
   void Detach();
   bool Attached() const { return !FPath.empty(); }
   const std::string& Path() const { return FPath; }
@@ -98,29 +105,40 @@ public:
   void SetDurable(bool durable) { FDurable = durable; }
 
   // A commit has changed a file since the journal was last completed or rolled back.
-  bool Active() const { return FFd >= 0; }
+  bool Active() const { return FActive; }
 
-  // Saves what a write or cut is about to overwrite; the first change of a commit makes
+  // Saves what a write or cut is about to overwrite; the first change of a commit begins
   // the journal. Raises KURA_READERR / KURA_WRITEERR (the change must then not be made).
   void BeforeChange(TFileHandler& file, int64_t offset, int64_t count) override;
+  // Saves ahead what the coming writes of `file` may overwrite (a superset does no harm),
+  // so that they all reach the journal with the first of them, in one write.
+  void Protect(TFileHandler& file, const std::vector<TByteRange>& ranges);
+  // The size `file` had when the running commit first changed it; begins the commit and
+  // notes the size now when it has not changed yet. -1 for a file this journal does not
+  // guard (or while detached).
+  int64_t OriginalSize(TFileHandler& file);
 
   // The commit's changes are all written: flushes the changed files when durable and
-  // removes the journal. Nothing when no commit is active. Raises KURA_WRITEERR when a
-  // flush fails (the journal then stays active: roll it back).
+  // empties the journal. Nothing when no commit is active. Raises KURA_WRITEERR when that
+  // fails (the journal then stays active: roll it back).
   void Complete();
 
   // Puts back what the running commit changed (saved bytes, original sizes), flushes the
-  // files and removes the journal. Nothing when no commit is active. Raises the read or
-  // write error of a step that fails; the journal then stays on disk, closed, for the next
+  // files and empties the journal. Nothing when no commit is active. Raises the read or
+  // write error of a step that fails; the journal then stays on disk, whole, for the next
   // locker to roll back.
   void RollBack();
 
-  // Whether a journal file lies on disk (one step: a status call on the path).
-  bool FileOnDisk() const;
+  // Whether the journal on disk holds a commit (a whole header): one read of a descriptor
+  // kept open from the first look to Detach, or one failing open while there is no
+  // journal file.
+  bool HoldsCommit();
+  // The same for a table this opener cannot write (no journal attached).
+  static bool HoldsCommit(const std::string& journalPath);
 
   // Rolls back a journal that another writer left on disk (the caller holds the exclusive
   // region: invariant 2). Returns whether the files changed. A journal with no whole
-  // header is just removed. Raises the read or write error of a step that fails; the
+  // header is just emptied. Raises the read or write error of a step that fails; the
   // journal then stays on disk.
   bool Recover();
 
@@ -133,7 +151,16 @@ private:
   };
 
   int KindOf(const TFileHandler& file) const;
+  // Saves [offset, offset + count) of `file` (count < 0: to the end) into the pending
+  // entries, beginning the journal when needed.
+  void Save(TFileHandler& file, int64_t offset, int64_t count);
   void Start();
+  // Wipes the journal's header (flushed when durable); a large journal is cut as well.
+  // False when the wipe failed: the header is then still whole.
+  bool Empty();
+  // Opens the journal file when it exists (or, with `create`, makes it); false when there
+  // is none.
+  bool OpenJournal(bool create);
   void Touch(int kind);
   void SaveRange(int kind, int64_t from, int64_t to);
   void AddEntry(uint8_t entryKind, int kind, int64_t offset, const uint8_t* bytes, uint32_t length);
@@ -149,8 +176,10 @@ private:
   std::string FPath;
   std::array<TGuarded, kJournalFileCount> FFiles{};
   bool FDurable = false;
+  bool FDirectorySynced = false;  // the journal's name is on disk (durable mode)
   bool FReplaying = false;  // changes made by a rollback are not journaled again
-  int FFd = -1;
+  int FFd = -1;        // the journal file, open from the first commit to Detach
+  bool FActive = false;  // a commit has begun the journal
   int64_t FEnd = 0;  // bytes of the journal written so far
   uint32_t FSalt = 0;
   std::vector<uint8_t> FPending;  // entries not yet written to the journal
