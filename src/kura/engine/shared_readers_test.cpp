@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
@@ -15,6 +16,7 @@
 
 #include <gtest/gtest.h>
 
+#include "kura/base/byte_order.h"
 #include "kura/base/engine_error.h"
 #include "kura/engine/cursor_internals.h"
 #include "kura/engine/data_cursor.h"
@@ -22,6 +24,8 @@
 #include "kura/engine/data_session.h"
 #include "testing/child_process.h"
 #include "testing/definition_builders.h"
+#include "testing/engine_error_expect.h"
+#include "testing/file_bytes.h"
 #include "testing/pipe.h"
 #include "testing/record_image.h"
 #include "testing/temp_dir.h"
@@ -221,6 +225,33 @@ TEST_F(SharedReadersTest, AFilterActivatedAfterAnotherProcessWroteShowsTheTableA
     reader.Cursor->DeactivateFilter(filter);
     EXPECT_EQ(reader.Cursor->GetRecordCount(), 1000);
   }
+  EXPECT_FALSE(reader.Data().HeaderChanged()) << "the reader changed the data file";
+}
+
+// The data file lost its last slots (header and file agree on five records) while the
+// index still names ten: read again under the lock the damage is still there, and it is
+// reported, not shown as records.
+TEST_F(SharedReadersTest, IndexKeysNamingSlotsTheDataFileDoesNotHaveAreReportedAsDamage) {
+  CreateTable(10);
+  const std::filesystem::path dataFile = Temp / "shared.DAT";
+  int64_t cut = 0;
+  {
+    TUser user(Path());
+    cut = user.Data().SlotOffset(6);
+  }
+  std::vector<uint8_t> bytes = testing_support::ReadFileBytes(dataFile);
+  bytes.resize(static_cast<size_t>(cut));
+  WriteI32(bytes.data() + 13, 6);  // NextRecordNo
+  testing_support::WriteFileBytes(dataFile, bytes);
+
+  TUser reader(Path());
+  std::vector<uint8_t> record = reader.Buffer();
+  for (int32_t id = 1; id <= 5; ++id) {
+    ASSERT_EQ(reader.Cursor->GetNextRecord(record.data()), KURA_NONE);
+    EXPECT_TRUE(Sound(reader.Data(), record.data()));
+  }
+  EXPECT_ENGINE_ERROR(KURA_FILECORRUPT, reader.Cursor->GetNextRecord(record.data()));
+  EXPECT_EQ(reader.Data().RecordCount(), 5);
   EXPECT_FALSE(reader.Data().HeaderChanged()) << "the reader changed the data file";
 }
 
