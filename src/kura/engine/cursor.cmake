@@ -10,4 +10,5 @@ korvane_gtest(kura_cursor_test
     engine/data_cursor_test.cpp
     engine/data_cursor_editing_test.cpp
     engine/data_cursor_filters_test.cpp
+    engine/shared_readers_test.cpp
   LIBS kura_engine kura_engine_testing)

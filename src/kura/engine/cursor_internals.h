@@ -7,6 +7,7 @@
 // writes through the table's files on purpose, is the one exception outside engine/.
 
 #include <cstdint>
+#include <utility>
 
 #include "kura/engine/data_cursor.h"
 #include "kura/engine/data_table.h"
@@ -27,6 +28,12 @@ struct TCursorInternals {
     cursor.WriteOpenBlobs(record, stored);
   }
   static void FreeStoredBlobs(TDataCursor& cursor, const uint8_t* stored) { cursor.FreeStoredBlobs(stored); }
+  // Runs an engine step that walks the cursor's indexes or reads its records under the
+  // cursor's read guard (TDataCursor::Guarded); the step must be safe to run twice.
+  template <typename TBody>
+  static auto Guarded(TDataCursor& cursor, TBody&& body) -> decltype(body()) {
+    return cursor.Guarded(std::forward<TBody>(body));
+  }
 };
 
 }  // namespace kura

@@ -20,6 +20,35 @@
 #include "kura/storage/key_encoding.h"
 #include "kura/storage/table_files.h"
 
+// Readers of a shared table and what they may take from its files. Invariants:
+//  1. The caches of a table (records, index pages) and its headers in memory hold one
+//     committed state of the files at a time. A read from the disk fills a cache only
+//     while a lock of the table keeps writers out (read, query read, write or transaction
+//     lock) and after the change check made when that lock was taken: a change found
+//     there drops the caches and reads the headers again, so what comes from the disk and
+//     what stays cached belong to the same commit, and no half-written page or record
+//     is ever read.
+//  2. A reader without any lock (no strict change detection) runs every operation that
+//     walks an index, reads records or builds its view as one guarded run (RunGuarded).
+//     Cache hits cost nothing more. The first cache miss asks the gate the run installed
+//     on the data and index files, which takes the read lock and keeps it to the end of
+//     the run; when its change check finds another writer's commit, what the run used so
+//     far is older than the disk: the cursor goes back to where it stood and the run is
+//     repeated under the lock with the buffers read afresh.
+//  3. Reads never create anything. Only a writer, under the write lock, makes a record
+//     slot or an index page (AllocateRecord, AllocatePage). A record or page number at or
+//     beyond what the header in memory counts can only come from a header older than the
+//     page that named it, or from damage: the reading side reports it as damage
+//     (KURA_FILECORRUPT, KURA_INDEXCORRUPT through the files' damage helpers).
+//  4. Damage met by a run that started without any lock is met again only when it is
+//     real: the run is repeated once under the read lock with every buffer dropped and
+//     the headers read again, and only what fails there is reported. Damage met while a
+//     lock kept writers out from the start is reported at once.
+//  5. Runs nest: an operation inside a guarded run on the same table (of this cursor or
+//     another of the session) just runs; the outermost run alone takes the lock and
+//     repeats. A run changes nothing but the cursor's position and view before it may be
+//     repeated.
+
 namespace kura {
 
 namespace {
@@ -28,6 +57,56 @@ namespace {
 constexpr int32_t kMaxReadAheadRun = 256;
 
 int Sign(int value) { return value < 0 ? -1 : (value > 0 ? 1 : 0); }
+
+// Raised by the gate when the read lock it took found another writer's commit; caught by
+// the guarded run that installed the gate, never seen outside the cursor.
+struct TTableMovedOn {};
+
+bool KeepsWritersOut(const TDataTable& table) {
+  return table.HasReadLock() || table.HasQueryReadLock() || table.HasWriteLock() || table.HasTransactionLock();
+}
+
+bool IsDamage(TErrorCode code) {
+  return code == KURA_HEADERCORRUPT || code == KURA_FILECORRUPT || code == KURA_INDEXCORRUPT;
+}
+
+// The gate of one guarded run, installed on the table's data and index files for its
+// duration: the first read from the disk takes the read lock (invariant 2).
+class TReadGate final : public TDiskReadGate {
+public:
+  explicit TReadGate(TDataTable& table) : FTable(table) {
+    table.DataFile().SetDiskReadGate(this);
+    table.IndexFile().SetDiskReadGate(this);
+  }
+  ~TReadGate() override {
+    FTable.DataFile().SetDiskReadGate(nullptr);
+    FTable.IndexFile().SetDiskReadGate(nullptr);
+  }
+  TReadGate(const TReadGate&) = delete;
+  TReadGate& operator=(const TReadGate&) = delete;
+
+  void BeforeDiskRead() override {
+    if (HoldLock()) throw TTableMovedOn{};
+  }
+  // Takes the read lock unless some lock keeps writers out already; true when taking it
+  // found another writer's change.
+  bool HoldLock() {
+    if (FTaken || KeepsWritersOut(FTable)) return false;
+    const bool changed = FTable.ReadLock();
+    FTaken = true;
+    return changed;
+  }
+  // Gives back the lock taken here; raises what ReadUnlock raises.
+  void Release() {
+    if (!FTaken) return;
+    FTaken = false;
+    FTable.ReadUnlock();
+  }
+
+private:
+  TDataTable& FTable;
+  bool FTaken = false;
+};
 
 }  // namespace
 
@@ -315,10 +394,16 @@ void TDataCursor::SetIndexNumber(int number) {
     names.IndexName = std::to_string(number);
     RaiseEngineError(KURA_INVALIDINDEXNAME, names);
   }
-  TTableReadLock lock(*FTable);
-  if (lock.Changed()) SyncCounters();
-  SelectIndex(number, true);
-  lock.Release();
+  // The record image identifies the record in the new order; a repeated run starts from
+  // it again.
+  const std::vector<uint8_t> image = FCurrentRecord;
+  Guarded([&] {
+    TTableReadLock lock(*FTable);
+    SyncCounters();
+    FCurrentRecord = image;
+    SelectIndex(number, true);
+    lock.Release();
+  });
 }
 
 // Makes `number` the current index, clears the range and rebuilds the view; with refind
@@ -443,9 +528,11 @@ void TDataCursor::BeginRead() {
   // The in-memory comparison is also made for exclusive tables: another cursor of this
   // session may have changed the tree under this cursor's position.
   if (changed || !(FChangeCounters == table.ChangeCounters())) {
-    SyncCounters();
-    RecomputeView();
-    Refind();
+    Guarded([&] {
+      SyncCounters();
+      RecomputeView();
+      Refind();
+    });
   }
 }
 
@@ -484,11 +571,14 @@ void TDataCursor::Refind(bool keepCrackOnMiss) {
 }
 
 void TDataCursor::Refresh() {
-  TTableReadLock lock(*FTable);
-  SyncCounters();
-  RecomputeView();
-  Refind();
-  lock.Release();
+  if (!FTable) CheckClosed();
+  Guarded([&] {
+    TTableReadLock lock(*FTable);
+    SyncCounters();
+    RecomputeView();
+    Refind();
+    lock.Release();
+  });
 }
 
 // ---------------------------------------------------------------------------------------
@@ -649,17 +739,14 @@ bool TDataCursor::SeekNaturalBookmark(int32_t recNo, bool nearest) {
 // ---------------------------------------------------------------------------------------
 // Reads that may meet another process's writer
 
-bool TDataCursor::MayRetryUnderLock(const EKuraEngineError& error) const {
-  const TErrorCode code = error.ErrorCode;
-  if (code != KURA_HEADERCORRUPT && code != KURA_FILECORRUPT && code != KURA_INDEXCORRUPT) return false;
+bool TDataCursor::UnlockedReader() const {
   const TDataTable& table = *FTable;
-  // Only an outermost read made without any lock, outside a transaction (whose buffers
-  // must not be dropped), can have met a writer halfway.
-  return FReadDepth == 0 && !table.LockFree() && !FDirectory.Session().StrictChangeDetection() &&
-         !table.HasReadLock() && !table.HasWriteLock() && !table.TakesPartInTransaction();
+  return !table.LockFree() && !FDirectory.Session().StrictChangeDetection() && !KeepsWritersOut(table) &&
+         !table.TakesPartInTransaction();
 }
 
 void TDataCursor::SavePosition() {
+  FSaved.IndexNo = FIndexNo;
   FSaved.Bof = FBof;
   FSaved.Eof = FEof;
   FSaved.OnKey = FOnKey;
@@ -679,28 +766,40 @@ void TDataCursor::RestorePosition() {
   FCurrentKey.assign(FSaved.Key.begin(), FSaved.Key.end());
 }
 
-template <typename TBody>
-auto TDataCursor::Guarded(TBody body) -> decltype(body()) {
-  if (FReadDepth > 0) return body();
+void TDataCursor::RunGuarded(void (*step)(void*), void* context) {
+  if (!FTable) CheckClosed();
+  TDataTable& table = *FTable;
+  // Inside another run on this table, that run guards (invariant 5); under a lock that
+  // keeps writers out, reads are safe and damage is real (invariants 1 and 4).
+  if (table.DataFile().DiskReadGate() != nullptr || !UnlockedReader()) {
+    step(context);
+    return;
+  }
+  TReadGate gate(table);
+  auto release = OnScopeExit([&gate] { gate.Release(); });
   SavePosition();
   try {
-    return body();
+    step(context);
+    return;
+  } catch (const TTableMovedOn&) {
+    // What the run read so far belongs to an older commit than the disk.
   } catch (const EKuraEngineError& error) {
-    if (!FTable || !MayRetryUnderLock(error)) throw;
+    if (!IsDamage(error.ErrorCode)) throw;
   }
-  // The failed attempt may have moved the cursor halfway: back to where it stood, with
-  // every buffer of the table read again under the read lock.
-  TDataTable& table = *FTable;
+  // Back to where the cursor stood, with every buffer read again under the read lock.
+  // Pages and records the failed attempt had pinned survived the drop of the caches
+  // made by the change check; nothing is pinned any more now.
   RestorePosition();
+  gate.HoldLock();
   table.DiscardBuffers(true);
-  table.ReadLock();
-  auto unlock = OnScopeExit([&table] {
-    if (table.HasReadLock()) table.ReadUnlock();
-  });
-  SyncCounters();
-  RecomputeView();
-  Refind(false);
-  return body();
+  // An attempt that changed the index left a position of the old one: the body selects
+  // the index and builds its view again itself.
+  if (FIndexNo == FSaved.IndexNo) {
+    SyncCounters();
+    RecomputeView();
+    Refind();
+  }
+  step(context);
 }
 
 void TDataCursor::SetToBegin() {
@@ -797,6 +896,10 @@ bool TDataCursor::BookmarkStep(const uint8_t* bookmark, bool nearest) {
 }
 
 int TDataCursor::SetToCursor(TDataCursor& other) {
+  return Guarded([&] { return CursorStep(other); });
+}
+
+int TDataCursor::CursorStep(TDataCursor& other) {
   TReadScope scope(*this);
   if (!other.FOnKey || other.FBof || other.FEof) {
     if (other.FEof && !other.FBof) {
@@ -951,11 +1054,9 @@ int TDataCursor::ReadRecordBlock(int32_t& count, uint8_t* buffer) {
 int TDataCursor::CloneCurrentRecord(uint8_t* buffer) {
   TReadScope scope(*this);
   if (buffer) std::memset(buffer, 0, static_cast<size_t>(FRecordSize));
-  if (FBof && FEof) return KURA_NOCURRREC;
-  if (FBof) return KURA_BOF;
-  if (FEof) return KURA_EOF;
-  LoadRecord(FRecordNumber, true, 0);
-  if (!buffer) return KURA_NONE;
+  // The record read again (guarded); the BLOBs are read under their own lock.
+  const int code = GetCurrentRecord(nullptr);
+  if (code != KURA_NONE || !buffer) return code;
   // Field by field. A BLOB field's stored reference belongs to the current record, so
   // the copy gets an open BLOB of its own holding a copy of the content; posting the new
   // record writes it as a chain of its own.
@@ -1063,24 +1164,28 @@ void TDataCursor::BuildRangeKey(const uint8_t* record, int fieldCount, bool high
 
 void TDataCursor::SetRange(const uint8_t* startRecord, int startFieldCount, const uint8_t* endRecord,
                            int endFieldCount) {
-  TReadScope scope(*this);
-  if (FNatural) return;
-  BuildRangeKey(startRecord, startFieldCount, false, FStartKey.data());
-  BuildRangeKey(endRecord, endFieldCount, true, FEndKey.data());
-  FRangeActive = true;
-  RecomputeView();
-  Refind(false);
-  if (FOnKey && !FEof) FCrack = false;
+  Guarded([&] { RangeStep(true, startRecord, startFieldCount, endRecord, endFieldCount); });
 }
 
 void TDataCursor::ResetRange() {
+  Guarded([&] { RangeStep(false, nullptr, 0, nullptr, 0); });
+}
+
+void TDataCursor::RangeStep(bool active, const uint8_t* startRecord, int startFieldCount, const uint8_t* endRecord,
+                            int endFieldCount) {
   TReadScope scope(*this);
   if (FNatural) return;
-  std::fill(FStartKey.begin(), FStartKey.end(), 0x00);
-  std::fill(FEndKey.begin(), FEndKey.end(), 0xFF);
-  FRangeActive = false;
+  if (active) {
+    BuildRangeKey(startRecord, startFieldCount, false, FStartKey.data());
+    BuildRangeKey(endRecord, endFieldCount, true, FEndKey.data());
+  } else {
+    std::fill(FStartKey.begin(), FStartKey.end(), 0x00);
+    std::fill(FEndKey.begin(), FEndKey.end(), 0xFF);
+  }
+  FRangeActive = active;
   RecomputeView();
   Refind(false);
+  if (active && FOnKey && !FEof) FCrack = false;
 }
 
 // ---------------------------------------------------------------------------------------
@@ -1099,9 +1204,15 @@ void TDataCursor::LockRecord(int32_t recNo) {
   locked.Include(target);
   FLockedRecord = target;
   if (changed || !(FChangeCounters == table.ChangeCounters())) {
-    SyncCounters();
-    RecomputeView();
-    Refind(false);
+    // The view is rebuilt under the read lock, also under strict change detection, where
+    // the caller may hold no read scope.
+    Guarded([&] {
+      TTableReadLock lock(table);
+      SyncCounters();
+      RecomputeView();
+      Refind(false);
+      lock.Release();
+    });
   }
 }
 

@@ -20,11 +20,11 @@
 // (after the last) or KURA_NOCURRREC (no current record: the view is empty); the BLOB
 // operations return their codes too. Every other failure raises EKuraEngineError with the
 // cursor's table name. Reads and moves of a shared table may also raise KURA_LOCKTIMEOUT
-// (the read lock, under strict change detection) and the corruption codes of the files
-// (KURA_HEADERCORRUPT, KURA_FILECORRUPT, KURA_INDEXCORRUPT); an outermost read made
-// without any lock that meets such a failure is first repeated once under the read lock,
-// with the table's buffers dropped, because another process's writer may have been
-// halfway through a change.
+// (the read lock: under strict change detection, or when a read without it must go to
+// the disk) and the corruption codes of the files (KURA_HEADERCORRUPT, KURA_FILECORRUPT,
+// KURA_INDEXCORRUPT). A read made without any lock that meets such a failure is first
+// repeated once under the read lock with the table's buffers read afresh; only a failure
+// that persists there is reported (the rules are at the top of data_cursor.cpp).
 //
 // Unless an operation says otherwise it needs an open cursor. Everything public here is
 // for the layers above (SQL, datasets, tools); the shared table object, the index walkers
@@ -36,6 +36,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "kura/base/engine_error.h"
@@ -500,20 +501,43 @@ private:
   int32_t KeyCount();
   int32_t VisibleOrdinal();
 
-  // Reads without the read lock (non-strict change detection) can meet another
-  // process's writer halfway through a change of the trees, seen as a damaged page.
-  // Guarded runs a public read operation and, on such a failure of an outermost
-  // unlocked read, drops the table's buffers and runs it once more from the saved
-  // position under the read lock.
+  // The guard of every operation that walks an index, reads records or builds the view
+  // (the rules are at the top of data_cursor.cpp). Runs `body`; for a reader without any
+  // lock a read that must go to the disk takes the read lock first, and when that finds
+  // another writer's change, or the body meets damage, the cursor goes back to where it
+  // stood and the body runs once more under the read lock with the table's buffers read
+  // afresh. Inside another guarded run on the same table, and for readers whose locks
+  // already keep writers out, `body` just runs. The body must be safe to run twice: it
+  // may change the cursor's position, not what the caller asked for.
   template <typename TBody>
-  auto Guarded(TBody body) -> decltype(body());
-  bool MayRetryUnderLock(const EKuraEngineError& error) const;
+  auto Guarded(TBody&& body) -> decltype(body()) {
+    using TResult = decltype(body());
+    if constexpr (std::is_void_v<TResult>) {
+      RunGuarded([](void* step) { (*static_cast<std::remove_reference_t<TBody>*>(step))(); }, &body);
+    } else {
+      TResult result{};
+      auto store = [&] { result = body(); };
+      RunGuarded([](void* step) { (*static_cast<decltype(store)*>(step))(); }, &store);
+      return result;
+    }
+  }
+  void RunGuarded(void (*step)(void*), void* context);
+  // No lock of the table keeps writers out of its files while this cursor reads.
+  bool UnlockedReader() const;
   void SavePosition();
   void RestorePosition();
   int NextRecordStep(uint8_t* buffer);
   int PriorRecordStep(uint8_t* buffer);
   int CurrentRecordStep(uint8_t* buffer, bool lock);
   bool BookmarkStep(const uint8_t* bookmark, bool nearest);
+  int CursorStep(TDataCursor& other);
+  void RangeStep(bool active, const uint8_t* startRecord, int startFieldCount, const uint8_t* endRecord,
+                 int endFieldCount);
+  bool FindStep(const uint8_t* buffer, bool bufferIsKey, int fieldCount, int partialLength, bool nearest,
+                uint8_t* recordBuffer);
+  // Filter (de)activation and removal: bitmap mode follows the active set, the view is
+  // rebuilt and the record re-found, guarded.
+  void FiltersChanged();
   bool RecNoStep(int32_t recNo);
   int32_t RecNoValue();
   int32_t RecordCountValue();
@@ -620,6 +644,7 @@ private:
   int FReadDepth = 0;
   // The position saved by Guarded (no allocation per read once grown).
   struct TSavedPosition {
+    int IndexNo = 0;
     bool Bof = true;
     bool Eof = false;
     bool OnKey = false;

@@ -78,35 +78,40 @@ void TDataCursor::EnterOrLeaveBitmapMode() {
   Refind(false);
 }
 
+// The set of filters is changed before the guarded run, which may be repeated.
+void TDataCursor::FiltersChanged() {
+  Guarded([&] {
+    TReadScope scope(*this);
+    EnterOrLeaveBitmapMode();
+  });
+}
+
 void TDataCursor::ActivateFilter(TFilter* filter) {
   if (!FTable) CheckClosed();
   if (filter) FilterIndex(filter);
-  TReadScope scope(*this);
   for (const std::unique_ptr<TFilter>& f : FFilters) {
     if (!filter || f.get() == filter) f->SetActive(true);
   }
-  EnterOrLeaveBitmapMode();
+  FiltersChanged();
 }
 
 void TDataCursor::DeactivateFilter(TFilter* filter) {
   if (!FTable) CheckClosed();
   if (filter) FilterIndex(filter);
-  TReadScope scope(*this);
   for (const std::unique_ptr<TFilter>& f : FFilters) {
     if (!filter || f.get() == filter) f->SetActive(false);
   }
-  EnterOrLeaveBitmapMode();
+  FiltersChanged();
 }
 
 void TDataCursor::DropFilter(TFilter* filter) {
   if (!FTable) CheckClosed();
-  TReadScope scope(*this);
   if (filter) {
     FFilters.erase(FFilters.begin() + static_cast<std::ptrdiff_t>(FilterIndex(filter)));
   } else {
     FFilters.clear();
   }
-  EnterOrLeaveBitmapMode();
+  FiltersChanged();
 }
 
 int TDataCursor::GetFilterOptimizeLevel(TFilter* filter) {
@@ -117,9 +122,11 @@ int TDataCursor::GetFilterOptimizeLevel(TFilter* filter) {
 void TDataCursor::ReplaceFilterExpression(TFilter* filter, TExpToken* tree) {
   if (!FTable) CheckClosed();
   TFilter& target = *FFilters[FilterIndex(filter)];
-  TReadScope scope(*this);
-  target.ReplaceExpression(tree);
-  if (target.Active()) EnterOrLeaveBitmapMode();
+  {
+    TReadScope scope(*this);
+    target.ReplaceExpression(tree);
+  }
+  if (target.Active()) FiltersChanged();
 }
 
 // The whole view: AllRecords (active records), RangeRecords (keys of the active range),
@@ -152,8 +159,8 @@ void TDataCursor::BuildView() {
     TIndexWalker walker(index, kSysDeletedIndex);
     uint8_t first[kSysDeletedKeySize] = {kRecordActive, 0, 0, 0, 0};
     for (bool ok = walker.SeekFirstNotBelow(first); ok && walker.Key()[0] == kRecordActive; ok = walker.Next()) {
-      const int32_t recNo = walker.Value();
-      if (recNo >= 1 && recNo <= count) FAllRecords->Include(recNo);
+      data.CheckSlotNumber(walker.Value());
+      FAllRecords->Include(walker.Value());
     }
   }
 
@@ -162,8 +169,8 @@ void TDataCursor::BuildView() {
     TIndexWalker walker(index, FIndexNo);
     for (bool ok = walker.SeekFirstNotBelow(FStartKey.data()); ok; ok = walker.Next()) {
       if (FComparer.Compare(walker.Key().data(), FEndKey.data()) > 0) break;
-      const int32_t recNo = walker.Value();
-      if (recNo >= 1 && recNo <= count) FRangeRecords->Include(recNo);
+      data.CheckSlotNumber(walker.Value());
+      FRangeRecords->Include(walker.Value());
     }
   }
 
@@ -218,6 +225,11 @@ bool TDataCursor::Find(const uint8_t* buffer, bool bufferIsKey, int fieldCount, 
                        uint8_t* recordBuffer) {
   if (!FTable) CheckClosed();
   if (FNatural) return false;
+  return Guarded([&] { return FindStep(buffer, bufferIsKey, fieldCount, partialLength, nearest, recordBuffer); });
+}
+
+bool TDataCursor::FindStep(const uint8_t* buffer, bool bufferIsKey, int fieldCount, int partialLength, bool nearest,
+                           uint8_t* recordBuffer) {
   TReadScope scope(*this);
   std::vector<uint8_t> key(static_cast<size_t>(FKeySize));
   if (bufferIsKey) {

@@ -115,7 +115,8 @@ struct TFilter::TImpl final : filter_detail::TRecordTest {
     Context.GetColumnValue = &TImpl::GetColumnValue;
     Context.TextIndexParameters = &TImpl::GetTextIndexParameters;
     Prepared = PrepareExpression(*tree, Context, Owner.FOptions.NoPartialCompare, Owner.FOptions.CaseInsensitive);
-    Optimizer.Analyze(Prepared.get());
+    // Estimating the keys walks the indexes.
+    TCursorInternals::Guarded(Cursor, [&] { Optimizer.Analyze(Prepared.get()); });
   }
 
   bool Test(const TExpToken* node, const uint8_t* record, int32_t recNo) override {

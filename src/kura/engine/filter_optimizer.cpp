@@ -609,6 +609,13 @@ void TFilterOptimizer::Estimate(const TExpToken* node) {
   }
 }
 
+void TFilterOptimizer::IncludeNamed(TRecordsBitmap& records, int32_t recNo) const {
+  // A number the data header does not count comes from damage, or from an index page newer
+  // than the header (the cursor's guard then reads both again): never skipped silently.
+  TCursorInternals::Table(FCursor).DataFile().CheckSlotNumber(recNo);
+  if (recNo <= records.RecordCount()) records.Include(recNo);
+}
+
 void TFilterOptimizer::Build(TRecordsBitmap& candidates) {
   FKeysScanned = 0;
   FTest.BeginBuild();
@@ -699,7 +706,6 @@ bool TFilterOptimizer::BuildOverlappingRanges(const TExpToken* node, TRecordsBit
   const std::vector<TInterval> a = ordinals(*left->Plan);
   const std::vector<TInterval> b = ordinals(*right->Plan);
   TScratch inside(candidates.RecordCount());
-  const int32_t count = candidates.RecordCount();
   for (size_t i = 0, j = 0; i < a.size() && j < b.size();) {
     const int64_t first = std::max(a[i].First, b[j].First);
     const int64_t last = std::min(a[i].Last, b[j].Last);
@@ -707,7 +713,7 @@ bool TFilterOptimizer::BuildOverlappingRanges(const TExpToken* node, TRecordsBit
       for (int64_t n = first; n <= last; ++n) {
         ++FKeysScanned;
         const int32_t recNo = walker.Value();
-        if (recNo >= 1 && recNo <= count) inside->Include(recNo);
+        IncludeNamed(*inside, recNo);
         if (n < last && !walker.Next()) break;
       }
     }
@@ -723,7 +729,6 @@ bool TFilterOptimizer::BuildOverlappingRanges(const TExpToken* node, TRecordsBit
 
 void TFilterOptimizer::ScanRanges(const TLeafPlan& plan, TRecordsBitmap& inside) {
   TIndexFile& indexFile = TCursorInternals::Table(FCursor).IndexFile();
-  const int32_t count = inside.RecordCount();
   TIndexWalker walker(indexFile, plan.Index);
   const TIndexKeyComparer comparer = indexFile.Comparer(plan.Index);
 
@@ -767,7 +772,7 @@ void TFilterOptimizer::ScanRanges(const TLeafPlan& plan, TRecordsBitmap& inside)
       if (c > 0 || (c == 0 && !range.High.Inclusive)) break;
       ++FKeysScanned;
       const int32_t recNo = walker.Value();
-      if (recNo >= 1 && recNo <= count) inside.Include(recNo);
+      IncludeNamed(inside, recNo);
     }
   }
 }
@@ -818,7 +823,7 @@ void TFilterOptimizer::BuildTextSearch(const TLeafPlan& plan, TRecordsBitmap& ca
          ok && comparer.ComparePrefix(walker.Key().data(), probe.data(), length) == 0; ok = walker.Next()) {
       ++FKeysScanned;
       const int32_t recNo = walker.Value();
-      if (recNo >= 1 && recNo <= count) found->Include(recNo);
+      IncludeNamed(*found, recNo);
     }
     candidates.IntersectWith(*found);
     if (candidates.CountSet() == 0) break;

@@ -128,6 +128,9 @@ private:
   // Both sides of an AND scan ranges of the same index: one scan of where they overlap.
   bool BuildOverlappingRanges(const TExpToken* node, TRecordsBitmap& candidates);
   void Evaluate(const TExpToken* node, TRecordsBitmap& candidates);
+  // Sets the bit of a record number an index key gave; KURA_FILECORRUPT when the data
+  // header does not count it.
+  void IncludeNamed(TRecordsBitmap& records, int32_t recNo) const;
   void ExplainNode(const TExpToken* node, int depth, std::string& out) const;
 
   TDataCursor& FCursor;

@@ -382,25 +382,19 @@ bool TDataFile::HasUnwrittenChanges() const {
   return false;
 }
 
+void TDataFile::CheckSlotNumber(int32_t recNo) const {
+  if (recNo <= 0) RaiseDataFileCorrupt(KURA_FILECORRUPT, SlotPlace(recNo));
+  if (recNo >= FHeader.NextRecordNo) {
+    RaiseDataFileCorrupt(KURA_FILECORRUPT, {"record slot beyond the header's count", recNo, SlotOffset(recNo)});
+  }
+}
+
 TRecord* TDataFile::GetRecord(int32_t recNo, const TReadAhead& readAhead) {
   ++FStatistics.RecordsRequested;
-  if (recNo <= 0) RaiseDataFileCorrupt(KURA_FILECORRUPT, SlotPlace(recNo));
-  if (recNo == FHeader.NextRecordNo) {
-    if (recNo > kMaxRecordCount || SlotOffset(recNo) + FHeader.RecordSize > kMaxDataFileEnd) {
-      RaiseDataFileError(KURA_TABLEFULL);
-    }
-    TRecord* record = AddRecord(recNo, 0, -1);
-    // A new slot must reach the file even when the caller leaves it as it is, or the
-    // file would hold fewer slots than the header counts.
-    SetDirty(record);
-    ++record->PinCount;
-    ++FHeader.NextRecordNo;
-    MarkChanged();
-    return record;
-  }
+  CheckSlotNumber(recNo);
   TRecord* record = FCache.Find(recNo);
   if (!record) {
-    if (recNo > FHeader.NextRecordNo) RaiseDataFileCorrupt(KURA_FILECORRUPT, SlotPlace(recNo));
+    if (FDiskReadGate) FDiskReadGate->BeforeDiskRead();
     ReadRun(recNo, readAhead);
     record = FCache.Find(recNo);
     if (!record) RaiseDataFileCorrupt(KURA_FILECORRUPT, SlotPlace(recNo));
@@ -410,6 +404,22 @@ TRecord* TDataFile::GetRecord(int32_t recNo, const TReadAhead& readAhead) {
   }
   FMru.Touch(record);
   ++record->PinCount;
+  return record;
+}
+
+TRecord* TDataFile::AppendSlot() {
+  ++FStatistics.RecordsRequested;
+  const int32_t recNo = FHeader.NextRecordNo;
+  if (recNo > kMaxRecordCount || SlotOffset(recNo) + FHeader.RecordSize > kMaxDataFileEnd) {
+    RaiseDataFileError(KURA_TABLEFULL);
+  }
+  TRecord* record = AddRecord(recNo, 0, -1);
+  // A new slot must reach the file even when the caller leaves it as it is, or the
+  // file would hold fewer slots than the header counts.
+  SetDirty(record);
+  ++record->PinCount;
+  ++FHeader.NextRecordNo;
+  MarkChanged();
   return record;
 }
 
@@ -485,7 +495,7 @@ TRecord* TDataFile::AllocateRecord() {
   const int32_t freeSlot = FHeader.FirstFreeRecord;
   if (appendOnly || freeSlot == 0) {
     // A new slot comes back zero-filled, dirty and numbered.
-    return GetRecord(FHeader.NextRecordNo);
+    return AppendSlot();
   }
   if (freeSlot < 0 || freeSlot >= FHeader.NextRecordNo) {
     RaiseDataFileCorrupt(KURA_FILECORRUPT, {"header: first free record", freeSlot, 9});

@@ -55,6 +55,7 @@
 #include <vector>
 
 #include "kura/base/engine_error.h"
+#include "kura/storage/disk_read_gate.h"
 #include "kura/storage/mru_chain.h"
 #include "kura/storage/field_definition.h"
 #include "kura/storage/key_encoding.h"
@@ -217,10 +218,20 @@ public:
   // Cuts the file after the field definitions and resets the counters.
   void EmptyDataFile();
 
-  // The record in slot recNo, pinned; release it with ReleaseRecord. recNo equal to
-  // NextRecordNo appends a new zero-filled slot (KURA_TABLEFULL when the table is full).
-  // Raises KURA_FILECORRUPT for slot 0 or a slot that does not exist.
+  // The record in slot recNo, pinned; release it with ReleaseRecord. Reading never makes
+  // a slot: only AllocateRecord does. Raises KURA_FILECORRUPT (CheckSlotNumber) for a
+  // number the header does not count, NextRecordNo included: a reader whose header is
+  // older than the index page that named the slot must read the headers again. A cache
+  // miss asks the disk-read gate first (what it raises passes through).
   TRecord* GetRecord(int32_t recNo, const TReadAhead& readAhead = {});
+  // Raises KURA_FILECORRUPT naming the slot when recNo is not between 1 and the record
+  // count of the header in memory. For every reader that takes a record number from an
+  // index or a chain.
+  void CheckSlotNumber(int32_t recNo) const;
+  // Asked before any read of records from the disk; nullptr (the default) asks nobody.
+  // The gate must outlive its use here.
+  void SetDiskReadGate(TDiskReadGate* gate) { FDiskReadGate = gate; }
+  TDiskReadGate* DiskReadGate() const { return FDiskReadGate; }
   void ReleaseRecord(TRecord* record);
   // Marks a pinned record changed; it is written by the next FlushRecords.
   void MarkRecordDirty(TRecord* record);
@@ -334,6 +345,9 @@ private:
   void PrepareCache();
   void MarkChanged();
   bool HasUnwrittenChanges() const;
+  // A new zero-filled slot at NextRecordNo, pinned and dirty, counted in the header
+  // (KURA_TABLEFULL beyond the limits). For AllocateRecord only.
+  TRecord* AppendSlot();
   void ReadRun(int32_t recNo, const TReadAhead& readAhead);
   TRecord* AddRecord(int32_t recNo, int32_t excludeFirst, int32_t excludeLast);
   // Marks a cached record changed and lists its slot for the next flush.
@@ -361,6 +375,7 @@ private:
   int32_t FRecordsPerRead = 1;
   TDataFileStatistics FStatistics;
   std::set<int32_t> FLockedRecords;
+  TDiskReadGate* FDiskReadGate = nullptr;
 };
 
 // Keeps a record pinned for a scope.

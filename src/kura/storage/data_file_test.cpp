@@ -358,6 +358,11 @@ TEST_F(DataFileTest, ReadingSlotsThatDoNotExistIsCorruption) {
   EXPECT_ENGINE_ERROR(KURA_FILECORRUPT, file.GetRecord(0));
   EXPECT_ENGINE_ERROR(KURA_FILECORRUPT, file.GetRecord(-4));
   EXPECT_ENGINE_ERROR(KURA_FILECORRUPT, file.GetRecord(4));
+  // The next slot number is not a slot yet: reading it makes nothing.
+  EXPECT_ENGINE_ERROR(KURA_FILECORRUPT, file.GetRecord(3));
+  EXPECT_EQ(file.RecordCount(), 2);
+  EXPECT_FALSE(file.HeaderChanged());
+  EXPECT_FALSE(file.IsCached(3));
   // The header counts a slot that the file does not hold.
   std::vector<uint8_t> bytes = ReadFileBytes(PathOf("people.DAT"));
   WriteI32(bytes.data() + 13, 4);
@@ -373,7 +378,7 @@ TEST_F(DataFileTest, AppendBeyondTheSlotLimitIsTableFull) {
   WriteFileBytes(PathOf("people.DAT"), bytes);
   TDataFile file(PathOf("people.DAT").string());
   file.OpenDataFile();
-  EXPECT_ENGINE_ERROR(KURA_TABLEFULL, file.GetRecord(200000001));
+  EXPECT_ENGINE_ERROR(KURA_TABLEFULL, file.AllocateRecord());
 }
 
 TEST_F(DataFileTest, ErrorsNameTheTableAndItsDirectory) {

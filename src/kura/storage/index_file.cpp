@@ -418,15 +418,20 @@ TPage* TIndexFile::GetPage(int index, int32_t pageNo, bool isNew) {
     RaiseIndexCorrupt(PagePlace(index, pageNo));
   int32_t& counter = NextPageCounter(index);
   const bool temporary = FHeader.Descriptors[static_cast<size_t>(index)].TemporaryIndex;
-  if (pageNo == counter) {
+  // Only a new page may lie at the counter: a reader that meets that number (or a larger
+  // one) in a page has a header older than the page, or a damaged file.
+  const bool append = isNew && pageNo == counter;
+  if (append) {
     if (pageNo > kMaxIndexPageNo || (int64_t{pageNo} + 1) * kIndexPageSize > kMaxIndexFileEnd)
       RaiseIndexCorrupt(KURA_TABLEFULL, PagePlace(index, pageNo));
-  } else if (pageNo > counter) {
+  } else if (pageNo >= counter) {
     RaiseIndexCorrupt({"index " + std::to_string(index) + " page beyond the file", pageNo, -1});
   } else if (TPage* cached = FindCached(index, pageNo)) {
     if (isNew) cached->Clear();
     ++cached->PinCount;
     return cached;
+  } else if (!isNew && FDiskReadGate) {
+    FDiskReadGate->BeforeDiskRead();
   }
   TPage* victim = MakeRoom(index);
   std::unique_ptr<TPage> page;
@@ -437,7 +442,7 @@ TPage* TIndexFile::GetPage(int index, int32_t pageNo, bool isNew) {
     page = FPageStack.Take();
   }
   page->Setup(index, pageNo, format);
-  if (pageNo == counter) {
+  if (append) {
     ++counter;
     page->Dirty = true;
     if (!temporary) MarkHeaderChanged();

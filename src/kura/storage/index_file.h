@@ -40,6 +40,7 @@
 #include <vector>
 
 #include "kura/base/engine_error.h"
+#include "kura/storage/disk_read_gate.h"
 #include "kura/storage/field_definition.h"
 #include "kura/storage/index_key.h"
 #include "kura/storage/index_page.h"
@@ -154,8 +155,14 @@ public:
   void EmptyIndexFile();
 
   // Pages. GetPage returns page `pageNo` of index `index` pinned; with isNew the page is
-  // not read but zeroed. pageNo equal to the index's next new page number appends a page.
+  // not read but zeroed, and pageNo equal to the index's next new page number appends a
+  // page. A read (not isNew) never makes a page: a page number the header does not count
+  // raises KURA_INDEXCORRUPT, and a cache miss asks the disk-read gate first (what it
+  // raises passes through).
   TPage* GetPage(int index, int32_t pageNo, bool isNew = false);
+  // Asked before any read of pages from the disk; nullptr (the default) asks nobody. The
+  // gate must outlive its use here.
+  void SetDiskReadGate(TDiskReadGate* gate) { FDiskReadGate = gate; }
   void ReleasePage(TPage* page);
   // A cleared, pinned, dirty page: the head of the index's free chain or a new page.
   TPage* AllocatePage(int index);
@@ -325,6 +332,7 @@ private:
   TPageStack FPageStack;
   std::vector<uint8_t> FBuffer;
   TIndexFileStatistics FStatistics;
+  TDiskReadGate* FDiskReadGate = nullptr;
 };
 
 // Keeps an index page pinned for a scope (GetPage pins, the holder releases).
