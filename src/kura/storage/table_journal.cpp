@@ -350,6 +350,27 @@ bool TTableJournal::Recover() {
   return changed;
 }
 
+bool TTableJournal::RecoverClosedTable(const std::string& journalPath, const std::string& dataName,
+                                       const std::string& indexName, const std::string& blobName) {
+  if (!HoldsCommit(journalPath)) return false;
+  std::array<TFileHandler, kJournalFileCount> files;
+  const std::string names[kJournalFileCount] = {dataName, indexName, blobName};
+  TFileHandler* open[kJournalFileCount] = {};
+  for (int i = 0; i < kJournalFileCount; ++i) {
+    TFileHandler& file = files[static_cast<size_t>(i)];
+    file.FileName = names[i];
+    file.Exclusive = true;
+    if (names[i].empty() || !file.FileExists()) continue;
+    file.Open();
+    open[i] = &file;
+  }
+  TTableJournal journal;
+  journal.Attach(journalPath, open[0], open[1], open[2]);
+  const bool changed = journal.Recover();
+  journal.Detach();
+  return changed;
+}
+
 bool TTableJournal::Replay(int fd) {
   uint8_t header[kHeaderSize];
   // No whole header: nothing was changed under it (invariants 3, 5).

@@ -136,6 +136,14 @@ public:
   // The same for a table this opener cannot write (no journal attached).
   static bool HoldsCommit(const std::string& journalPath);
 
+  // Rolls back the commit a journal on disk holds, on a table nobody has open: for the
+  // tools that work on a table's files directly (repair, restructure). Each of the named
+  // files that exists is opened exclusively (KURA_OSEACCES while someone has it open); a
+  // table whose headers are damaged can be rolled back too. Returns whether the files
+  // changed.
+  static bool RecoverClosedTable(const std::string& journalPath, const std::string& dataName,
+                                 const std::string& indexName, const std::string& blobName);
+
   // Rolls back a journal that another writer left on disk (the caller holds the exclusive
   // region: invariant 2). Returns whether the files changed. A journal with no whole
   // header is just emptied. Raises the read or write error of a step that fails; the

@@ -96,6 +96,22 @@ TEST_F(TableJournalTest, ARollBackInProcessPutsBackBytesAndSizes) {
   EXPECT_EQ(ReadFileBytes(IndexPath()), Pattern(8192, 2));
 }
 
+TEST_F(TableJournalTest, AToolRollsBackTheCommitOfAClosedTable) {
+  Change();
+  Journal.Detach();
+  Data.Close();
+  Index.Close();
+  EXPECT_TRUE(TTableJournal::HoldsCommit(JournalPath().string()));
+  EXPECT_TRUE(TTableJournal::RecoverClosedTable(JournalPath().string(), DataPath().string(), IndexPath().string(),
+                                                (Temp / "t.BLB").string()));
+  EXPECT_FALSE(JournalHot());
+  EXPECT_EQ(ReadFileBytes(DataPath()), Pattern(5000, 1));
+  EXPECT_EQ(ReadFileBytes(IndexPath()), Pattern(8192, 2));
+  // Nothing more to do the second time.
+  EXPECT_FALSE(TTableJournal::RecoverClosedTable(JournalPath().string(), DataPath().string(), IndexPath().string(),
+                                                 ""));
+}
+
 // What another opener finds after a crash, with the journal damaged in different ways.
 enum class TIndexAfter { Original, AsChanged, CutRestLost };
 
