@@ -37,6 +37,12 @@
 //  7. The read and write locks are per table object, not counted: a lock operation that
 //     finds its lock (or a stronger one) already held does nothing, and the caller that
 //     took it releases it.
+//  8. Crash safety: every write to the files is part of a commit of the table's rollback
+//     journal (table_journal.h), which FlushTable completes; a commit that cannot be
+//     completed is rolled back at once, and no commit outlives the write lock (or, for an
+//     exclusive table, the last close). Whoever takes any lock of the table, and an
+//     exclusive table's opener, first rolls back a journal that a dead writer left, under
+//     the exclusive regions, before reading anything.
 
 namespace kura {
 
