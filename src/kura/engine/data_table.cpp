@@ -176,6 +176,7 @@ void TDataTable::Open() {
     if (LockFree()) {
       auto close = OnScopeFail([this] { CloseFiles(false); });
       RecoverLeftJournal();
+      if (!FReadOnly) CutSurplus();
     }
   }
   ++FOpenCount;
@@ -217,6 +218,7 @@ void TDataTable::CloseFiles(bool discardTemporary) {
   FDataFile.reset();
   FIndexesRebuilt = false;
   FFilesOpen = false;
+  FSurplusCut = false;
   if (failure) std::rethrow_exception(failure);
 }
 
@@ -316,6 +318,14 @@ void TDataTable::AbandonCommit() {
   AttemptQuietly([this] { FIndexFile->ReadHeaderIfChanged(); });
   if (FBlobFile) AttemptQuietly([this] { FBlobFile->ReadHeader(); });
   MarkChanged();
+}
+
+void TDataTable::CutSurplus() {
+  if (FSurplusCut || FInMemory || FTemporary || FReadOnly) return;
+  FDataFile->CutSurplus();
+  FIndexFile->CutSurplus();
+  if (FBlobFile) FBlobFile->CutSurplus();
+  FSurplusCut = true;
 }
 
 void TDataTable::RecoverLeftJournal() {
@@ -513,8 +523,11 @@ bool TDataTable::WriteLock() {
   FWriteLocked = true;
   auto unlock = OnScopeFail([this] { WriteUnlock(); });
   RecoverLeftJournal();
-  if (FTransactionLocked) return false;
-  return CheckForChanges();
+  const bool changed = !FTransactionLocked && CheckForChanges();
+  // The headers are current here (or, in a commit, ahead of the files): nothing the
+  // table holds lies beyond the ends they declare.
+  CutSurplus();
+  return changed;
 }
 
 void TDataTable::WriteUnlock() {

@@ -244,6 +244,10 @@ private:
   // The rollback itself, under the exclusive regions (taken here when only a read, query
   // read or transaction lock is held).
   void RecoverUnderExclusiveRegions();
+  // Cuts what lies beyond the end each file's header accounts for (what a writer left
+  // that died before the journal existed, or a power loss): once per open, by the first
+  // writer.
+  void CutSurplus();
   std::string JournalFileName() const;
 
   TDataDirectory& FDirectory;
@@ -261,6 +265,7 @@ private:
   std::unique_ptr<TIndexFile> FIndexFile;
   std::unique_ptr<TBlobFile> FBlobFile;
   TTableJournal FJournal;
+  bool FSurplusCut = false;
 
   TChangeCounters FCounters;
 

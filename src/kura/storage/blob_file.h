@@ -201,7 +201,13 @@ public:
   // Consistency check of the header: KURA_OLDVERSION for another version;
   // KURA_HEADERCORRUPT when NextBlockNo or FirstFreeBlock is out of range, when there is
   // a free block in a file without blocks, or when the file is shorter than its blocks.
+  // Blocks beyond NextBlockNo are surplus (see SurplusBytes).
   void CheckHeader();
+  // Bytes beyond the last block NextBlockNo counts (whole or partial blocks a writer left
+  // when it died); CutSurplus cuts them off (true when there were any; raises
+  // KURA_WRITEERR). The table's writer cuts them under the write lock.
+  int64_t SurplusBytes() { return SurplusBeyond(BlockOffset(FHeader.NextBlockNo)); }
+  bool CutSurplus() { return CutSurplusBeyond(BlockOffset(FHeader.NextBlockNo)); }
 
   const TBlobFileHeader& Header() const { return FHeader; }
   int32_t BlockCount() const { return FHeader.NextBlockNo - 1; }

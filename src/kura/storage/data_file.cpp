@@ -756,13 +756,12 @@ void TDataFile::CheckHeader() {
   if (blobCount != FHeader.BlobFieldCount) corrupt({"header: BLOB field count", FHeader.BlobFieldCount, 25});
   if (running != FHeader.RecordSize || FHeader.RecordSize == 0)
     corrupt({"header: record size", FHeader.RecordSize, 21});
+  // The slots the header counts must all be in the file; what lies beyond them is surplus.
   const int64_t fileSize = GetFileSize();
-  const int64_t dataBytes = fileSize - DefinitionsEnd();
-  if (dataBytes < 0 || dataBytes % FHeader.RecordSize != 0) {
-    corrupt({"file size not a whole number of record slots", -1, fileSize});
+  const int64_t slots = int64_t{FHeader.NextRecordNo} - 1;
+  if (slots < 0 || fileSize < DefinitionsEnd() + slots * FHeader.RecordSize) {
+    corrupt({"header: next record number", FHeader.NextRecordNo, 13});
   }
-  const int64_t slots = dataBytes / FHeader.RecordSize;
-  if (FHeader.NextRecordNo - 1 != slots) corrupt({"header: next record number", FHeader.NextRecordNo, 13});
   if (FHeader.FirstFreeRecord < 0 || FHeader.FirstFreeRecord > slots) {
     corrupt({"header: first free record", FHeader.FirstFreeRecord, 9});
   }

@@ -301,8 +301,15 @@ public:
 
   // The full consistency check of header, definitions and file size; raises
   // KURA_HEADERCORRUPT (KURA_OLDVERSION for another version, KURA_CANNOTLOADLDDRV for an
-  // unknown language driver).
+  // unknown language driver). A file shorter than its slots is damaged; bytes beyond the
+  // last slot the header counts (whole or partial slots a writer left when it died) are
+  // surplus, not damage: see SurplusBytes.
   void CheckHeader();
+  // Bytes beyond the last slot the header counts; CutSurplus cuts them off (true when
+  // there were any; raises KURA_WRITEERR). The table's writer cuts them under the write
+  // lock.
+  int64_t SurplusBytes() { return SurplusBeyond(SlotOffset(FHeader.NextRecordNo)); }
+  bool CutSurplus() { return CutSurplusBeyond(SlotOffset(FHeader.NextRecordNo)); }
 
   // Sorts the records (deleted slots are dropped) and writes them back from slot 1 in the
   // output order. In memory when every slot is cached, otherwise through sorted runs in

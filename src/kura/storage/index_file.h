@@ -240,8 +240,13 @@ public:
 
   // The consistency check of the header; raises KURA_HEADERCORRUPT (KURA_OLDVERSION for
   // another version). Beside the descriptors it checks that NextPageNo does not count
-  // more pages than the file holds.
+  // more pages than the file holds; pages beyond it are surplus (see SurplusBytes).
   void CheckHeader();
+  // Bytes beyond the last page NextPageNo counts (whole or partial pages a writer left
+  // when it died); CutSurplus cuts them off (true when there were any; raises
+  // KURA_WRITEERR). The table's writer cuts them under the write lock.
+  int64_t SurplusBytes() { return SurplusBeyond(int64_t{FHeader.NextPageNo} * kIndexPageSize); }
+  bool CutSurplus() { return CutSurplusBeyond(int64_t{FHeader.NextPageNo} * kIndexPageSize); }
 
   // Raises KURA_INDEXCORRUPT (or another corruption code) with this file's table and
   // directory names and the place of the damage (see TDamagePlace); without a place the

@@ -132,6 +132,30 @@ protected:
     return names;
   }
 
+  // Bytes of the file beyond `declaredEnd`, the end its header accounts for: what a writer
+  // left that died after the file grew and before its header said so (or a write the
+  // system cut short). Readers never look there.
+  int64_t SurplusBeyond(int64_t declaredEnd) {
+    const int64_t size = GetFileSize();
+    return size > declaredEnd ? size - declaredEnd : 0;
+  }
+  // Cuts the surplus off; true when there was any. The bytes are no part of the table,
+  // so the cut is not journaled. Raises KURA_WRITEERR.
+  bool CutSurplusBeyond(int64_t declaredEnd) {
+    if (SurplusBeyond(declaredEnd) == 0) return false;
+    TFileChangeGuard* const guard = ChangeGuard;
+    ChangeGuard = nullptr;
+    struct TRestore {
+      TTableFile& File;
+      TFileChangeGuard* Guard;
+      ~TRestore() { File.ChangeGuard = Guard; }
+    } restore{*this, guard};
+    TFileAccess access(*this);
+    Seek(soFromBeginning, declaredEnd);
+    WriteBuffer(nullptr, 0);
+    return true;
+  }
+
   // Raises `code` with this file's names and, in ExtraMessage, DamageText(place).
   [[noreturn]] void RaiseDamaged(TErrorCode code, const TDamagePlace& place) const {
     TErrorNames names = ErrorNames();

@@ -591,4 +591,55 @@ TEST(LeftJournalTest, MovesWithARenamedTableAndGoesWithADeletedOne) {
   EXPECT_TRUE(fs::is_empty(temp.Path()));
 }
 
+// ---- Bytes beyond what the headers declare -------------------------------------------
+
+struct TSurplusCase {
+  const char* Name;
+  const char* Extension;
+  size_t Bytes;  // appended to the file
+  bool Exclusive;
+};
+
+class SurplusTest : public ::testing::TestWithParam<TSurplusCase> {};
+
+TEST_P(SurplusTest, TheTableOpensReadsRightAndItsNextWriterCutsTheSurplus) {
+  TTempDir temp;
+  const TState before = Rows(1, 20);
+  CreateTable(temp.Path(), before);
+  const fs::path file = temp / (std::string("acct") + GetParam().Extension);
+  std::vector<uint8_t> bytes = testing_support::ReadFileBytes(file);
+  const size_t size = bytes.size();
+  bytes.resize(size + GetParam().Bytes, 0xAB);
+  testing_support::WriteFileBytes(file, bytes);
+
+  const TStep append{false, {{TOp::Append, 100, TRow{5, 1, Memo(100, 900)}}}};
+  TState after = before;
+  Apply(append, after);
+  uintmax_t recordSize = 0;
+  {
+    TTableUser user(temp.Path(), false, GetParam().Exclusive);
+    recordSize = static_cast<uintmax_t>(user.Cursor->RecordSize());
+    EXPECT_EQ(user.Read(), before);
+    user.Run(append);
+    EXPECT_EQ(user.Read(), after);
+  }
+  EXPECT_EQ(CheckTable(temp.Path(), {&after}), "");
+  // The cut came before the append: the new record's slot follows the old last one.
+  const std::string extension = GetParam().Extension;
+  if (extension == ".DAT") {
+    EXPECT_EQ(fs::file_size(file), size + recordSize);
+  } else {
+    // Whole pages or blocks only: the partial one was cut.
+    EXPECT_EQ((fs::file_size(file) - (extension == ".BLB" ? 512 : 0)) % (extension == ".BLB" ? 512 : 4096), 0u);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, SurplusTest,
+                         ::testing::Values(TSurplusCase{"WholeSlots", ".DAT", 2 * 33, false},
+                                           TSurplusCase{"PartialSlot", ".DAT", 37, false},
+                                           TSurplusCase{"PartialSlotExclusive", ".DAT", 37, true},
+                                           TSurplusCase{"IndexPages", ".IDX", 4096 + 100, false},
+                                           TSurplusCase{"BlobBlocks", ".BLB", 3 * 512 + 10, false}),
+                         [](const ::testing::TestParamInfo<TSurplusCase>& info) { return std::string(info.param.Name); });
+
 }  // namespace
