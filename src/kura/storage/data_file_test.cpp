@@ -439,8 +439,8 @@ TEST_F(DataFileTest, CheckHeaderRejectsEveryKindOfDamage) {
        KURA_HEADERCORRUPT},
       {"field offset", [](std::vector<uint8_t>& b) { WriteU16(Definition(b, 3) + 90, 22); }, KURA_HEADERCORRUPT},
       {"record size", [](std::vector<uint8_t>& b) { WriteU16(b.data() + 21, 36); }, KURA_HEADERCORRUPT},
-      {"partial slot at the end", [](std::vector<uint8_t>& b) { b.push_back(0); }, KURA_HEADERCORRUPT},
-      {"slot count", [](std::vector<uint8_t>& b) { WriteI32(b.data() + 13, 3); }, KURA_HEADERCORRUPT},
+      {"slot count beyond the file", [](std::vector<uint8_t>& b) { WriteI32(b.data() + 13, 5); },
+       KURA_HEADERCORRUPT},
       {"free slot beyond the end", [](std::vector<uint8_t>& b) { WriteI32(b.data() + 9, 4); }, KURA_HEADERCORRUPT},
       {"negative free slot", [](std::vector<uint8_t>& b) { WriteI32(b.data() + 9, -1); }, KURA_HEADERCORRUPT},
       {"BLOB field count", [](std::vector<uint8_t>& b) { WriteU16(b.data() + 25, 1); }, KURA_HEADERCORRUPT},
@@ -458,6 +458,41 @@ TEST_F(DataFileTest, CheckHeaderRejectsEveryKindOfDamage) {
               }),
               damage.Code)
         << damage.What;
+  }
+}
+
+// What lies beyond the slots the header counts is what a writer left that died before
+// its header said so: the file is sound, the surplus is cut by the next writer.
+TEST_F(DataFileTest, BytesBeyondTheCountedSlotsAreSurplusNotDamage) {
+  struct TCase {
+    const char* What;
+    std::function<void(std::vector<uint8_t>&)> Apply;
+    int32_t Records;  // what the header counts afterwards
+  };
+  CreatePeople(3);
+  const std::vector<uint8_t> sound = ReadFileBytes(PathOf("people.DAT"));
+  const TCase cases[] = {
+      {"partial slot", [](std::vector<uint8_t>& b) { b.insert(b.end(), 5, 0xAB); }, 3},
+      {"a whole slot the header does not count yet", [](std::vector<uint8_t>& b) { WriteI32(b.data() + 13, 3); }, 2},
+  };
+  for (const TCase& c : cases) {
+    std::vector<uint8_t> bytes = sound;
+    c.Apply(bytes);
+    WriteFileBytes(PathOf("people.DAT"), bytes);
+    TDataFile file(PathOf("people.DAT").string());
+    file.OpenDataFile();
+    EXPECT_EQ(EngineErrorCodeOf([&] { file.CheckHeader(); }), 0) << c.What;
+    EXPECT_EQ(file.RecordCount(), c.Records) << c.What;
+    const int64_t surplus = static_cast<int64_t>(bytes.size()) - (127 + 768 * int64_t{file.FieldCount()} +
+                                                                  int64_t{c.Records} * file.RecordSize());
+    EXPECT_EQ(file.SurplusBytes(), surplus) << c.What;
+    EXPECT_TRUE(file.CutSurplus()) << c.What;
+    EXPECT_EQ(file.SurplusBytes(), 0) << c.What;
+    EXPECT_FALSE(file.CutSurplus()) << c.What;
+    EXPECT_EQ(EngineErrorCodeOf([&] { file.CheckHeader(); }), 0) << c.What;
+    file.CloseDataFile();
+    EXPECT_EQ(static_cast<int64_t>(ReadFileBytes(PathOf("people.DAT")).size()), static_cast<int64_t>(bytes.size()) - surplus)
+        << c.What;
   }
 }
 

@@ -85,12 +85,17 @@ TEST_F(KuraToolTest, VerifyReportsOkOrTheEngineMessage) {
     EXPECT_EQ(VerifyCommand(name, out), 0) << name;
     EXPECT_EQ(out.str(), "ok\n");
   }
-  std::ofstream(Table() + ".DAT", std::ios::binary | std::ios::app).put('\0');
+  // A file that ends before the last slot its header counts.
+  std::vector<uint8_t> bytes = testing_support::ReadFileBytes(Table() + ".DAT");
+  const int32_t nextRecordNo = ReadI32(bytes.data() + 13);
+  bytes.pop_back();
+  testing_support::WriteFileBytes(Table() + ".DAT", bytes);
   std::ostringstream out;
   EXPECT_EQ(VerifyCommand(Table(), out), 1);
   EXPECT_EQ(out.str(),
             "Kura Engine Error # 8961 Header information corrupt in the table 'temazu'\n"
-            "damage found in temazu.DAT: file size not a whole number of record slots at byte 2594\n");
+            "damage found in temazu.DAT: header: next record number " + std::to_string(nextRecordNo) +
+                " at byte 13\n");
   std::ostringstream missing;
   EXPECT_EQ(VerifyCommand((Dir / "nothing").string(), missing), 1);
   EXPECT_NE(missing.str().find("Kura Engine Error # 11010 "), std::string::npos) << missing.str();
@@ -314,7 +319,6 @@ TEST_F(KuraToolEngineTest, VerifyNamesThePlaceOfDamage) {
   ASSERT_GT(root1, 0);
   // Sound apart from record 50's index entries, which the cross-check reports.
   ASSERT_EQ(Verify(), "the index header counts 50 active records, the data file holds 49\n");
-  const int64_t dataSize = static_cast<int64_t>(soundData.size());
 
   struct TCase {
     const char* Name;
@@ -323,10 +327,9 @@ TEST_F(KuraToolEngineTest, VerifyNamesThePlaceOfDamage) {
     std::string Report;
   };
   const std::vector<TCase> cases = {
-      {"header", data, [](std::vector<char>& bytes) { bytes.push_back('\0'); },
+      {"header", data, [](std::vector<char>& bytes) { WriteI32(reinterpret_cast<uint8_t*>(bytes.data()) + 13, 70); },
        "Kura Engine Error # 8961 Header information corrupt in the table 'people'\n"
-       "damage found in people.DAT: file size not a whole number of record slots at byte " +
-           std::to_string(dataSize + 1) + "\n"},
+       "damage found in people.DAT: header: next record number 70 at byte 13\n"},
       {"record slot", data,
        [&](std::vector<char>& bytes) { WriteI32(reinterpret_cast<uint8_t*>(bytes.data()) + slot50 + 1, 4000); },
        "Kura Engine Error # 8962 Data record buffers corrupt in the table 'people'\n"
