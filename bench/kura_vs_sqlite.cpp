@@ -825,13 +825,17 @@ void BM_AutocommitKura(benchmark::State& state) {
   RunTimed(state, [&] { return Case("2 autocommit insert").KuraSeconds = f.Kura.AutocommitInsert(f.Data); },
            AutocommitRecords());
 }
-void BM_AutocommitSqlite(benchmark::State& state) {
+// Case 2 for SQLite with the settings of `mode`, timed as line `caseName`.
+void AutocommitSqlite(benchmark::State& state, TSqliteMode mode, const char* caseName) {
   TFixture& f = Fixture();
   RunTimed(state, [&] {
     int32_t written = 0;
-    const double seconds = f.Sqlite.AutocommitInsert(f.Data, TSqliteMode::Fair, 0, written);
-    return Case("2 autocommit insert").SqliteSeconds = seconds;
+    const double seconds = f.Sqlite.AutocommitInsert(f.Data, mode, 0, written);
+    return Case(caseName).SqliteSeconds = seconds;
   }, AutocommitRecords());
+}
+void BM_AutocommitSqlite(benchmark::State& state) {
+  AutocommitSqlite(state, TSqliteMode::Fair, "2 autocommit insert");
 }
 void BM_BulkInsertSqliteJournal(benchmark::State& state) {
   TFixture& f = Fixture();
@@ -840,12 +844,7 @@ void BM_BulkInsertSqliteJournal(benchmark::State& state) {
   }, gRecords);
 }
 void BM_AutocommitSqliteJournal(benchmark::State& state) {
-  TFixture& f = Fixture();
-  RunTimed(state, [&] {
-    int32_t written = 0;
-    const double seconds = f.Sqlite.AutocommitInsert(f.Data, TSqliteMode::Journal, 0, written);
-    return Case("2j autocommit insert, SQLite rollback journal").SqliteSeconds = seconds;
-  }, AutocommitRecords());
+  AutocommitSqlite(state, TSqliteMode::Journal, "2j autocommit insert, SQLite rollback journal");
 }
 void BM_AutocommitSqliteDefaults(benchmark::State& state) {
   TFixture& f = Fixture();

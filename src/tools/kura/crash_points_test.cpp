@@ -373,16 +373,27 @@ std::string CheckTable(const fs::path& dir, const std::vector<const TState*>& al
   return problem;
 }
 
+// A workload's table, made once in "pristine"; every attempt works on a fresh copy of it
+// in "run".
+struct TWorkloadFiles {
+  explicit TWorkloadFiles(const TWorkload& workload) {
+    fs::create_directories(Pristine);
+    CreateTable(Pristine, workload.Initial);
+  }
+  void Fresh() const { CopyFiles(Pristine, Run); }
+
+  TTempDir Temp;
+  fs::path Pristine = Temp / "pristine";
+  fs::path Run = Temp / "run";
+};
+
 class CrashPointTest : public ::testing::TestWithParam<int> {};
 
 TEST_P(CrashPointTest, AKillBeforeAnyWriteLeavesWholeCommitsOnly) {
   const TWorkload workload = Workloads()[static_cast<size_t>(GetParam())];
   SCOPED_TRACE(workload.Name);
-  TTempDir temp;
-  const fs::path pristine = temp / "pristine";
-  const fs::path run = temp / "run";
-  fs::create_directories(pristine);
-  CreateTable(pristine, workload.Initial);
+  const TWorkloadFiles files(workload);
+  const fs::path& run = files.Run;
 
   // The states after 0, 1, ... commits.
   std::vector<TState> states{workload.Initial};
@@ -396,7 +407,7 @@ TEST_P(CrashPointTest, AKillBeforeAnyWriteLeavesWholeCommitsOnly) {
   ASSERT_NE(done, MAP_FAILED);
   int kills = 0;
   for (int64_t k = 1;; ++k) {
-    CopyFiles(pristine, run);
+    files.Fresh();
     *done = 0;
     const pid_t child = testing_support::SpawnChild([&] {
       TOSApiOverride injected(InjectedApi());
@@ -442,17 +453,14 @@ class FailedWriteTest : public ::testing::TestWithParam<TFaultCase> {};
 TEST_P(FailedWriteTest, TheCommitFailsWholeAndTheTableGoesOn) {
   const TWorkload workload = Workloads()[static_cast<size_t>(GetParam().Workload)];
   SCOPED_TRACE(workload.Name);
-  TTempDir temp;
-  const fs::path pristine = temp / "pristine";
-  const fs::path run = temp / "run";
-  fs::create_directories(pristine);
-  CreateTable(pristine, workload.Initial);
+  const TWorkloadFiles files(workload);
+  const fs::path& run = files.Run;
   TState expected = workload.Initial;
   for (const TStep& step : workload.Steps) Apply(step, expected);
 
   int failures = 0;
   for (int64_t k = 1;; ++k) {
-    CopyFiles(pristine, run);
+    files.Fresh();
     bool struck = false;
     {
       TTableUser user(run, workload.Durable);
