@@ -202,7 +202,7 @@ void TDataCursor::OpenSteps() {
   FBof = true;
   FEof = false;
 
-  if (table.IndexesRebuilt()) RebuildRecordIndex();
+  if (table.IndexesRebuilt() || table.IndexFile().DefinitionsLost()) RebuildRecordIndex();
   SelectIndex(FNaturalOrderSetting ? kNoIndex : kPrimaryIndex, false);
   SetToBegin();
 }
@@ -230,38 +230,49 @@ void TDataCursor::CheckPassword() {
   }
 }
 
-// The index file was created anew: the internal record index is rebuilt from the data
-// file (state byte and unique id of every slot), under the write lock. The first cursor
-// does it; later cursors find the index filled.
+// The index file was created anew (by this opener, or by another that may have died
+// before it was done: the header's DefinitionsLost mark says so): the internal record
+// index is rebuilt from the data file (state byte and unique id of every slot) and
+// written to the disk before the opening returns, under the write lock, so that every
+// later opener, in this process or another, finds every record. Whoever finds it built
+// (by the first cursor, or by another process while this one waited for the lock) leaves
+// it. A table that nobody may write (read-only files) keeps the index in its buffers.
 void TDataCursor::RebuildRecordIndex() {
   TDataTable& table = *FTable;
   TIndexFile& index = table.IndexFile();
-  if (index.RootPage(kSysDeletedIndex) != 0) return;
   TDataFile& data = table.DataFile();
-  const bool lockable = !table.LockFree() && !FCursorReadOnly;
-  if (lockable) table.WriteLock();
+  auto built = [&] { return index.RootPage(kSysDeletedIndex) != 0 || data.RecordCount() == 0; };
+  if (built()) return;
+  const bool writable = !table.ReadOnly() && !table.InTransaction();
+  const bool lock = writable && !table.LockFree() && !table.HasWriteLock();
+  if (lock) table.WriteLock();
   {
-    auto unlock = OnScopeFail([&] {
-      if (lockable) table.WriteUnlock();
+    auto unlock = OnScopeExit([&] {
+      if (lock) table.WriteUnlock();
     });
+    // The lock's change check has read what another writer did meanwhile.
+    if (built()) {
+      SyncCounters();
+      return;
+    }
     TIndexTree tree(index, kSysDeletedIndex);
     uint8_t key[kSysDeletedKeySize];
     int32_t active = 0;
     const int32_t count = data.RecordCount();
     for (int32_t recNo = 1; recNo <= count; ++recNo) {
-      TRecordPin record(data, data.GetRecord(recNo, TReadAhead{true, false, 0}));
+      TRecordPin record(data, data.GetRecord(recNo, TReadAhead{true, false, count - recNo + 1}));
       BuildSysDeletedKey(record->State(), record->UniqueId(), key);
       if (!record->IsDeleted()) ++active;
       tree.Insert(key, recNo);
     }
     index.SetActiveRecordCount(active);
-    if (FCursorReadOnly || table.Exclusive() || table.InTransaction()) {
-      table.MarkChanged();
-    } else {
+    if (writable) {
       table.FlushTable(false);
+    } else {
+      table.MarkChanged();
     }
   }
-  if (lockable) table.WriteUnlock();
+  SyncCounters();
 }
 
 void TDataCursor::ReleaseState() {

@@ -76,6 +76,19 @@ enum class TBlobOpenMode : uint8_t { Read = 0, ReadWrite = 1 };
 // (the old table stays as it was).
 using TDataLostCallback = std::function<bool(int32_t recNo, const EKuraEngineError& error)>;
 
+// What RepairTable found and did beside rebuilding the indexes, in words, one line per
+// finding, in the order they were made; each names the file it concerns. Empty when the
+// table needed nothing else.
+struct TRepairReport {
+  std::vector<std::string> Lines;
+};
+
+// The rollback journal of the table whose data file is `dataFileName`: beside the data
+// file as it is named on disk (every opener of the table finds the same journal whatever
+// letter case it names the table in), or beside the name as given when the data file
+// cannot be opened.
+std::string TableJournalFileName(const std::string& dataFileName);
+
 class TDataCursor {
 public:
   // Made closed. Destruction closes the cursor (an error of that close is dropped).
@@ -420,14 +433,27 @@ public:
   // it returns false, its error is raised. The old table stays intact until the new one
   // is complete. The cursor is closed when this returns.
   void RestructureTable(const TTableDefinition& definition, TDataLostCallback dataLost = {});
-  // Rebuilds every index from the data file. The definitions come from the index file,
-  // else from its backup ".IBK", else only the internal indexes are made; definitions the
-  // file refuses and records whose unique key is taken are left out of their index. The
-  // old index file is kept as ".IBK" when its header could be read (or there was none).
-  // Needs a closed cursor (KURA_TABLEOPEN) and not ReadOnly (KURA_OSEACCES);
-  // KURA_OSEACCES when the table is held; the data file's header checks raise their
-  // codes; an encrypted table needs its password (KURA_NOTSUFFTABLERIGHTS).
-  void RepairTable();
+  // Makes the table whole again from what its data file allows, then rebuilds every
+  // index from the data file:
+  // - a commit that its rollback journal holds (a writer died in it) is rolled back
+  //   first;
+  // - a data file shorter than the slots its header counts keeps the whole slots it
+  //   holds (NextRecordNo follows them); bytes beyond the last slot (a partial slot,
+  //   slots never counted) are cut off, as are bytes beyond the last block of the BLOB
+  //   file;
+  // - a damaged chain of deleted slots (a loop, a link out of the file or to an active
+  //   record, deleted slots missing from it) is made anew from the slots' state bytes.
+  // The index definitions come from the index file, else (missing, unreadable, or made
+  // anew when it was missing) from its backup ".IBK", else only the internal indexes are
+  // made; definitions the file refuses and records whose unique key is taken are left
+  // out of their index. The old index file is kept as ".IBK" when its definitions could
+  // be read (or there was no backup). Returns what was found and done (see
+  // TRepairReport). Needs a closed cursor (KURA_TABLEOPEN) and not ReadOnly
+  // (KURA_OSEACCES); KURA_OSEACCES when the table is held; a data file whose header or
+  // definitions cannot be trusted raises the header check's code, its files left as they
+  // were (after the rollback); an encrypted table needs its password
+  // (KURA_NOTSUFFTABLERIGHTS).
+  TRepairReport RepairTable();
 
   // ---- State -----------------------------------------------------------------------
   TDataDirectory& Directory() const { return FDirectory; }

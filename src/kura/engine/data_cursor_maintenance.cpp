@@ -10,8 +10,12 @@
 //     complete; the swap moves the old files aside first and puts them back when the
 //     new ones cannot take their place.
 //  4. RepairTable never destroys the only readable copy of the index definitions: the
-//     backup ".IBK" is replaced only by an index file whose header could be read, or
-//     when there was no backup.
+//     backup ".IBK" is replaced only by an index file whose definitions could be read
+//     (not one made anew when it was missing), or when there was no backup.
+//  5. RepairTable changes the data file only where it cannot be read as it is, and only
+//     once its definitions pass the header check: bytes beyond the last whole slot, a
+//     slot count beyond the file, the links of deleted slots. Active records stay as
+//     they are.
 
 #include <algorithm>
 #include <cstring>
@@ -37,6 +41,7 @@
 #include "kura/storage/data_file.h"
 #include "kura/storage/index_tree.h"
 #include "kura/storage/table_files.h"
+#include "kura/storage/table_journal.h"
 
 namespace kura {
 
@@ -690,7 +695,138 @@ void TDataCursor::RestructureTable(const TTableDefinition& definition, TDataLost
 // ---------------------------------------------------------------------------------------
 // Repair
 
-void TDataCursor::RepairTable() {
+std::string TableJournalFileName(const std::string& dataFileName) {
+  TFileHandler data(dataFileName);
+  std::string path;
+  try {
+    data.Open();
+    path = data.StoragePath();
+    data.Close();
+  } catch (const EKuraEngineError&) {
+    path.clear();
+  }
+  return TableFileName("", path.empty() ? dataFileName : path, kJournalExtension);
+}
+
+namespace {
+
+std::string FileNameOf(const std::string& path) { return std::string(ExtractFileName(path)); }
+
+// Sets the data file's slot count and free-chain head on the disk (the header's other
+// fields as they are) and reads the header again. For a table nobody has open.
+void WriteSlotCounts(TDataFile& data, int32_t nextRecordNo, int32_t firstFreeRecord) {
+  TDataFileHeader header = data.Header();
+  header.NextRecordNo = nextRecordNo;
+  header.FirstFreeRecord = firstFreeRecord;
+  uint8_t bytes[kDataFileHeaderSize];
+  WriteDataFileHeader(header, bytes);
+  data.WriteAt(0, bytes, kDataFileHeaderSize);
+  data.ReadHeader();
+}
+
+// Trusts the data file's header and definitions (its header check) once its slot count
+// is what the file holds: a header counting more slots than the file has whole gets the
+// whole ones; a free-chain head outside them becomes 0 (the chain is made anew later).
+// When the check still fails, the header goes back to what it was and the check's error
+// is raised. Returns the free-chain head the header had.
+int32_t RepairSlotCount(TDataFile& data, TRepairReport& report) {
+  const TDataFileHeader original = data.Header();
+  const int64_t start = data.SlotOffset(1);
+  const int64_t size = data.GetFileSize();
+  const int64_t whole = original.RecordSize > 0 && size > start
+                            ? std::min<int64_t>((size - start) / original.RecordSize, kMaxRecordCount)
+                            : 0;
+  const int64_t counted = int64_t{original.NextRecordNo} - 1;
+  const auto slots = static_cast<int32_t>(counted < 0 || counted > whole ? whole : counted);
+  const int32_t firstFree =
+      original.FirstFreeRecord < 0 || original.FirstFreeRecord > slots ? 0 : original.FirstFreeRecord;
+  if (slots == counted && firstFree == original.FirstFreeRecord) {
+    data.CheckHeader();
+    return original.FirstFreeRecord;
+  }
+  uint8_t saved[kDataFileHeaderSize];
+  data.ReadAt(0, saved, kDataFileHeaderSize);
+  WriteSlotCounts(data, slots + 1, firstFree);
+  auto restore = OnScopeFail([&] {
+    data.WriteAt(0, saved, kDataFileHeaderSize);
+    data.ReadHeader();
+  });
+  data.CheckHeader();
+  if (slots != counted) {
+    report.Lines.push_back(FileNameOf(data.FileName) + ": the header counted " + std::to_string(counted) +
+                           " record slots, the file holds " + std::to_string(slots) +
+                           " whole ones; the next record number is now " + std::to_string(slots + 1));
+  }
+  return original.FirstFreeRecord;
+}
+
+// What is wrong with the data file's chain of deleted slots starting at `first`, in
+// words, or empty when it lists every deleted slot once and nothing else. `deleted`
+// holds the state of every slot (index 0 unused).
+std::string FreeChainProblem(TDataFile& data, int32_t first, const std::vector<bool>& deleted, int32_t deletedCount) {
+  const int32_t count = data.RecordCount();
+  if (first < 0 || first > count) return "its head, record slot " + std::to_string(first) + ", lies outside the file";
+  std::vector<bool> listed(static_cast<size_t>(count) + 1);
+  int32_t length = 0;
+  for (int32_t slot = first; slot != 0;) {
+    const auto at = static_cast<size_t>(slot);
+    if (listed[at]) return "it loops at record slot " + std::to_string(slot);
+    if (!deleted[at]) return "it lists the active record slot " + std::to_string(slot);
+    listed[at] = true;
+    ++length;
+    TRecordPin record(data, data.GetRecord(slot));
+    const int32_t next = record->Link();
+    if (next < 0 || next > count) {
+      return "record slot " + std::to_string(slot) + " links to " + std::to_string(next) + ", outside the file";
+    }
+    slot = next;
+  }
+  if (length != deletedCount) return std::to_string(deletedCount - length) + " deleted slots are missing from it";
+  return {};
+}
+
+// Makes the chain of deleted slots anew from the slots' state bytes when it is damaged
+// (`originalFirst`: the head the header had before its slot count was repaired).
+void RepairFreeChain(TDataFile& data, int32_t originalFirst, TRepairReport& report) {
+  const int32_t count = data.RecordCount();
+  std::vector<bool> deleted(static_cast<size_t>(count) + 1);
+  int32_t deletedCount = 0;
+  for (int32_t recNo = 1; recNo <= count; ++recNo) {
+    TRecordPin record(data, data.GetRecord(recNo, TReadAhead{true, false, count - recNo + 1}));
+    if (record->IsDeleted()) {
+      deleted[static_cast<size_t>(recNo)] = true;
+      ++deletedCount;
+    }
+  }
+  const std::string problem = FreeChainProblem(data, originalFirst, deleted, deletedCount);
+  if (problem.empty()) return;
+  // FreeRecord puts each slot at the head: from an empty chain, the deleted slots in
+  // ascending order give a chain from the highest down.
+  WriteSlotCounts(data, data.Header().NextRecordNo, 0);
+  for (int32_t recNo = 1; recNo <= count; ++recNo) {
+    if (!deleted[static_cast<size_t>(recNo)]) continue;
+    TRecordPin record(data, data.GetRecord(recNo));
+    data.FreeRecord(record.Get());
+  }
+  data.FlushRecords();
+  data.WriteHeader();
+  report.Lines.push_back(FileNameOf(data.FileName) + ": the chain of deleted slots was damaged (" + problem +
+                         "); made anew from the slots' states, " + std::to_string(deletedCount) + " deleted slots");
+}
+
+// Cuts the bytes beyond what a file's header declares, saying so.
+template <typename TFile>
+void CutSurplusOf(TFile& file, const char* beyond, TRepairReport& report) {
+  const int64_t surplus = file.SurplusBytes();
+  if (surplus == 0) return;
+  file.CutSurplus();
+  report.Lines.push_back(FileNameOf(file.FileName) + ": cut " + std::to_string(surplus) + " bytes beyond the last " +
+                         beyond);
+}
+
+}  // namespace
+
+TRepairReport TDataCursor::RepairTable() {
   CheckClosed();
   if (FReadOnly) RaiseEngineError(KURA_OSEACCES, Names());
   if (const TDataTable* table = FDirectory.FindTable(FTableName, FInMemory)) {
@@ -698,14 +834,24 @@ void TDataCursor::RepairTable() {
   }
   const std::string dataName = FDirectory.TableFileName(FTableName, kDataFileExtension);
   const std::string indexName = FDirectory.TableFileName(FTableName, kIndexFileExtension);
+  const std::string blobName = FDirectory.TableFileName(FTableName, kBlobFileExtension);
   const std::string backupName = FDirectory.TableFileName(FTableName, kIndexBackupExtension);
+  TRepairReport report;
+
+  // A writer died in the middle of a commit: the table goes back to before it first.
+  if (!FInMemory) {
+    const std::string journal = TableJournalFileName(dataName);
+    if (TTableJournal::HoldsCommit(journal)) {
+      TTableJournal::RecoverClosedTable(journal, dataName, indexName, blobName);
+      report.Lines.push_back(FileNameOf(journal) + ": the commit it held had not finished; rolled back");
+    }
+  }
 
   TDataFile data(dataName, FInMemory);
   data.Exclusive = true;
   data.OpenDataFile();
   std::unique_ptr<TBlobFile> blob;
   auto close = OnScopeExit([&] { CloseTableFiles(data, blob.get()); });
-  data.CheckHeader();
   // An encrypted table is repaired only by whoever may open it.
   if (data.Encrypted() && !data.Password().empty()) {
     TDataSession& session = FDirectory.Session();
@@ -713,40 +859,62 @@ void TDataCursor::RepairTable() {
       if (!FPasswordCallback || !FPasswordCallback(FTableName)) RaiseEngineError(KURA_NOTSUFFTABLERIGHTS, Names());
     }
   }
-  if (data.BlobFieldCount() > 0) {
-    const std::string blobName = FDirectory.TableFileName(FTableName, kBlobFileExtension);
-    if (FileExists(blobName, FInMemory)) {
-      blob = std::make_unique<TBlobFile>(blobName, FInMemory);
-      blob->OpenBlobFile(data.BlobBlockSize(), data.Encrypted());
-    }
+  const int32_t firstFree = RepairSlotCount(data, report);
+  CutSurplusOf(data, "record", report);
+  RepairFreeChain(data, firstFree, report);
+  if (data.BlobFieldCount() > 0 && FileExists(blobName, FInMemory)) {
+    blob = std::make_unique<TBlobFile>(blobName, FInMemory);
+    blob->OpenBlobFile(data.BlobBlockSize(), data.Encrypted());
+    CutSurplusOf(*blob, "block", report);
   }
 
   // The index definitions: from the index file's header, else from the backup's,
-  // else only the internal indexes.
-  auto readLayout = [&](const std::string& name, TIndexLayout& layout) {
-    if (!FileExists(name, FInMemory)) return false;
+  // else only the internal indexes. A file made anew when it was missing holds none.
+  enum class TLayoutSource { Read, Missing, Unreadable, Lost };
+  auto readLayout = [&](const std::string& name, TIndexLayout& layout, int64_t* surplus) {
+    if (!FileExists(name, FInMemory)) return TLayoutSource::Missing;
     TIndexFile file(name, FInMemory);
     file.SetTableInfo(data.FieldDefinitions(), data.LocaleId(), data.SortId(), data.Encrypted());
+    auto closeFile = OnScopeExit([&] { file.CloseIndexFile(); });
     try {
       file.OpenIndexFile();
       file.CheckHeader();
+      if (surplus) *surplus = file.SurplusBytes();
+      if (file.DefinitionsLost()) return TLayoutSource::Lost;
       layout = LayoutOfFile(file);
     } catch (const EKuraEngineError&) {
-      file.CloseIndexFile();
-      return false;
+      return TLayoutSource::Unreadable;
     }
-    file.CloseIndexFile();
-    return true;
+    return TLayoutSource::Read;
   };
   TIndexLayout layout;
-  const bool fromIndex = readLayout(indexName, layout);
-  if (!fromIndex) readLayout(backupName, layout);
+  int64_t indexSurplus = 0;
+  const TLayoutSource source = readLayout(indexName, layout, &indexSurplus);
+  const bool fromIndex = source == TLayoutSource::Read;
+  if (!fromIndex) {
+    const char* reason = source == TLayoutSource::Missing      ? " is missing"
+                         : source == TLayoutSource::Unreadable ? " could not be read"
+                                                               : " was made anew when it was missing";
+    if (readLayout(backupName, layout, nullptr) == TLayoutSource::Read) {
+      report.Lines.push_back("index definitions restored from " + FileNameOf(backupName) + ": " +
+                             FileNameOf(indexName) + reason);
+    } else {
+      report.Lines.push_back("index definitions could not be restored: " + FileNameOf(indexName) + reason +
+                             " and there is no usable backup " + FileNameOf(backupName) +
+                             "; the table has no primary or secondary indexes until they are defined again");
+    }
+  }
+  if (indexSurplus > 0) {
+    report.Lines.push_back(FileNameOf(indexName) + ": cut " + std::to_string(indexSurplus) +
+                           " bytes beyond the last page");
+  }
 
-  if (FileExists(indexName, FInMemory) && (fromIndex || !FileExists(backupName, FInMemory))) {
+  if (source != TLayoutSource::Missing && (fromIndex || !FileExists(backupName, FInMemory))) {
     CopyFile(indexName, backupName, FInMemory);
   }
   TProgressReporter progress(FDirectory.Session());
   WriteIndexFile(data, blob.get(), indexName, FInMemory, layout, progress, true, Names());
+  return report;
 }
 
 }  // namespace kura

@@ -144,9 +144,13 @@ void TDataTable::Open() {
   FIndexFile->SetTableInfo(FDataFile->FieldDefinitions(), header.LocaleId, header.SortId, header.Encrypted);
   if (!FIndexFile->FileExists()) {
     // The index file is gone: the table opens with a new, empty one. Its index
-    // definitions are lost until the table is repaired, so it has no primary index.
+    // definitions are lost until the table is repaired, so it has no primary index; the
+    // header says so, for every later opener (who then also knows that the internal
+    // record index may still have to be built, when this opener dies before it is on
+    // the disk) and for verify and repair. The first cursor builds that index.
     FIndexFile->CreateIndexFile();
     FIndexFile->DefinePrimaryIndex(TIndexDefinition{});
+    FIndexFile->SetDefinitionsLost(true);
     FIndexFile->WriteHeader();
     FIndexFile->CloseIndexFile();
     rebuilt = true;

@@ -24,6 +24,7 @@ void ReadIndexFileHeader(const uint8_t* b, TIndexFileHeader& h) {
   h.ActiveRecordCount = ReadI32(b + kIndexHeaderActiveCountOffset);
   h.NoPrimaryIndex = b[3978] != 0;
   h.HeaderChanged = false;
+  h.DefinitionsLost = b[kIndexHeaderDefinitionsLostOffset] != 0;
 }
 
 void WriteIndexFileHeader(const TIndexFileHeader& h, uint8_t* b) {
@@ -38,6 +39,7 @@ void WriteIndexFileHeader(const TIndexFileHeader& h, uint8_t* b) {
   WriteI32(b + kIndexHeaderActiveCountOffset, h.ActiveRecordCount);
   b[3978] = h.NoPrimaryIndex ? 1 : 0;
   b[3979] = h.HeaderChanged ? 1 : 0;
+  b[kIndexHeaderDefinitionsLostOffset] = h.DefinitionsLost ? 1 : 0;
 }
 
 std::string TIndexFileOwner::PrivateDir() const {
@@ -287,6 +289,11 @@ void TIndexFile::IncActiveRecordCount() { SetActiveRecordCount(FHeader.ActiveRec
 void TIndexFile::DecActiveRecordCount() { SetActiveRecordCount(FHeader.ActiveRecordCount - 1); }
 void TIndexFile::SetNoPrimaryIndex(bool value) {
   FHeader.NoPrimaryIndex = value;
+  MarkHeaderChanged();
+}
+
+void TIndexFile::SetDefinitionsLost(bool value) {
+  FHeader.DefinitionsLost = value;
   MarkHeaderChanged();
 }
 

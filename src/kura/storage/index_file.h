@@ -17,7 +17,11 @@
 // |   3974 |        4 | ActiveRecordCount  | int32 active records of the table                |
 // |   3978 |        1 | NoPrimaryIndex     | 1 when the table has no primary index            |
 // |   3979 |        1 | HeaderChanged      | the writer's flag, ignored on read               |
-// |   3980 |      116 | reserved           | zero                                             |
+// |   3980 |        1 | DefinitionsLost    | 1 when the file was made anew because it was     |
+// |        |          |                    | missing: the table's index definitions are gone  |
+// |        |          |                    | until a repair restores them; 0 in every other   |
+// |        |          |                    | index file                                       |
+// |   3981 |      115 | reserved           | zero                                             |
 //
 // Encrypted tables scramble every page, the header included, with the record key.
 //
@@ -53,6 +57,7 @@ namespace kura {
 constexpr uint8_t kIndexFileFormatVersion = 5;
 constexpr int kIndexHeaderDescriptorsOffset = 14;
 constexpr int kIndexHeaderActiveCountOffset = 3974;
+constexpr int kIndexHeaderDefinitionsLostOffset = 3980;
 constexpr int32_t kMaxIndexPageNo = 2000000000;
 constexpr int64_t kMaxIndexFileEnd = 4000000000;
 constexpr int64_t kIndexSharedLockBase = 0xFFFFFFFF;
@@ -70,6 +75,7 @@ struct TIndexFileHeader {
   int32_t ActiveRecordCount = 0;
   bool NoPrimaryIndex = false;
   bool HeaderChanged = false;
+  bool DefinitionsLost = false;
 };
 
 // The header page bytes to and from the structure (no scrambling here).
@@ -208,6 +214,11 @@ public:
   void DecActiveRecordCount();
   bool NoPrimaryIndex() const { return FHeader.NoPrimaryIndex; }
   void SetNoPrimaryIndex(bool value);
+  // The file was made anew when the table's index file was missing: only the internal
+  // indexes could be rebuilt, the table's index definitions are gone. Set by the table's
+  // opener that made the file; a repair makes a file without it.
+  bool DefinitionsLost() const { return FHeader.DefinitionsLost; }
+  void SetDefinitionsLost(bool value);
   // The index is in use: the primary (when defined), a secondary up to SecondaryCount,
   // or a system index.
   bool IndexInUse(int index) const;

@@ -25,6 +25,7 @@
 #include "kura/storage/index_tree.h"
 #include "kura/storage/index_walker.h"
 #include "kura/storage/table_files.h"
+#include "kura/storage/table_journal.h"
 
 namespace kura::tool {
 
@@ -190,6 +191,16 @@ void PrintIndexes(const TDataFile& data, std::ostream& out, uint16_t codePage) {
   PrintTable(out, rows);
 }
 
+// A warning line of a verify report for bytes beyond what a file's header declares: no
+// reader looks there and the next writer (or a repair) cuts them.
+template <typename TFile>
+void WarnOfSurplus(TFile& file, const char* beyond, std::ostream& out) {
+  if (const int64_t surplus = file.SurplusBytes(); surplus > 0) {
+    out << "warning: " << ExtractFileName(file.FileName) << ": " << surplus << " bytes beyond the last " << beyond
+        << '\n';
+  }
+}
+
 // The second line of a verify report on a damaged file: where the damage was found.
 void PrintDamagePlace(std::ostream& out, const std::string& place) {
   if (!place.empty()) out << "damage found in " << place << '\n';
@@ -317,10 +328,18 @@ int InfoCommand(const std::string& table, std::ostream& out, std::ostream& err) 
 
 int VerifyCommand(const std::string& table, std::ostream& out) {
   try {
+    // The files of a table in the middle of a commit are half old, half new: there is
+    // nothing to judge until the commit is rolled back.
+    if (const std::string journal = TableJournalFileName(DataFileNameOf(table)); TTableJournal::HoldsCommit(journal)) {
+      out << "interrupted commit: " << ExtractFileName(journal)
+          << " holds a commit that did not finish; opening the table rolls it back\n";
+      return 1;
+    }
     TDataFile file(DataFileNameOf(table));
     file.OpenDataFile();
     file.CheckHeader();
     file.CheckFreeChain();
+    WarnOfSurplus(file, "record", out);
     // The BLOB file exists only for tables with BLOB fields; its header must agree with
     // the data file's block size and encryption.
     if (const std::string blobName = BlobFileNameOf(file.FileName); std::filesystem::exists(blobName)) {
@@ -328,9 +347,18 @@ int VerifyCommand(const std::string& table, std::ostream& out) {
       blobs.OpenBlobFile(file.BlobBlockSize(), file.Encrypted());
       blobs.CheckHeader();
       blobs.CheckFreeChain();
+      WarnOfSurplus(blobs, "block", out);
     }
+    bool sound = true;
     if (std::unique_ptr<TIndexFile> index = OpenIndexFileOf(file)) {
       index->CheckHeader();
+      WarnOfSurplus(*index, "page", out);
+      if (index->DefinitionsLost()) {
+        out << "index definitions lost: " << ExtractFileName(index->FileName)
+            << " was made anew when it was missing; the table has no primary or secondary indexes until they are "
+               "defined again\n";
+        sound = false;
+      }
       for (int i = 0; i < kIndexCount; ++i) {
         if (!index->IndexInUse(i)) continue;
         const TIndexCheckResult result = CheckIndexTree(*index, i);
@@ -345,6 +373,7 @@ int VerifyCommand(const std::string& table, std::ostream& out) {
         return 1;
       }
     }
+    if (!sound) return 1;
     out << "ok\n";
     return 0;
   } catch (const EKuraEngineError& error) {
@@ -364,8 +393,9 @@ int RepairCommand(const std::string& table, std::ostream& out) {
     TDataCursor cursor(*directory);
     cursor.SetTableName(path.filename().string());
     cursor.SetExclusive(true);
-    cursor.RepairTable();
+    const TRepairReport report = cursor.RepairTable();
     out << "repaired\n";
+    for (const std::string& line : report.Lines) out << line << '\n';
     return 0;
   } catch (const EKuraEngineError& error) {
     out << error.what() << '\n';

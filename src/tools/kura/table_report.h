@@ -35,12 +35,18 @@ int InfoCommand(const std::string& table, std::ostream& out, std::ostream& err);
 // active count equal to the data file's. Otherwise the engine's message, or the index
 // and its first inconsistency, and 1. A damaged file adds a line
 // "damage found in FILE: PLACE" naming what was found damaged and where (header field,
-// record slot, block or page, with its byte offset).
+// record slot, block or page, with its byte offset). Bytes beyond what a file's header
+// declares are no damage: a line "warning: FILE: N bytes beyond the last record" (block,
+// page) each, before the verdict. An index file made anew when it was missing ("index
+// definitions lost: ...") fails the table. A table whose journal holds a commit that did
+// not finish is not judged: a line "interrupted commit: ..." and 1.
 int VerifyCommand(const std::string& table, std::ostream& out);
 
-// "kura repair TABLE": rebuilds every index of the table from its data file (the old
-// index file kept as ".IBK"); "repaired" and 0, or the engine's message and 1. The table
-// must not be open elsewhere.
+// "kura repair TABLE": rolls back an interrupted commit, makes the data file whole again
+// where it can (see TDataCursor::RepairTable), and rebuilds every index of the table
+// from its data file (the old index file kept as ".IBK"); "repaired" followed by a line
+// for each thing it found and did, and 0, or the engine's message and 1. The table must
+// not be open elsewhere.
 int RepairCommand(const std::string& table, std::ostream& out);
 
 // "kura count TABLE FILTER": the number of records that pass the filter expression; with
