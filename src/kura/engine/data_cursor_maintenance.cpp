@@ -19,6 +19,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <optional>
 #include <set>
 #include <string>
@@ -712,52 +713,78 @@ namespace {
 
 std::string FileNameOf(const std::string& path) { return std::string(ExtractFileName(path)); }
 
-// Sets the data file's slot count and free-chain head on the disk (the header's other
-// fields as they are) and reads the header again. For a table nobody has open.
-void WriteSlotCounts(TDataFile& data, int32_t nextRecordNo, int32_t firstFreeRecord) {
-  TDataFileHeader header = data.Header();
-  header.NextRecordNo = nextRecordNo;
-  header.FirstFreeRecord = firstFreeRecord;
+// The slot counts of a data file's header mended before the file is opened (opening
+// refuses counts out of range): a header counting more slots than the file holds whole
+// (or fewer than none) gets the whole ones, a free-chain head outside them becomes 0 (the
+// chain is made anew later).
+struct TSlotCounts {
+  bool Mended = false;                      // the counts on the disk were changed
+  TDataFileHeader Header;                   // the header as it was
+  uint8_t Saved[kDataFileHeaderSize] = {};  // its bytes
+  int32_t Slots = 0;                        // the slots the header counts now
+};
+
+// Writes a data file's header in place (for a table nobody has open).
+void WriteHeaderBytes(TFileHandler& file, const TDataFileHeader& header) {
   uint8_t bytes[kDataFileHeaderSize];
   WriteDataFileHeader(header, bytes);
-  data.WriteAt(0, bytes, kDataFileHeaderSize);
-  data.ReadHeader();
+  file.WriteAt(0, bytes, kDataFileHeaderSize);
 }
 
-// Trusts the data file's header and definitions (its header check) once its slot count
-// is what the file holds: a header counting more slots than the file has whole gets the
-// whole ones; a free-chain head outside them becomes 0 (the chain is made anew later).
-// When the check still fails, the header goes back to what it was and the check's error
-// is raised. Returns the free-chain head the header had.
-int32_t RepairSlotCount(TDataFile& data, TRepairReport& report) {
-  const TDataFileHeader original = data.Header();
-  const int64_t start = data.SlotOffset(1);
-  const int64_t size = data.GetFileSize();
-  const int64_t whole = original.RecordSize > 0 && size > start
-                            ? std::min<int64_t>((size - start) / original.RecordSize, kMaxRecordCount)
-                            : 0;
-  const int64_t counted = int64_t{original.NextRecordNo} - 1;
-  const auto slots = static_cast<int32_t>(counted < 0 || counted > whole ? whole : counted);
-  const int32_t firstFree =
-      original.FirstFreeRecord < 0 || original.FirstFreeRecord > slots ? 0 : original.FirstFreeRecord;
-  if (slots == counted && firstFree == original.FirstFreeRecord) {
+// `allowed` is asked, with the header read, before anything changes (it raises to
+// refuse). A file that is missing or too short for a header is left to the opening,
+// which says what is wrong.
+TSlotCounts MendSlotCounts(const std::string& dataName, bool inMemory,
+                           const std::function<void(const TDataFileHeader&)>& allowed) {
+  TSlotCounts counts;
+  TFileHandler file(dataName, inMemory);
+  if (!file.FileExists()) return counts;
+  file.Exclusive = true;
+  file.Open();
+  auto close = OnScopeExit([&] { file.Close(); });
+  if (file.ReadAt(0, counts.Saved, kDataFileHeaderSize, true) != kDataFileHeaderSize) return counts;
+  TDataFileHeader& h = counts.Header;
+  ReadDataFileHeader(counts.Saved, h);
+  allowed(h);
+  const int64_t start = kDataFileHeaderSize + int64_t{kFieldDefinitionSize} * h.FieldCount;
+  const int64_t size = file.GetFileSize();
+  const int64_t whole =
+      h.RecordSize > 0 && size > start ? std::min<int64_t>((size - start) / h.RecordSize, kMaxRecordCount) : 0;
+  const int64_t counted = int64_t{h.NextRecordNo} - 1;
+  counts.Slots = static_cast<int32_t>(counted < 0 || counted > whole ? whole : counted);
+  TDataFileHeader mended = h;
+  mended.NextRecordNo = counts.Slots + 1;
+  if (h.FirstFreeRecord < 0 || h.FirstFreeRecord > counts.Slots) mended.FirstFreeRecord = 0;
+  if (mended.NextRecordNo == h.NextRecordNo && mended.FirstFreeRecord == h.FirstFreeRecord) return counts;
+  WriteHeaderBytes(file, mended);
+  counts.Mended = true;
+  return counts;
+}
+
+// Opens the data file for a repair, its slot counts mended (see MendSlotCounts), and
+// trusts its header and definitions only when they pass the header check; otherwise the
+// header goes back to what it was and the check's error is raised.
+void OpenForRepair(TDataFile& data, const TSlotCounts& counts, TRepairReport& report) {
+  try {
+    data.OpenDataFile();
     data.CheckHeader();
-    return original.FirstFreeRecord;
+  } catch (const EKuraEngineError&) {
+    if (counts.Mended) {
+      data.CloseDataFile();
+      TFileHandler file(data.FileName, data.InMemory);
+      file.Exclusive = true;
+      file.Open();
+      file.WriteAt(0, counts.Saved, kDataFileHeaderSize);
+      file.Close();
+    }
+    throw;
   }
-  uint8_t saved[kDataFileHeaderSize];
-  data.ReadAt(0, saved, kDataFileHeaderSize);
-  WriteSlotCounts(data, slots + 1, firstFree);
-  auto restore = OnScopeFail([&] {
-    data.WriteAt(0, saved, kDataFileHeaderSize);
-    data.ReadHeader();
-  });
-  data.CheckHeader();
-  if (slots != counted) {
-    report.Lines.push_back(FileNameOf(data.FileName) + ": the header counted " + std::to_string(counted) +
-                           " record slots, the file holds " + std::to_string(slots) +
-                           " whole ones; the next record number is now " + std::to_string(slots + 1));
+  if (counts.Slots != counts.Header.NextRecordNo - 1) {
+    report.Lines.push_back(FileNameOf(data.FileName) + ": the header counted " +
+                           std::to_string(int64_t{counts.Header.NextRecordNo} - 1) + " record slots, the file holds " +
+                           std::to_string(counts.Slots) + " whole ones; the next record number is now " +
+                           std::to_string(counts.Slots + 1));
   }
-  return original.FirstFreeRecord;
 }
 
 // What is wrong with the data file's chain of deleted slots starting at `first`, in
@@ -781,7 +808,10 @@ std::string FreeChainProblem(TDataFile& data, int32_t first, const std::vector<b
     }
     slot = next;
   }
-  if (length != deletedCount) return std::to_string(deletedCount - length) + " deleted slots are missing from it";
+  if (length != deletedCount) {
+    return "it misses " + std::to_string(deletedCount - length) + " of the " + std::to_string(deletedCount) +
+           " deleted slots";
+  }
   return {};
 }
 
@@ -802,7 +832,10 @@ void RepairFreeChain(TDataFile& data, int32_t originalFirst, TRepairReport& repo
   if (problem.empty()) return;
   // FreeRecord puts each slot at the head: from an empty chain, the deleted slots in
   // ascending order give a chain from the highest down.
-  WriteSlotCounts(data, data.Header().NextRecordNo, 0);
+  TDataFileHeader header = data.Header();
+  header.FirstFreeRecord = 0;
+  WriteHeaderBytes(data, header);
+  data.ReadHeader();
   for (int32_t recNo = 1; recNo <= count; ++recNo) {
     if (!deleted[static_cast<size_t>(recNo)]) continue;
     TRecordPin record(data, data.GetRecord(recNo));
@@ -847,21 +880,23 @@ TRepairReport TDataCursor::RepairTable() {
     }
   }
 
-  TDataFile data(dataName, FInMemory);
-  data.Exclusive = true;
-  data.OpenDataFile();
-  std::unique_ptr<TBlobFile> blob;
-  auto close = OnScopeExit([&] { CloseTableFiles(data, blob.get()); });
-  // An encrypted table is repaired only by whoever may open it.
-  if (data.Encrypted() && !data.Password().empty()) {
+  // An encrypted table is repaired only by whoever may open it: asked before anything
+  // of the table changes.
+  auto checkPassword = [&](const TDataFileHeader& header) {
+    if (!header.Encrypted || header.Password.empty()) return;
     TDataSession& session = FDirectory.Session();
-    while (!session.HasPassword(data.Password())) {
+    while (!session.HasPassword(header.Password)) {
       if (!FPasswordCallback || !FPasswordCallback(FTableName)) RaiseEngineError(KURA_NOTSUFFTABLERIGHTS, Names());
     }
-  }
-  const int32_t firstFree = RepairSlotCount(data, report);
+  };
+  const TSlotCounts counts = MendSlotCounts(dataName, FInMemory, checkPassword);
+  TDataFile data(dataName, FInMemory);
+  data.Exclusive = true;
+  std::unique_ptr<TBlobFile> blob;
+  auto close = OnScopeExit([&] { CloseTableFiles(data, blob.get()); });
+  OpenForRepair(data, counts, report);
   CutSurplusOf(data, "record", report);
-  RepairFreeChain(data, firstFree, report);
+  RepairFreeChain(data, counts.Header.FirstFreeRecord, report);
   if (data.BlobFieldCount() > 0 && FileExists(blobName, FInMemory)) {
     blob = std::make_unique<TBlobFile>(blobName, FInMemory);
     blob->OpenBlobFile(data.BlobBlockSize(), data.Encrypted());

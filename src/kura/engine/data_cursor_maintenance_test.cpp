@@ -14,6 +14,7 @@
 #include "testing/definition_builders.h"
 #include "testing/direct_table_edits.h"
 #include "testing/engine_error_expect.h"
+#include "testing/file_bytes.h"
 #include "testing/record_image.h"
 
 namespace kura {
@@ -500,11 +501,77 @@ TEST_F(MaintenanceTest, RepairWithoutAnyDefinitionsRebuildsTheSystemIndexes) {
   CreatePeople();
   Fill(*Open(), 10);
   std::filesystem::remove(FileOf("people", ".IDX"));
-  Closed()->RepairTable();
+  EXPECT_EQ(Closed()->RepairTable().Lines,
+            std::vector<std::string>{"index definitions could not be restored: people.IDX is missing and there is no "
+                                     "usable backup people.IBK; the table has no primary or secondary indexes until "
+                                     "they are defined again"});
   auto cursor = Open();
   EXPECT_EQ(TCursorInternals::Table(*cursor).IndexFile().SecondaryCount(), 0);
   EXPECT_EQ(cursor->GetRecordCount(), 10);
   EXPECT_EQ(WalkForward(*cursor), Ids(1, 10));
+}
+
+// A data file whose header cannot be trusted beyond its slot counts is not repaired:
+// the error of its header check is raised and the file is left as it was, also when its
+// slot counts were out of range too.
+TEST_F(MaintenanceTest, RepairLeavesADataFileWithDamagedDefinitionsAsItWas) {
+  CreatePeople();
+  Fill(*Open(), 12);
+  const std::filesystem::path data = FileOf("people", ".DAT");
+  const std::vector<uint8_t> sound = testing_support::ReadFileBytes(data);
+  struct TCase {
+    const char* Name;
+    std::function<void(std::vector<uint8_t>&)> Damage;
+    TErrorCode Code;
+  };
+  // Offset of the second field's Offset in the definitions (127 + 768 + 90).
+  constexpr size_t kSecondFieldOffset = 127 + 768 + 90;
+  const TCase cases[] = {
+      {"record size", [](std::vector<uint8_t>& b) { WriteU16(b.data() + 21, 7); }, KURA_HEADERCORRUPT},
+      {"record size and slot count",
+       [](std::vector<uint8_t>& b) {
+         WriteU16(b.data() + 21, 7);
+         WriteI32(b.data() + 13, 900);
+       },
+       KURA_HEADERCORRUPT},
+      {"field offset and free head",
+       [](std::vector<uint8_t>& b) {
+         WriteU16(b.data() + kSecondFieldOffset, 11);
+         WriteI32(b.data() + 9, 77);
+       },
+       KURA_HEADERCORRUPT},
+  };
+  for (const TCase& c : cases) {
+    std::vector<uint8_t> bytes = sound;
+    c.Damage(bytes);
+    testing_support::WriteFileBytes(data, bytes);
+    EXPECT_EQ(EngineErrorCodeOf([&] { Closed()->RepairTable(); }), c.Code) << c.Name;
+    EXPECT_EQ(testing_support::ReadFileBytes(data), bytes) << c.Name;
+  }
+}
+
+// An encrypted table is repaired only with its password, asked before anything changes.
+TEST_F(MaintenanceTest, RepairOfAnEncryptedTableAsksForThePasswordFirst) {
+  TTableDefinition definition = PeopleDefinition();
+  definition.Encrypted = true;
+  definition.Password = "Secret";
+  ASSERT_EQ(Directory->CreateTableFiles("vault", false, definition), 0);
+  Session.AddPassword("Secret");
+  Fill(*Open("vault"), 8);
+  Session.RemoveAllPasswords();
+  const std::filesystem::path data = FileOf("vault", ".DAT");
+  std::vector<uint8_t> bytes = testing_support::ReadFileBytes(data);
+  WriteI32(bytes.data() + 9, 99);  // a free-chain head beyond the slots
+  bytes.insert(bytes.end(), 11, 0x33);
+  testing_support::WriteFileBytes(data, bytes);
+  EXPECT_ENGINE_ERROR(KURA_NOTSUFFTABLERIGHTS, Closed("vault")->RepairTable());
+  EXPECT_EQ(testing_support::ReadFileBytes(data), bytes);
+  Session.AddPassword("Secret");
+  EXPECT_EQ(Closed("vault")->RepairTable().Lines,
+            (std::vector<std::string>{"vault.DAT: cut 11 bytes beyond the last record",
+                                      "vault.DAT: the chain of deleted slots was damaged (its head, record slot 99, "
+                                      "lies outside the file); made anew from the slots' states, 0 deleted slots"}));
+  EXPECT_EQ(WalkIndex("", "vault"), Ids(1, 8));
 }
 
 TEST_F(MaintenanceTest, RepairOfAnOpenTableRaises11013) {

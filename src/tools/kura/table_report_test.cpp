@@ -21,6 +21,8 @@
 #include "kura/storage/index_file.h"
 #include "kura/storage/index_tree.h"
 #include "kura/storage/key_encoding.h"
+#include "kura/storage/table_journal.h"
+#include "testing/child_process.h"
 #include "testing/definition_builders.h"
 #include "testing/engine_error_expect.h"
 #include "testing/file_bytes.h"
@@ -360,6 +362,7 @@ TEST_F(KuraToolEngineTest, RepairRestoresADeletedIndexFileFromTheBackup) {
   std::filesystem::remove(IndexFileNameOf(Table()));
   std::ostringstream second;
   ASSERT_EQ(RepairCommand(Table(), second), 0) << second.str();
+  EXPECT_EQ(second.str(), "repaired\nindex definitions restored from people.IBK: people.IDX is missing\n");
   EXPECT_EQ(Verify(), "ok\n");
   std::ostringstream info;
   std::ostringstream err;
@@ -368,6 +371,261 @@ TEST_F(KuraToolEngineTest, RepairRestoresADeletedIndexFileFromTheBackup) {
   std::ostringstream missing;
   EXPECT_EQ(RepairCommand((Dir / "nothing").string(), missing), 1);
   EXPECT_NE(missing.str().find("Kura Engine Error # 11010 "), std::string::npos) << missing.str();
+}
+
+// The count of a filter as `kura count` prints it, as a number (-1 when it fails).
+int32_t CountOf(const std::string& table, const std::string& filter) {
+  std::ostringstream out;
+  if (CountCommand(table, filter, false, out) != 0) return -1;
+  return std::stoi(out.str());
+}
+
+constexpr char kLostDefinitions[] =
+    "index definitions lost: people.IDX was made anew when it was missing; the table has no primary or secondary "
+    "indexes until they are defined again\n";
+
+// A table whose index file is gone opens with a new one whose internal record index is
+// on the disk before the first open ends: every later open, in this process or another,
+// sees every record, whichever process opened it first.
+TEST_F(KuraToolEngineTest, AMissingIndexFileIsRebuiltOnTheDiskAtTheFirstOpen) {
+  for (const bool childFirst : {false, true}) {
+    std::filesystem::remove(IndexFileNameOf(Table()));
+    const pid_t child = testing_support::SpawnChild([&] {
+      if (!childFirst) return CountOf(Table(), "ID < 30") == 29 ? 0 : 1;
+      return CountOf(Table(), "ID < 30") == 29 && CountOf(Table(), "ID >= 30") == 21 ? 0 : 1;
+    });
+    if (childFirst) {
+      ASSERT_EQ(testing_support::WaitChild(child), 0);
+    }
+    EXPECT_EQ(CountOf(Table(), "ID < 30"), 29) << childFirst;
+    EXPECT_EQ(CountOf(Table(), "ID < 30"), 29) << childFirst;
+    EXPECT_EQ(CountOf(Table(), "ID > 0"), 50) << childFirst;
+    if (!childFirst) {
+      EXPECT_EQ(testing_support::WaitChild(child), 0);
+    }
+    EXPECT_EQ(Verify(), kLostDefinitions) << childFirst;
+  }
+}
+
+// An opener that died after making the new index file and before its record index was
+// written leaves a file marked as made anew: the next opener builds the index.
+TEST_F(KuraToolEngineTest, AnIndexFileMadeAnewButNeverFilledIsFilledByTheNextOpener) {
+  std::filesystem::remove(IndexFileNameOf(Table()));
+  {
+    TDataFile data(Table() + ".DAT");
+    data.OpenDataFile();
+    TIndexFile index(IndexFileNameOf(Table()));
+    index.SetTableInfo(data.FieldDefinitions(), data.LocaleId(), data.SortId(), false);
+    index.CreateIndexFile();
+    index.DefinePrimaryIndex(TIndexDefinition{});
+    index.SetDefinitionsLost(true);
+    index.WriteHeader();
+    index.CloseIndexFile();
+  }
+  const pid_t child = testing_support::SpawnChild([&] { return CountOf(Table(), "ID < 30") == 29 ? 0 : 1; });
+  EXPECT_EQ(testing_support::WaitChild(child), 0);
+  EXPECT_EQ(CountOf(Table(), "ID < 30"), 29);
+  EXPECT_EQ(Verify(), kLostDefinitions);
+}
+
+// Verify fails a table whose index definitions were lost; repair takes them from the
+// backup when there is one and says when there is none. Either way the mark is gone.
+TEST_F(KuraToolEngineTest, RepairRestoresLostIndexDefinitionsFromTheBackupOrSaysItCannot) {
+  struct TCase {
+    bool Backup;
+    const char* Report;
+    bool ByName;
+  };
+  const TCase cases[] = {
+      {false,
+       "repaired\nindex definitions could not be restored: people.IDX was made anew when it was missing and there "
+       "is no usable backup people.IBK; the table has no primary or secondary indexes until they are defined again\n",
+       false},
+      {true, "repaired\nindex definitions restored from people.IBK: people.IDX was made anew when it was missing\n",
+       true},
+  };
+  const std::vector<uint8_t> soundIndex = ReadFileBytes(IndexFileNameOf(Table()));
+  for (const TCase& c : cases) {
+    WriteFileBytes(IndexFileNameOf(Table()), soundIndex);
+    std::filesystem::remove(Dir / "people.IBK");
+    if (c.Backup) {
+      std::ostringstream first;
+      ASSERT_EQ(RepairCommand(Table(), first), 0) << first.str();
+    }
+    std::filesystem::remove(IndexFileNameOf(Table()));
+    ASSERT_EQ(CountOf(Table(), "ID > 0"), 50);
+    std::ostringstream verify;
+    EXPECT_EQ(VerifyCommand(Table(), verify), 1);
+    EXPECT_EQ(verify.str(), kLostDefinitions);
+    std::ostringstream repair;
+    EXPECT_EQ(RepairCommand(Table(), repair), 0);
+    EXPECT_EQ(repair.str(), c.Report);
+    EXPECT_EQ(Verify(), "ok\n") << c.Backup;
+    std::ostringstream info;
+    std::ostringstream err;
+    EXPECT_EQ(InfoCommand(Table(), info, err), 0);
+    EXPECT_EQ(info.str().find("ByName") != std::string::npos, c.ByName) << info.str();
+    EXPECT_EQ(CountOf(Table(), "ID > 0"), 50);
+    // The backup made from the repaired file is no copy of the file without definitions.
+    std::ostringstream again;
+    EXPECT_EQ(RepairCommand(Table(), again), 0);
+    EXPECT_EQ(again.str(), "repaired\n") << c.Backup;
+  }
+}
+
+// The deleted slots of the data file as its chain lists them, from the header's head (at
+// most as many as the file has slots).
+std::vector<int32_t> FreeChainOf(const std::string& dataName) {
+  TDataFile data(dataName);
+  data.OpenDataFile();
+  std::vector<int32_t> chain;
+  for (int32_t slot = data.Header().FirstFreeRecord; slot != 0 && chain.size() <= 60;) {
+    chain.push_back(slot);
+    TRecordPin record(data, data.GetRecord(slot));
+    slot = record->Link();
+  }
+  return chain;
+}
+
+// Repair mends what a data file allows: a damaged chain of deleted slots is made anew
+// from the slots' states, bytes beyond the last slot are cut, a slot count beyond the
+// file follows the whole slots; and it says what it did.
+TEST_F(KuraToolEngineTest, RepairMendsTheFreeChainAndTheSlotsAtTheEnd) {
+  const std::string dataName = Table() + ".DAT";
+  int64_t slot10 = 0;
+  int64_t slot20 = 0;
+  int64_t slot30 = 0;
+  int recordSize = 0;
+  {
+    TDataFile data(dataName);
+    data.OpenDataFile();
+    for (const int32_t recNo : {10, 20, 30}) {
+      TRecordPin record(data, data.GetRecord(recNo));
+      data.FreeRecord(record.Get());
+    }
+    data.FlushRecords();
+    data.WriteHeader();
+    slot10 = data.SlotOffset(10);
+    slot20 = data.SlotOffset(20);
+    slot30 = data.SlotOffset(30);
+    recordSize = data.RecordSize();
+  }
+  std::ostringstream first;
+  ASSERT_EQ(RepairCommand(Table(), first), 0);
+  ASSERT_EQ(first.str(), "repaired\n");
+  ASSERT_EQ(FreeChainOf(dataName), (std::vector<int32_t>{30, 20, 10}));
+  const std::vector<uint8_t> sound = ReadFileBytes(dataName);
+  const std::vector<uint8_t> soundIndex = ReadFileBytes(IndexFileNameOf(Table()));
+  auto link = [](std::vector<uint8_t>& bytes, int64_t slot, int32_t to) {
+    WriteI32(bytes.data() + slot + 1, to);
+  };
+  auto grow = [](std::vector<uint8_t>& bytes, size_t count) { bytes.insert(bytes.end(), count, 0xA5); };
+  const std::string chainRebuilt = "people.DAT: the chain of deleted slots was damaged (";
+  const std::string threeSlots = "); made anew from the slots' states, 3 deleted slots\n";
+  struct TCase {
+    const char* Name;
+    std::function<void(std::vector<uint8_t>&)> Damage;
+    std::string Report;
+    int32_t Records;  // active records afterwards
+  };
+  const std::vector<TCase> cases = {
+      {"loop", [&](std::vector<uint8_t>& b) { link(b, slot10, 30); },
+       chainRebuilt + "it loops at record slot 30" + threeSlots, 47},
+      {"link out of the file", [&](std::vector<uint8_t>& b) { link(b, slot20, 4000); },
+       chainRebuilt + "record slot 20 links to 4000, outside the file" + threeSlots, 47},
+      {"link to an active record", [&](std::vector<uint8_t>& b) { link(b, slot20, 5); },
+       chainRebuilt + "it lists the active record slot 5" + threeSlots, 47},
+      {"a deleted slot left out", [&](std::vector<uint8_t>& b) { link(b, slot30, 10); },
+       chainRebuilt + "it misses 1 of the 3 deleted slots" + threeSlots, 47},
+      {"head out of the file", [](std::vector<uint8_t>& b) { WriteI32(b.data() + 9, 999); },
+       chainRebuilt + "its head, record slot 999, lies outside the file" + threeSlots, 47},
+      {"partial slot", [&](std::vector<uint8_t>& b) { grow(b, 37); },
+       "people.DAT: cut 37 bytes beyond the last record\n", 47},
+      {"uncounted slot and a partial one", [&](std::vector<uint8_t>& b) { grow(b, static_cast<size_t>(recordSize) + 5); },
+       "people.DAT: cut " + std::to_string(recordSize + 5) + " bytes beyond the last record\n", 47},
+      {"file shorter than its slots",
+       [&](std::vector<uint8_t>& b) { b.resize(b.size() - static_cast<size_t>(recordSize) - 7); },
+       "people.DAT: the header counted 50 record slots, the file holds 48 whole ones; the next record number is "
+       "now 49\npeople.DAT: cut " + std::to_string(recordSize - 7) + " bytes beyond the last record\n",
+       45},
+  };
+  for (const TCase& c : cases) {
+    std::vector<uint8_t> bytes = sound;
+    c.Damage(bytes);
+    WriteFileBytes(dataName, bytes);
+    std::ostringstream repair;
+    EXPECT_EQ(RepairCommand(Table(), repair), 0) << c.Name;
+    EXPECT_EQ(repair.str(), "repaired\n" + c.Report) << c.Name;
+    EXPECT_EQ(Verify(), "ok\n") << c.Name;
+    EXPECT_EQ(FreeChainOf(dataName), (std::vector<int32_t>{30, 20, 10})) << c.Name;
+    EXPECT_EQ(CountOf(Table(), "ID > 0"), c.Records) << c.Name;
+    WriteFileBytes(dataName, sound);
+    WriteFileBytes(IndexFileNameOf(Table()), soundIndex);
+  }
+}
+
+// Bytes beyond what a header declares are no damage: verify warns of them and passes the
+// table; repair cuts them and says so.
+TEST_F(KuraToolEngineTest, VerifyWarnsOfSurplusAndRepairCutsIt) {
+  struct TCase {
+    std::string File;
+    size_t Bytes;
+    std::string Warning;
+    std::string Repair;
+  };
+  const std::vector<TCase> cases = {
+      {Table() + ".DAT", 37, "warning: people.DAT: 37 bytes beyond the last record\n",
+       "people.DAT: cut 37 bytes beyond the last record\n"},
+      {IndexFileNameOf(Table()), 4096 + 100, "warning: people.IDX: 4196 bytes beyond the last page\n",
+       "people.IDX: cut 4196 bytes beyond the last page\n"},
+  };
+  for (const TCase& c : cases) {
+    const std::vector<uint8_t> sound = ReadFileBytes(c.File);
+    std::vector<uint8_t> bytes = sound;
+    bytes.insert(bytes.end(), c.Bytes, 0x5A);
+    WriteFileBytes(c.File, bytes);
+    std::ostringstream verify;
+    EXPECT_EQ(VerifyCommand(Table(), verify), 0);
+    EXPECT_EQ(verify.str(), c.Warning + "ok\n");
+    std::ostringstream repair;
+    EXPECT_EQ(RepairCommand(Table(), repair), 0);
+    EXPECT_EQ(repair.str(), "repaired\n" + c.Repair);
+    EXPECT_EQ(Verify(), "ok\n");
+    EXPECT_EQ(ReadFileBytes(c.File).size(), sound.size()) << c.File;
+  }
+}
+
+// A commit that a writer left half done (its journal written, the files partly changed):
+// verify does not judge the files but says so; repair rolls the commit back first.
+TEST_F(KuraToolEngineTest, AnInterruptedCommitIsReportedByVerifyAndRolledBackByRepair) {
+  const std::string dataName = Table() + ".DAT";
+  const std::string indexName = IndexFileNameOf(Table());
+  const std::vector<uint8_t> soundData = ReadFileBytes(dataName);
+  const std::vector<uint8_t> soundIndex = ReadFileBytes(indexName);
+  {
+    TFileHandler data(dataName);
+    TFileHandler index(indexName);
+    data.Open();
+    index.Open();
+    TTableJournal journal;
+    journal.Attach((Dir / "people.KJL").string(), &data, &index, nullptr);
+    // Half a commit: the data header and a slot overwritten, the index file grown.
+    const std::vector<uint8_t> garbage(300, 0xEE);
+    data.WriteAt(0, garbage.data(), 20);
+    data.WriteAt(static_cast<int64_t>(soundData.size()) - 100, garbage.data(), 300);
+    index.WriteAt(static_cast<int64_t>(soundIndex.size()), garbage.data(), 300);
+    journal.Detach();
+  }
+  std::ostringstream verify;
+  EXPECT_EQ(VerifyCommand(Table(), verify), 1);
+  EXPECT_EQ(verify.str(),
+            "interrupted commit: people.KJL holds a commit that did not finish; opening the table rolls it back\n");
+  std::ostringstream repair;
+  EXPECT_EQ(RepairCommand(Table(), repair), 0);
+  EXPECT_EQ(repair.str(), "repaired\npeople.KJL: the commit it held had not finished; rolled back\n");
+  EXPECT_EQ(ReadFileBytes(dataName), soundData);
+  EXPECT_EQ(Verify(), "ok\n");
+  EXPECT_EQ(CountOf(Table(), "ID > 0"), 50);
 }
 
 TEST_F(KuraToolEngineTest, CountAndDumpThroughFilters) {
