@@ -706,7 +706,7 @@ std::string TableJournalFileName(const std::string& dataFileName) {
   } catch (const EKuraEngineError&) {
     path.clear();
   }
-  return TableFileName("", path.empty() ? dataFileName : path, kJournalExtension);
+  return JournalFileNameOf(path.empty() ? dataFileName : path);
 }
 
 namespace {

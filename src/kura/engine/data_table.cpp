@@ -190,7 +190,7 @@ std::string TDataTable::JournalFileName() const {
   // Beside the data file as it is named on disk, so that every opener finds the same
   // journal whatever letter case it names the table in.
   const std::string data = FDataFile ? FDataFile->StoragePath() : std::string();
-  return data.empty() ? std::string() : TableFileName("", data, kJournalExtension);
+  return data.empty() ? std::string() : JournalFileNameOf(data);
 }
 
 void TDataTable::Close(bool discardTemporary) {

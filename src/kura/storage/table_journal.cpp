@@ -11,6 +11,7 @@
 #include "kura/base/engine_error.h"
 #include "kura/base/os.h"
 #include "kura/base/scope_guard.h"
+#include "kura/storage/table_files.h"
 
 namespace kura {
 
@@ -85,6 +86,10 @@ std::string DirectoryOf(const std::string& path) {
 }
 
 }  // namespace
+
+std::string JournalFileNameOf(const std::string& dataFilePath) {
+  return TableFileName("", dataFilePath, kJournalExtension);
+}
 
 TTableJournal::~TTableJournal() { CloseJournal(); }
 

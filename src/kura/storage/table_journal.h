@@ -79,6 +79,11 @@ namespace kura {
 // The extension of a table's rollback journal.
 inline constexpr char kJournalExtension[] = ".KJL";
 
+// The journal of the table whose data file has the path `dataFilePath`: the data file's
+// name with the journal's extension instead of ".DAT". Given the path as found on disk,
+// every opener finds the same journal whatever letter case it names the table in.
+std::string JournalFileNameOf(const std::string& dataFilePath);
+
 // Which of a table's files a journal entry belongs to.
 enum class TJournalFile : uint8_t { Data = 0, Index = 1, Blob = 2 };
 inline constexpr int kJournalFileCount = 3;
