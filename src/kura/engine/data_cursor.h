@@ -422,6 +422,13 @@ public:
   // (KURA_NEEDEXCLACCESS) and a writable cursor (KURA_OSEACCES); an unknown name raises
   // KURA_INVALIDINDEXNAME.
   void DeleteIndex(const std::string& name);
+  // The definition the open table has: its fields (each FieldNo its own number, so that
+  // the definition given back to RestructureTable keeps every field), primary,
+  // secondary (not temporary) and text indexes with the text-index parameters, language
+  // driver, description, encryption and password, BLOB block size, user versions and
+  // the last auto-increment value. Raises KURA_NOTINITIALIZED when the cursor is
+  // closed, and what reading the index file's parameter pages raises.
+  TTableDefinition TableDefinition();
   // Gives the table a new definition (fields matched by the FieldNo of the old field
   // they take over). Needs a closed cursor (KURA_TABLEOPEN), Exclusive
   // (KURA_NEEDEXCLACCESS) and not ReadOnly, nor read-only files (KURA_OSEACCES); opening

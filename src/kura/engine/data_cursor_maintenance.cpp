@@ -645,6 +645,34 @@ void TDataCursor::DeleteIndex(const std::string& name) {
 // ---------------------------------------------------------------------------------------
 // Restructure
 
+TTableDefinition TDataCursor::TableDefinition() {
+  if (!FTable) RaiseEngineError(KURA_NOTINITIALIZED, Names());
+  TReadScope scope(*this);
+  TDataFile& data = FTable->DataFile();
+  TTableDefinition definition;
+  for (const TFieldDefinition& field : data.FieldDefinitions()) {
+    TFieldDefinition copy = field;
+    copy.Expression.reset();
+    definition.Fields.push_back(std::move(copy));
+  }
+  TIndexLayout layout = LayoutOfFile(FTable->IndexFile());
+  definition.PrimaryIndex = std::move(layout.Primary);
+  definition.SecondaryIndexes = std::move(layout.Secondaries);
+  definition.TextIndexFields = std::move(layout.TextFields);
+  if (layout.TextParameters) definition.TextIndexParams = std::move(*layout.TextParameters);
+  const TDataFileHeader& header = data.Header();
+  definition.LocaleId = header.LocaleId;
+  definition.SortId = header.SortId;
+  definition.Description = header.Description;
+  definition.Encrypted = header.Encrypted;
+  definition.Password = header.Password;
+  definition.BlobBlockSize = data.BlobBlockSize();
+  definition.UserMajorVersion = header.UserMajorVersion;
+  definition.UserMinorVersion = header.UserMinorVersion;
+  definition.LastAutoIncValue = header.LastAutoIncValue;
+  return definition;
+}
+
 void TDataCursor::RestructureTable(const TTableDefinition& definition, TDataLostCallback dataLost) {
   CheckClosed();
   if (!FExclusive) RaiseEngineError(KURA_NEEDEXCLACCESS, Names());

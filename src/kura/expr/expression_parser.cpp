@@ -537,11 +537,15 @@ TExpTree TExpressionParser::ParseText(std::string_view text, uint32_t flags) {
   return tree;
 }
 
-TExpTree TExpressionParser::ParseExpression(uint32_t flags) {
+TExpTree TExpressionParser::ParseExpression(uint32_t flags) { return ParseTop(flags, false); }
+
+TExpTree TExpressionParser::ParseOperand(uint32_t flags) { return ParseTop(flags, true); }
+
+TExpTree TExpressionParser::ParseTop(uint32_t flags, bool operand) {
   const bool outermost = ExpressionLevel_ == 0;
   TLevelGuard level(ExpressionLevel_);
   if (outermost) PendingParameters_.clear();
-  TExpTree tree = ParseOr(flags);
+  TExpTree tree = operand ? ParseUnary(flags) : ParseOr(flags);
   // Checked at every level: the expressions of a sub-select become trees of their own.
   if (TreeHeight(tree.get()) > kMaxExpressionHeight) RaiseContextError(kTooDeep);
   if (!outermost) return tree;

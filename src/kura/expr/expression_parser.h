@@ -149,6 +149,10 @@ public:
   // Parses one expression at the OR level, starting at the current token; on return
   // the current token is the first one after the expression. The caller owns the tree.
   TExpTree ParseExpression(uint32_t flags);
+  // Parses one operand (a signed primary: a column, a constant, a function call, a
+  // parenthesised expression), as ParseExpression does for a whole expression; an
+  // operator after it is left as the current token.
+  TExpTree ParseOperand(uint32_t flags);
   // SetText, the first token, ParseExpression and a check that the whole text was
   // used (anything left is an unexpected symbol).
   TExpTree ParseText(std::string_view text, uint32_t flags);
@@ -174,6 +178,8 @@ public:
   [[noreturn]] void RaiseMessage(const std::string& message) const;
 
 private:
+  // ParseExpression (the OR level) or ParseOperand (one operand).
+  TExpTree ParseTop(uint32_t flags, bool operand);
   // Every grammar level; `flags` as in ParseExpression.
   TExpTree ParseOr(uint32_t flags);
   TExpTree ParseAnd(uint32_t flags);

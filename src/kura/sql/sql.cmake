@@ -1,0 +1,18 @@
+# The SQL layer: the statement model and its parsers, the script and parameter handling
+# of TQueryStatement, and the definition statements run through table maintenance.
+target_sources(kura_sql PRIVATE
+  sql/sql_messages.cpp
+  sql/sql_reader.cpp
+  sql/data_query.cpp
+  sql/query_statement.cpp
+  sql/statement_parser.cpp
+  sql/definition_parser.cpp
+  sql/definition_statements.cpp)
+
+korvane_gtest(kura_sql_test
+  SOURCES
+    sql/statement_parser_test.cpp
+    sql/definition_parser_test.cpp
+    sql/definition_statements_test.cpp
+    sql/query_statement_test.cpp
+  LIBS kura_sql kura_engine_testing)
