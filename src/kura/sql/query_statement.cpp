@@ -87,7 +87,7 @@ void TQueryStatement::Execute(std::span<const TFieldDefinition> definitions, con
                               TDataCursor*& resultCursor) {
   resultCursor = nullptr;
   FContinuingScript = false;
-  if (!FPrepared) RaiseSqlError("No SQL statement has been prepared");
+  if (!FPrepared) RaiseSqlError(sqlmsg::kNotPrepared);
   if (!definitions.empty()) BindParameters(definitions, values);
 
   double seconds = 0;

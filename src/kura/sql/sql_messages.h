@@ -28,6 +28,8 @@ inline constexpr std::string_view kTransactionExpected = "TRANSACTION keyword ex
 // "End of " + kind name + kEndOfStatementSuffix + token + "'"
 inline constexpr std::string_view kEndOfStatementPrefix = "End of ";
 inline constexpr std::string_view kEndOfStatementSuffix = " statement expected, instead found '";
+// Execute before a successful Prepare (or after a script statement failed to parse).
+inline constexpr std::string_view kNotPrepared = "No SQL statement has been prepared";
 // Data statements whose execution the engine does not offer yet: kind name + this.
 inline constexpr std::string_view kNotSupportedYet = " statements cannot be executed yet";
 
