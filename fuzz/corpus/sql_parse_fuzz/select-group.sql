@@ -1,0 +1,1 @@
+Select MNB,count(*) From tejun Where MNB = ? and TES = 0 and BTO = 9999 Group By MNB

@@ -1,0 +1,1 @@
+select all a into memory r from t

@@ -1,0 +1,1 @@
+select * from ((t join u on t.a = u.a) join v on u.b = v.b) where t.c = 1

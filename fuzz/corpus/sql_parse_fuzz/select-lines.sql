@@ -1,0 +1,4 @@
+select *
+from temazu
+Where MNB > 0
+order by MNB

@@ -1,0 +1,1 @@
+(select a from t) union all (select b from u) union select c from v order by 1 top 3

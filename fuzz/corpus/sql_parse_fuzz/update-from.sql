@@ -1,0 +1,1 @@
+update t x set x.a = u.b + 1 from t x left join u on x.k = u.k where u.z = 1 noautoinc commit interval 10 flush nojoinoptimize
