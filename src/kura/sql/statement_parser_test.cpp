@@ -193,9 +193,16 @@ private:
 };
 
 struct TParseCase {
-  const char* Sql;
-  const char* Expected;  // the rendered shape, or "!" + the message
+  std::string Sql;
+  std::string Expected;  // the rendered shape, or "!" + the message
 };
+
+const std::string kLongName(300, 'x');
+const std::string kLongSum = "a" + [] {
+  std::string terms;
+  for (int i = 0; i < 150; ++i) terms += "+a";
+  return terms;
+}();
 
 const TParseCase kParseCases[] = {
     // ---- the documented examples ----
@@ -362,6 +369,24 @@ const TParseCase kParseCases[] = {
     {"select a from t nojoinoptimize top 5", "!End of SELECT statement expected, instead found 'top'"},
     {"select a from t range", "!End of SELECT statement expected, instead found 'range'"},
 
+    // ---- messages and texts are cut to 255 characters ----
+    {"select * from t top 1 " + kLongName,
+     ("!End of SELECT statement expected, instead found '" + kLongName).substr(0, 256)},
+    {"select * from " + kLongName + " a, u A",
+     ("!Duplicate table correlation name 'A' found in source tables")},
+    {"select * from t a, " + kLongName + ", " + kLongName,
+     ("!Duplicate table correlation name '" + kLongName).substr(0, 256)},
+    {"select " + kLongSum + " from t",
+     "SELECT computed cols=[expr \"" + kLongSum.substr(0, 255) + "\"] from=[1:t]"},
+
+    // ---- the context of the expression parser's own messages ----
+    {"select a from t where a = 'b", "!Missing single quote after 'b' in WHERE clause"},
+    {"select a from t where a = 1 order by 'b", "!Missing single quote after 'b' in SQL statement"},
+    {"select a from t where a in (select b from u", "!Expected right parentheses for IN operator, instead found '' in WHERE clause"},
+    {"select a from t join u on u.a = (1", "!Right parentheses expected, instead found '' in JOIN clause"},
+    {"select upper(a from t", "!Right parentheses expected after UPPER function argument, instead found 'from' in source column expression"},
+    {"update t set a = 1 +", "!Unknown or unexpected symbol '' found in value expression"},
+
     // ---- parentheses and UNION ----
     {"(select a from t)", R"(SELECT paren cols=[a "a"] from=[1:t])"},
     {"(select a from t", "!Right parentheses expected after SELECT statement, instead found ''"},
@@ -475,7 +500,7 @@ protected:
 
 TEST_F(StatementParserTest, TextsParseIntoTheirShapeOrFailWithTheirMessage) {
   for (const TParseCase& c : kParseCases) {
-    SCOPED_TRACE(c.Sql);
+    SCOPED_TRACE(c.Sql.substr(0, 80));
     TQueryStatement statement(*FDirectory);
     std::string got;
     try {
