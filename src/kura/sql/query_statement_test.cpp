@@ -8,6 +8,7 @@
 #include <cstring>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "kura/base/byte_order.h"
@@ -132,6 +133,50 @@ TEST(QueryStatementTest, AFailingStatementLeavesTheDefinitionsBeforeItApplied) {
   EXPECT_TRUE(database.Directory->TableExists("a", false));
   EXPECT_TRUE(database.Directory->TableExists("b", false));
   EXPECT_FALSE(database.Directory->TableExists("c", false));
+}
+
+// ---- what Prepare tells ----
+
+TEST(QueryStatementTest, StatementKindsHaveTheirNames) {
+  const std::pair<int, const char*> kNames[] = {
+      {0, "UNKNOWN"},        {1, "SELECT"},        {2, "INSERT"},       {3, "UPDATE"},
+      {4, "DELETE"},         {5, "CREATE TABLE"},  {6, "ALTER TABLE"},  {7, "DROP TABLE"},
+      {8, "CREATE INDEX"},   {9, "DROP INDEX"},    {10, "START TRANSACTION"}, {11, "ROLLBACK"},
+      {12, "COMMIT"},        {13, "UNKNOWN"},      {255, "UNKNOWN"},
+  };
+  for (const auto& [code, name] : kNames) {
+    EXPECT_EQ(StatementKindName(static_cast<TStatementKind>(code)), name) << code;
+  }
+}
+
+// A SELECT takes the statement's RequestLive and row limit; any other statement is
+// live and unlimited. The statement then describes its first statement.
+TEST(QueryStatementTest, PrepareHandsTheSettingsToASelectOnly) {
+  TDatabase database;
+  TQueryStatement statement(*database.Directory);
+  statement.RequestLive = true;
+  statement.SetMaxRowCount(7);
+  statement.Prepare("select * from t where a = ? and b in (select c from u where d = ?); delete from t");
+  EXPECT_EQ(statement.StatementKind(), TStatementKind::Select);
+  EXPECT_EQ(statement.ParamCount(), 2);
+  EXPECT_TRUE(statement.SelectStar());
+  EXPECT_TRUE(statement.MasterQuery().RequestLive);
+  EXPECT_EQ(statement.MasterQuery().MaxRowCount, 7);
+  statement.SetMaxRowCount(3);
+  EXPECT_EQ(statement.MasterQuery().MaxRowCount, 3);
+
+  statement.RequestLive = false;
+  statement.Prepare("select a from t");
+  EXPECT_FALSE(statement.MasterQuery().RequestLive);
+  EXPECT_EQ(statement.MasterQuery().MaxRowCount, 3);
+  EXPECT_FALSE(statement.SelectStar());
+  EXPECT_EQ(statement.ParamCount(), 0);
+
+  statement.Prepare("delete from t where a = ?");
+  EXPECT_EQ(statement.StatementKind(), TStatementKind::Delete);
+  EXPECT_EQ(statement.ParamCount(), 1);
+  EXPECT_TRUE(statement.MasterQuery().RequestLive);
+  EXPECT_EQ(statement.MasterQuery().MaxRowCount, -1);
 }
 
 // ---- parameter binding ----
