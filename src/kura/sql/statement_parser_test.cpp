@@ -6,8 +6,9 @@
 // The rendering of one query (parts that hold their initial value are left out):
 //   KIND, then flags in this order:
 //     sub member paren live distinct star avg computed several where having grouped
-//     orderby nocase union all intomem insertselect locks noautoinc nojoinopt flush
-//   ("all" only after "union"; "unionall=0" would flag UnionAll cleared without UNION),
+//     orderby nocase union intomem insertselect locks noautoinc nojoinopt flush,
+//   then "all" for UNION ALL (and, as faults, "unionall=0" for UnionAll cleared without
+//   UNION, "where-tree-mismatch" and "having-tree-mismatch" for a flag without its tree),
 //   top=N into='name' interval=N lang=N sort=N encrypted='password',
 //   cols=[...]   each result field: [corr.]column, wrapped as AGG(...) for an aggregate,
 //                then "countstar", "expr", its column text in double quotes and
@@ -25,6 +26,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "kura/base/engine_error.h"
@@ -126,34 +128,30 @@ private:
   }
 
   std::string Query(const TDataQuery& q) const {
+    // The clause flags, in the order they are shown.
+    static constexpr std::pair<bool TDataQuery::*, const char*> kFlags[] = {
+        {&TDataQuery::IsSubSelect, "sub"},      {&TDataQuery::IsUnionMember, "member"},
+        {&TDataQuery::Parenthesised, "paren"},  {&TDataQuery::RequestLive, "live"},
+        {&TDataQuery::Distinct, "distinct"},    {&TDataQuery::SelectStar, "star"},
+        {&TDataQuery::HasAvgColumn, "avg"},     {&TDataQuery::HasComputedColumn, "computed"},
+        {&TDataQuery::SeveralSources, "several"}, {&TDataQuery::HasWhere, "where"},
+        {&TDataQuery::HasHaving, "having"},     {&TDataQuery::Grouped, "grouped"},
+        {&TDataQuery::HasOrderBy, "orderby"},   {&TDataQuery::OrderByNoCase, "nocase"},
+        {&TDataQuery::HasUnion, "union"},       {&TDataQuery::IntoMemory, "intomem"},
+        {&TDataQuery::InsertSelect, "insertselect"}, {&TDataQuery::WithLocks, "locks"},
+        {&TDataQuery::NoAutoInc, "noautoinc"},  {&TDataQuery::NoJoinOptimize, "nojoinopt"},
+        {&TDataQuery::CommitFlush, "flush"},
+    };
+    std::vector<std::string> parts = {std::string(StatementKindName(q.StatementKind))};
+    for (const auto& [member, name] : kFlags) {
+      if (q.*member) parts.emplace_back(name);
+    }
     auto flag = [](bool set, const char* name) { return set ? std::string(name) : std::string(); };
-    std::vector<std::string> parts = {
-        std::string(StatementKindName(q.StatementKind)),
-        flag(q.IsSubSelect, "sub"),
-        flag(q.IsUnionMember, "member"),
-        flag(q.Parenthesised, "paren"),
-        flag(q.RequestLive, "live"),
-        flag(q.Distinct, "distinct"),
-        flag(q.SelectStar, "star"),
-        flag(q.HasAvgColumn, "avg"),
-        flag(q.HasComputedColumn, "computed"),
-        flag(q.SeveralSources, "several"),
-        flag(q.HasWhere, "where"),
-        flag(q.HasWhere != (q.WhereCondition != nullptr), "where-tree-mismatch"),
-        flag(q.HasHaving, "having"),
-        flag(q.HasHaving != (q.HavingCondition != nullptr), "having-tree-mismatch"),
-        flag(q.Grouped, "grouped"),
-        flag(q.HasOrderBy, "orderby"),
-        flag(q.OrderByNoCase, "nocase"),
-        flag(q.HasUnion, "union"),
+    const std::vector<std::string> rest = {
         flag(q.HasUnion && q.UnionAll, "all"),
         flag(!q.HasUnion && !q.UnionAll, "unionall=0"),
-        flag(q.IntoMemory, "intomem"),
-        flag(q.InsertSelect, "insertselect"),
-        flag(q.WithLocks, "locks"),
-        flag(q.NoAutoInc, "noautoinc"),
-        flag(q.NoJoinOptimize, "nojoinopt"),
-        flag(q.CommitFlush, "flush"),
+        flag(q.HasWhere != (q.WhereCondition != nullptr), "where-tree-mismatch"),
+        flag(q.HasHaving != (q.HavingCondition != nullptr), "having-tree-mismatch"),
         q.TopCount == -1 ? "" : "top=" + std::to_string(q.TopCount),
         q.IntoTableName.empty() ? "" : "into='" + q.IntoTableName + "'",
         q.CommitInterval == 0 ? "" : "interval=" + std::to_string(q.CommitInterval),
@@ -186,6 +184,7 @@ private:
         Link("parent", q.ParentQuery),
         Link("source", q.InsertSourceQuery),
     };
+    parts.insert(parts.end(), rest.begin(), rest.end());
     return Words(parts);
   }
 
