@@ -121,7 +121,8 @@ TSourceTable& TDataQuery::AddSourceTable() {
 void TDataQuery::CheckCorrelationName(const TSourceTable& table) const {
   for (const auto& other : SourceTables) {
     if (other.get() != &table && SameText(other->CorrelationName, table.CorrelationName)) {
-      RaiseSqlError("Duplicate table correlation name '" + table.CorrelationName + "'" + " found in source tables");
+      RaiseSqlError(std::string(sqlmsg::kDuplicateCorrelationPrefix) + table.CorrelationName + "'" +
+                    std::string(sqlmsg::kDuplicateCorrelationSuffix));
     }
   }
 }

@@ -42,20 +42,17 @@ std::shared_ptr<TExpSubQuery> TQueryStatement::ParseSubSelect(TExpressionParser&
 }
 
 void TQueryStatement::Prepare(std::string_view sql) {
-  FPrepared = false;
   FParser.SetErrorContext(KURA_SQLPARSE, "", std::string(kSqlContext));
   FParser.SetText(sql);
   FParser.NextToken();
-  ParseAndPrepare(true);
-  FPrepared = true;
+  ParseAndPrepare();
 }
 
-void TQueryStatement::ParseAndPrepare(bool firstStatement) {
-  if (!firstStatement || FQueries.size() != 1) {
-    FreeQueries();
-    FQueries.push_back(std::make_unique<TDataQuery>(*this));
-  }
-  FParams.clear();
+void TQueryStatement::ParseAndPrepare() {
+  // A statement that fails to parse leaves nothing that could be run.
+  FPrepared = false;
+  FreeQueries();
+  FQueries.push_back(std::make_unique<TDataQuery>(*this));
   TDataQuery& master = MasterQuery();
   master.ParseStatement(false, false, nullptr);
   if (master.StatementKind == TStatementKind::Select) {
@@ -70,6 +67,7 @@ void TQueryStatement::ParseAndPrepare(bool firstStatement) {
   FStatementKind = master.StatementKind;
   FLiveResult = master.LiveResult;
   FSelectStar = master.SelectStar;
+  FPrepared = true;
 }
 
 void TQueryStatement::RunStatement(TDataCursor*& resultCursor, double& seconds, int32_t& rows) {
@@ -89,7 +87,7 @@ void TQueryStatement::Execute(std::span<const TFieldDefinition> definitions, con
                               TDataCursor*& resultCursor) {
   resultCursor = nullptr;
   FContinuingScript = false;
-  if (!FPrepared) RaiseSqlError("No SQL statement has been prepared");
+  if (!FPrepared) RaiseSqlError(sqlmsg::kNotPrepared);
   if (!definitions.empty()) BindParameters(definitions, values);
 
   double seconds = 0;
@@ -107,7 +105,7 @@ void TQueryStatement::Execute(std::span<const TFieldDefinition> definitions, con
     FContinuingScript = true;
     // The previous statement's result goes with its queries.
     resultCursor = nullptr;
-    ParseAndPrepare(false);
+    ParseAndPrepare();
     RunStatement(resultCursor, seconds, rows);
     totalTime += seconds;
     switch (FStatementKind) {

@@ -106,8 +106,8 @@ public:
 
 private:
   // Parses one statement at the current token into a fresh master query and prepares
-  // every query, the last created first.
-  void ParseAndPrepare(bool firstStatement);
+  // every query, the last created first. Until it succeeds nothing can be executed.
+  void ParseAndPrepare();
   // Runs every query of the statement, the last created first; returns its time and
   // rows through ExecutionTime and Rows of the master.
   void RunStatement(TDataCursor*& resultCursor, double& seconds, int32_t& rows);

@@ -28,6 +28,8 @@ inline constexpr std::string_view kTransactionExpected = "TRANSACTION keyword ex
 // "End of " + kind name + kEndOfStatementSuffix + token + "'"
 inline constexpr std::string_view kEndOfStatementPrefix = "End of ";
 inline constexpr std::string_view kEndOfStatementSuffix = " statement expected, instead found '";
+// Execute before a successful Prepare (or after a script statement failed to parse).
+inline constexpr std::string_view kNotPrepared = "No SQL statement has been prepared";
 // Data statements whose execution the engine does not offer yet: kind name + this.
 inline constexpr std::string_view kNotSupportedYet = " statements cannot be executed yet";
 
@@ -51,6 +53,66 @@ inline constexpr std::string_view kTransactionInProgress = "Transaction already 
 inline constexpr std::string_view kTransactionNotInProgress = "Transaction not in progress for database '";
 
 // ---- SELECT, INSERT, UPDATE, DELETE (statement_parser.cpp) ----
+inline constexpr std::string_view kAggregatesNested = "Aggregate functions cannot be nested";
+inline constexpr std::string_view kAggregatesInExpression = "Aggregate functions cannot be used within expressions";
+inline constexpr std::string_view kAliasAfterAs = "Symbol or string expected after AS keyword, instead found '";
+inline constexpr std::string_view kAliasAfterCorrelation =
+    "Symbol or string expected after table correlation name, instead found '";
+inline constexpr std::string_view kIntoOnlyMaster = "The INTO clause can only be used with the master query";
+inline constexpr std::string_view kIntoNameExpected = "Result table name expected in INTO clause, instead found '";
+inline constexpr std::string_view kFromExpected = "FROM keyword expected, instead found '";
+inline constexpr std::string_view kFromTableExpected = "Table name expected after FROM keyword, instead found '";
+// "Duplicate table correlation name '" + name + "'" + kDuplicateCorrelationSuffix
+inline constexpr std::string_view kDuplicateCorrelationPrefix = "Duplicate table correlation name '";
+inline constexpr std::string_view kDuplicateCorrelationSuffix = " found in source tables";
+inline constexpr std::string_view kJoinAfterInner = "JOIN keyword expected after INNER keyword, instead found '";
+inline constexpr std::string_view kJoinAfterLeft = "JOIN keyword expected after LEFT or OUTER keyword, instead found '";
+inline constexpr std::string_view kJoinAfterRight =
+    "JOIN keyword expected after RIGHT or OUTER keyword, instead found '";
+inline constexpr std::string_view kJoinTableExpected = "Table name expected after JOIN keyword, instead found '";
+inline constexpr std::string_view kOnExpected = "ON keyword expected in JOIN clause, instead found '";
+inline constexpr std::string_view kFullJoinUnsupported =
+    "Full outer joins are currently not supported in SQL SELECT statements";
+inline constexpr std::string_view kMismatchedJoinParentheses = "Mismatched join parentheses";
+inline constexpr std::string_view kByAfterGroup = "BY keyword expected after GROUP keyword, instead found '";
+inline constexpr std::string_view kGroupByItemExpected =
+    "Column name or column number expected in GROUP BY clause, instead found '";
+inline constexpr std::string_view kByAfterOrder = "BY keyword expected after ORDER keyword, instead found '";
+inline constexpr std::string_view kOrderByItemExpected =
+    "Column name or column number expected in ORDER BY clause, instead found '";
+inline constexpr std::string_view kTopInteger = "Integer value expected after TOP keyword, instead found '";
+inline constexpr std::string_view kLocksAfterWith = "LOCKS keyword expected after WITH keyword, instead found '";
+// "Invalid language constant '" + name + "'" + " specified after LANGUAGE keyword"
+inline constexpr std::string_view kInvalidLanguagePrefix = "Invalid language constant '";
+inline constexpr std::string_view kInvalidLanguageSuffix = " specified after LANGUAGE keyword";
+inline constexpr std::string_view kInvalidSortPrefix = "Invalid sort constant '";
+inline constexpr std::string_view kInvalidSortSuffix = " specified after SORT keyword";
+inline constexpr std::string_view kWithAfterEncrypted = "WITH keyword expected after ENCRYPTED keyword, instead found '";
+inline constexpr std::string_view kPasswordExpected = "Password expected after ENCRYPTED WITH keywords, instead found '";
+inline constexpr std::string_view kSelectRightParenthesis =
+    "Right parentheses expected after SELECT statement, instead found '";
+inline constexpr std::string_view kOrderByInUnion = "You cannot use an ORDER BY clause within a UNIONed query";
+inline constexpr std::string_view kIntoExpected = "INTO keyword expected, instead found '";
+inline constexpr std::string_view kInsertTableAfterInto = "Table name expected after INTO clause, instead found '";
+inline constexpr std::string_view kInsertTableAfterIntoKeyword =
+    "Table name expected after INTO keyword, instead found '";
+inline constexpr std::string_view kColumnListRightParenthesis =
+    "Right parentheses expected after list of table columns, instead found '";
+inline constexpr std::string_view kValuesLeftParenthesis =
+    "Left parentheses expected after VALUES keyword, instead found '";
+inline constexpr std::string_view kValuesRightParenthesis =
+    "Right parentheses expected after list of values, instead found '";
+// Two blanks before "keyword", as callers have always seen it.
+inline constexpr std::string_view kValuesOrSelectExpected = "VALUES or SELECT  keyword expected, instead found '";
+inline constexpr std::string_view kUpdateTableExpected = "Table name expected, instead found '";
+inline constexpr std::string_view kSetExpected = "SET keyword expected, instead found '";
+inline constexpr std::string_view kAssignmentExpected =
+    "Assignment (=) operator expected after column name, instead found '";
+inline constexpr std::string_view kUpdateFromMismatch =
+    "The first source table specified in FROM clause must match the table being updated in the UPDATE statement";
+inline constexpr std::string_view kIntervalInteger = "Integer value expected after INTERVAL keyword, instead found '";
+inline constexpr std::string_view kCommitOptionsExpected =
+    "INTERVAL and/or FLUSH keywords expected after COMMIT keyword, instead found '";
 
 // ---- definition statements (definition_parser.cpp, definition_statements.cpp) ----
 

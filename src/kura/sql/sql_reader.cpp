@@ -14,6 +14,13 @@ bool TSqlReader::AtAny(std::initializer_list<std::string_view> keywords) const {
   return false;
 }
 
+bool TSqlReader::AtAny(std::span<const std::string_view> keywords) const {
+  for (std::string_view keyword : keywords) {
+    if (At(keyword)) return true;
+  }
+  return false;
+}
+
 bool TSqlReader::Accept(std::string_view keyword) {
   if (!At(keyword)) return false;
   Next();

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <initializer_list>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -26,6 +27,7 @@ public:
   bool At(std::string_view keyword) const { return FParser.IsKeyword(keyword); }
   // ... one of the keywords.
   bool AtAny(std::initializer_list<std::string_view> keywords) const;
+  bool AtAny(std::span<const std::string_view> keywords) const;
   bool AtSymbol(char symbol) const { return FParser.IsTokenKind(static_cast<unsigned char>(symbol)); }
   bool AtEnd() const { return FParser.IsTokenKind(kTokenEnd); }
   // The end of the text or ";".
