@@ -2,9 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include "kura/engine/data_cursor.h"
 #include "kura/engine/data_directory.h"
+#include "kura/engine/data_session.h"
+#include "kura/sql/query_statement.h"
 #include "kura/storage/text_index_words.h"
 #include "testing/definition_builders.h"
+#include "testing/temp_dir.h"
 
 namespace kura {
 namespace {
@@ -215,6 +219,159 @@ TEST(DefinitionTextTest, WritesIndexFlags) {
       {nocase, "CREATE NOCASE INDEX \"Order\" ON t (\"Key\", a);\n"},
   };
   for (const auto& [index, expected] : cases) EXPECT_EQ(CreateIndexText("t", d, index), expected);
+}
+
+// ---- the texts read back by the grammar ----
+
+void ExpectSameIndex(const TIndexDefinition& a, const TIndexDefinition& b) {
+  EXPECT_EQ(a.Fields, b.Fields) << a.Name;
+  EXPECT_EQ(a.Unique, b.Unique) << a.Name;
+  EXPECT_EQ(a.Descending, b.Descending) << a.Name;
+  EXPECT_EQ(a.CaseInsensitive, b.CaseInsensitive) << a.Name;
+  EXPECT_EQ(a.Compression, b.Compression) << a.Name;
+}
+
+void ExpectSameDefinition(const TTableDefinition& a, const TTableDefinition& b) {
+  ASSERT_EQ(a.Fields.size(), b.Fields.size());
+  for (size_t i = 0; i < a.Fields.size(); ++i) {
+    const TFieldDefinition& x = a.Fields[i];
+    const TFieldDefinition& y = b.Fields[i];
+    EXPECT_EQ(x.Name, y.Name);
+    EXPECT_EQ(x.Description, y.Description) << x.Name;
+    EXPECT_EQ(x.FieldType, y.FieldType) << x.Name;
+    EXPECT_EQ(x.SubType, y.SubType) << x.Name;
+    EXPECT_EQ(x.Size, y.Size) << x.Name;
+    EXPECT_EQ(x.Scale, y.Scale) << x.Name;
+    EXPECT_EQ(x.Required, y.Required) << x.Name;
+    EXPECT_EQ(x.CharCase, y.CharCase) << x.Name;
+    EXPECT_EQ(x.DefaultValue, y.DefaultValue) << x.Name;
+    EXPECT_EQ(x.MinValue, y.MinValue) << x.Name;
+    EXPECT_EQ(x.MaxValue, y.MaxValue) << x.Name;
+  }
+  ASSERT_EQ(a.PrimaryIndex.has_value(), b.PrimaryIndex.has_value());
+  if (a.PrimaryIndex) ExpectSameIndex(*a.PrimaryIndex, *b.PrimaryIndex);
+  ASSERT_EQ(a.SecondaryIndexes.size(), b.SecondaryIndexes.size());
+  for (size_t i = 0; i < a.SecondaryIndexes.size(); ++i) {
+    EXPECT_EQ(a.SecondaryIndexes[i].Name, b.SecondaryIndexes[i].Name);
+    ExpectSameIndex(a.SecondaryIndexes[i], b.SecondaryIndexes[i]);
+  }
+  EXPECT_EQ(a.TextIndexFields, b.TextIndexFields);
+  const TTextIndexParameters x = EffectiveTextIndexParameters(a.TextIndexParams);
+  const TTextIndexParameters y = EffectiveTextIndexParameters(b.TextIndexParams);
+  EXPECT_EQ(x.StopWords, y.StopWords);
+  EXPECT_EQ(x.SpaceChars, y.SpaceChars);
+  EXPECT_EQ(x.IncludeChars, y.IncludeChars);
+  EXPECT_EQ(a.LocaleId, b.LocaleId);
+  EXPECT_EQ(a.SortId, b.SortId);
+  EXPECT_EQ(a.Description, b.Description);
+  EXPECT_EQ(a.BlobBlockSize, b.BlobBlockSize);
+  EXPECT_EQ(a.UserMajorVersion, b.UserMajorVersion);
+  EXPECT_EQ(a.UserMinorVersion, b.UserMinorVersion);
+  EXPECT_EQ(a.LastAutoIncValue, b.LastAutoIncValue);
+}
+
+// Tables made through the engine, each written as text, the text run on an empty
+// directory, and the new table's definition compared with the first one's.
+TEST(DefinitionTextTest, TheTextRecreatesTheTable) {
+  auto withText = [](TTableDefinition d, auto change) {
+    change(d);
+    return d;
+  };
+  TTableDefinition base;
+  auto bcd = Field("Price", TFieldType::Bcd);
+  bcd.Scale = 2;
+  bcd.MinValue = "0";
+  bcd.MaxValue = "1000.50";
+  auto name = Field("Name", TFieldType::String, 30);
+  name.Description = "Player's name";
+  name.Required = true;
+  name.DefaultValue = "\x96\xB3\x96\xBC";  // 無名 in code page 932
+  name.CharCase = TCharCase::Upper;
+  auto flag = Field("Flag", TFieldType::Boolean);
+  flag.DefaultValue = "TRUE";
+  auto day = Field("Day", TFieldType::Date);
+  day.DefaultValue = "CURRENT_DATE";
+  base.Fields = {Field("ID", TFieldType::Integer, 0, TFieldSubType::AutoInc), name, bcd,
+                 Field("Text", TFieldType::Blob, 0, TFieldSubType::Memo),
+                 Field("Pic", TFieldType::Blob, 0, TFieldSubType::Graphic),
+                 Field("Raw", TFieldType::Blob, 0, TFieldSubType::Binary), Field("Key", TFieldType::Bytes, 8),
+                 Field("F", TFieldType::Float), Field("M", TFieldType::Float, 0, TFieldSubType::Money),
+                 Field("S", TFieldType::SmallInt), Field("W", TFieldType::Word), Field("L", TFieldType::LargeInt),
+                 flag, day, Field("T", TFieldType::Time), Field("TS", TFieldType::Timestamp)};
+  base.PrimaryIndex = Index("", {1}, true);
+  const std::vector<TTableDefinition> cases = {
+      base,
+      withText(base,
+               [](TTableDefinition& d) {
+                 d.PrimaryIndex = TIndexDefinition{};
+                 d.Description = "Problems of the book";
+                 d.UserMajorVersion = 3;
+                 d.UserMinorVersion = 2;
+                 d.LastAutoIncValue = 40;
+               }),
+      withText(base,
+               [](TTableDefinition& d) {
+                 d.PrimaryIndex = Index("", {2, 1}, true, true);
+                 d.PrimaryIndex->CaseInsensitive = true;
+                 d.PrimaryIndex->Compression = TIndexCompression::Full;
+                 TIndexDefinition byPrice = Index("ByPrice", {3}, false, true);
+                 byPrice.Compression = TIndexCompression::TrailByte;
+                 TIndexDefinition order = Index("Order", {2, 7}, true);
+                 order.CaseInsensitive = true;
+                 d.SecondaryIndexes = {byPrice, order};
+                 d.BlobBlockSize = 1024;
+               }),
+      withText(base,
+               [](TTableDefinition& d) {
+                 d.TextIndexFields = {2, 4};
+                 d.TextIndexParams = DefaultTextIndexParameters();
+                 d.TextIndexParams.StopWords = {"GO", "STONE"};
+                 d.TextIndexParams.SpaceChars = {};
+                 for (const uint8_t c : {uint8_t{9}, uint8_t{' '}, uint8_t{'\''}, uint8_t{','}}) {
+                   AddToCharSet(d.TextIndexParams.SpaceChars, c);
+                 }
+                 d.LocaleId = 0x0407;
+                 d.SortId = 1;
+               }),
+      withText(base,
+               [](TTableDefinition& d) {
+                 d.TextIndexFields = {2};
+                 d.TextIndexParams = DefaultTextIndexParameters();
+                 d.TextIndexParams.StopWords.clear();
+                 d.TextIndexParams.IncludeChars = {};
+                 AddToCharSet(d.TextIndexParams.IncludeChars, 'x');
+               }),
+  };
+  const std::string tableNames[] = {"Problems", "\x96\xE2\x91\xE8", "Text", "two words", "say \"hi\""};
+  for (size_t i = 0; i < cases.size(); ++i) {
+    testing_support::TTempDir first;
+    testing_support::TTempDir second;
+    const std::string& tableName = tableNames[i % std::size(tableNames)];
+    TDataSession session;
+    TTableDefinition made;
+    {
+      TDataCursor cursor(*session.OpenDirectory("", first.Path().string()));
+      cursor.SetTableName(tableName);
+      cursor.SetExclusive(true);
+      cursor.CreateTable(cases[i], false);
+      cursor.OpenCursor();
+      made = cursor.TableDefinition();
+    }
+    std::string text = CreateTableText(tableName, made);
+    for (const TIndexDefinition& index : made.SecondaryIndexes) text += CreateIndexText(tableName, made, index);
+    SCOPED_TRACE(text);
+    TDataDirectory& directory = *session.OpenDirectory("", second.Path().string());
+    TQueryStatement statement(directory);
+    TDataCursor* result = nullptr;
+    ASSERT_NO_THROW({
+      statement.Prepare(text);
+      statement.Execute(result);
+    });
+    TDataCursor cursor(directory);
+    cursor.SetTableName(tableName);
+    cursor.OpenCursor();
+    ExpectSameDefinition(made, cursor.TableDefinition());
+  }
 }
 
 }  // namespace

@@ -370,5 +370,49 @@ TEST(SqlShellCommandTest, ADotLineInsideAStatementIsPartOfIt) {
   EXPECT_EQ(run.Err, expected + "\n");
 }
 
+TEST(SqlShellCommandTest, TheSchemaOfAScriptsTablesRecreatesThem) {
+  TTempDir dir;
+  const std::string first = (dir / "first").string();
+  const std::string second = (dir / "second").string();
+  const std::string script =
+      "CREATE TABLE \"問題\" (\n"
+      "  ID AUTOINC,\n"
+      "  \"Name\" VARCHAR(30) DESCRIPTION '名前' NOT NULL DEFAULT '無名' CHARCASE UPPER,\n"
+      "  Price DECIMAL(10,2) MIN 0 MAX 1000, \"Text\" MEMO, Flag BOOLEAN DEFAULT TRUE,\n"
+      "  PRIMARY KEY (ID) COMPRESS FULL\n"
+      "  TEXT INDEX (\"Name\", \"Text\") STOP WORDS 'GO STONE'\n"
+      "  DESCRIPTION '問題集' USER MAJOR VERSION 3 USER MINOR VERSION 2 LAST AUTOINC 40\n"
+      ");\n"
+      "CREATE UNIQUE NOCASE INDEX ByName ON \"問題\" (\"Name\", ID) COMPRESS DUPBYTE;\n"
+      "CREATE TABLE Plain (a INTEGER);\n";
+  WriteFile(dir / "script.sql", script);
+  const TRun made = RunKura(dir, {"sql", "--create", first, "-f", (dir / "script.sql").string()});
+  ASSERT_EQ(made.Status, 0) << made.Err;
+  EXPECT_EQ(made.Out, "0 row(s) affected\n0 row(s) affected\n0 row(s) affected\n");
+
+  const TRun schema = RunKura(dir, {"sql", first, "-c", ".schema"});
+  ASSERT_EQ(schema.Status, 0) << schema.Err;
+  EXPECT_NE(schema.Out.find("DEFAULT '無名'"), std::string::npos) << schema.Out;
+  EXPECT_NE(schema.Out.find("DESCRIPTION '問題集'"), std::string::npos) << schema.Out;
+  const TRun copied = RunKura(dir, {"sql", "--create", second}, schema.Out);
+  ASSERT_EQ(copied.Status, 0) << copied.Err;
+  const TRun copiedSchema = RunKura(dir, {"sql", second, "-c", ".schema"});
+  EXPECT_EQ(copiedSchema.Out, schema.Out);
+  EXPECT_EQ(RunKura(dir, {"sql", second, "-c", ".tables"}).Out, "Plain\n問題\n");
+}
+
+TEST(SqlShellCommandTest, ADefinitionErrorGivesTheEnginesMessage) {
+  TTempDir dir;
+  const std::string db = dir.Path().string();
+  ASSERT_EQ(RunKura(dir, {"sql", db, "-c", "CREATE TABLE t (a INTEGER);"}).Status, 0);
+  const std::string bad = "CREATE TABLE t (a INTEGER)";
+  const std::string expected = EngineMessage(db, bad);
+  ASSERT_FALSE(expected.empty());
+  const TRun run = RunKura(dir, {"sql", db}, bad + ";\nDROP TABLE t;\n");
+  EXPECT_EQ(run.Status, 1);
+  EXPECT_EQ(run.Err, expected + "\n");
+  EXPECT_EQ(RunKura(dir, {"sql", db, "-c", ".tables"}).Out, "t\n");
+}
+
 }  // namespace
 }  // namespace kura::tool
