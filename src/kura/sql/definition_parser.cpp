@@ -8,7 +8,6 @@
 
 #include "kura/base/byte_order.h"
 #include "kura/base/engine_error.h"
-#include "kura/base/language_driver.h"
 #include "kura/expr/expression_binder.h"
 #include "kura/expr/expression_evaluator.h"
 #include "kura/sql/data_query.h"
