@@ -8,11 +8,11 @@
 
 #include "kura/base/byte_order.h"
 #include "kura/base/engine_error.h"
-#include "kura/base/language_driver.h"
 #include "kura/expr/expression_binder.h"
 #include "kura/expr/expression_evaluator.h"
 #include "kura/sql/data_query.h"
 #include "kura/sql/sql_messages.h"
+#include "kura/sql/shared_clauses.h"
 #include "kura/sql/sql_reader.h"
 
 namespace kura {
@@ -354,22 +354,6 @@ std::string OptionalName(TSqlReader& r) {
   return name;
 }
 
-// LANGUAGE name [SORT name]
-void ReadLanguage(TSqlReader& r, TTableOptions& options) {
-  const std::string language = OptionalName(r);
-  if (!IsLanguageName(language)) {
-    RaiseSqlError(std::string(sqlmsg::kInvalidLanguagePrefix) + language + "'" +
-                  std::string(sqlmsg::kInvalidLanguageSuffix));
-  }
-  options.LocaleId = LanguageIdByName(language);
-  if (!r.Accept("SORT")) return;
-  const std::string sort = OptionalName(r);
-  if (!IsSortName(*options.LocaleId, sort)) {
-    RaiseSqlError(std::string(sqlmsg::kInvalidSortPrefix) + sort + "'" + std::string(sqlmsg::kInvalidSortSuffix));
-  }
-  options.SortId = SortIdByName(*options.LocaleId, sort);
-}
-
 // The table options of CREATE TABLE and ALTER TABLE (`alter`: NOBACKUP as well), each
 // optional, in their fixed order.
 void ReadTableOptions(TSqlReader& r, TTableOptions& options, bool alter) {
@@ -399,11 +383,8 @@ void ReadTableOptions(TSqlReader& r, TTableOptions& options, bool alter) {
     r.Expect("SIZE", sqlmsg::kSizeAfterBlock);
     options.BlobBlockSize = r.ExpectInteger(sqlmsg::kIntegerAfterSize);
   }
-  if (r.Accept("LANGUAGE")) ReadLanguage(r, options);
-  if (r.Accept("ENCRYPTED")) {
-    r.Expect("WITH", sqlmsg::kWithAfterEncrypted);
-    options.Password = OptionalName(r);
-  }
+  if (r.Accept("LANGUAGE")) ParseLanguageClause(r, options);
+  if (r.Accept("ENCRYPTED")) ParseEncryptedClause(r, options);
   for (int versions = 0; versions < 2 && r.Accept("USER"); ++versions) {
     constexpr int32_t kMaxVersion = std::numeric_limits<uint16_t>::max();
     if (r.Accept("MAJOR")) {

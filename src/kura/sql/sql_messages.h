@@ -176,12 +176,6 @@ inline constexpr std::string_view kEmptyNextAutoInc = "Next auto-increment numbe
 // + the value as written + "'"
 inline constexpr std::string_view kIntegerConstantAfterAutoInc =
     "Integer constant expected after AUTOINC keyword, instead found '";
-// LANGUAGE, SORT and ENCRYPTED WITH: prefix + name + "'" + suffix
-inline constexpr std::string_view kInvalidLanguagePrefix = "Invalid language constant '";
-inline constexpr std::string_view kInvalidLanguageSuffix = " specified after LANGUAGE keyword";
-inline constexpr std::string_view kInvalidSortPrefix = "Invalid sort constant '";
-inline constexpr std::string_view kInvalidSortSuffix = " specified after SORT keyword";
-inline constexpr std::string_view kWithAfterEncrypted = "WITH keyword expected after ENCRYPTED keyword, instead found '";
 // ALTER TABLE
 inline constexpr std::string_view kTableNameAfterAlterTable =
     "Table name expected after ALTER TABLE keywords, instead found '";
