@@ -7,6 +7,7 @@
 #include "kura/base/language_driver.h"
 #include "kura/base/names_paths.h"
 #include "kura/engine/data_directory.h"
+#include "kura/expr/expression_type_rules.h"
 #include "kura/storage/text_index_words.h"
 
 namespace kura {
@@ -67,22 +68,6 @@ bool IsNumberText(std::string_view text) {
     if (i == fractionStart) return false;
   }
   return i == text.size();
-}
-
-bool IsNumericType(TFieldType type) {
-  switch (type) {
-    case TFieldType::SmallInt:
-    case TFieldType::Integer:
-    case TFieldType::Float:
-    case TFieldType::Bcd:
-    case TFieldType::Word:
-    case TFieldType::LongWord:
-    case TFieldType::Extended:
-    case TFieldType::LargeInt:
-      return true;
-    default:
-      return false;
-  }
 }
 
 bool IsDateTimeType(TFieldType type) {

@@ -22,6 +22,7 @@
 #include "kura/engine/data_cursor.h"
 #include "kura/engine/data_directory.h"
 #include "kura/engine/data_session.h"
+#include "kura/expr/expression_type_rules.h"
 #include "kura/sql/definition_text.h"
 #include "kura/sql/query_statement.h"
 #include "kura/storage/record.h"
@@ -186,24 +187,9 @@ bool IsJsonNumber(const std::string& text) {
 
 std::string JsonValue(const std::optional<std::string>& value, TFieldType type) {
   if (!value) return "null";
-  switch (type) {
-    case TFieldType::SmallInt:
-    case TFieldType::Integer:
-    case TFieldType::Float:
-    case TFieldType::Bcd:
-    case TFieldType::Word:
-    case TFieldType::LongWord:
-    case TFieldType::Extended:
-    case TFieldType::LargeInt:
-      if (IsJsonNumber(*value)) return *value;
-      break;
-    case TFieldType::Boolean:
-      if (SameText(*value, "true")) return "true";
-      if (SameText(*value, "false")) return "false";
-      break;
-    default:
-      break;
-  }
+  if (IsNumericType(type) && IsJsonNumber(*value)) return *value;
+  if (type == TFieldType::Boolean && SameText(*value, "true")) return "true";
+  if (type == TFieldType::Boolean && SameText(*value, "false")) return "false";
   return JsonString(*value);
 }
 
