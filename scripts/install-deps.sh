@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   cmake ninja-build ccache g++ pkg-config
   qt6-base-dev qt6-multimedia-dev qt6-translations-l10n
-  libicu-dev libgtest-dev libgmock-dev libbenchmark-dev libsqlite3-dev
+  libicu-dev libgtest-dev libgmock-dev libbenchmark-dev libsqlite3-dev libreadline-dev
   xvfb xauth x11-utils fonts-ipafont-gothic imagemagick
 )
 

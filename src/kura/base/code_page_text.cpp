@@ -34,4 +34,24 @@ std::optional<std::string> CodePageToUtf8(uint16_t codePage, std::string_view by
   return utf8;
 }
 
+std::optional<std::string> Utf8ToCodePage(uint16_t codePage, std::string_view utf8) {
+  TIcuConverter converter = OpenStrictConverter(IcuConverterName(codePage));
+  if (!converter) return std::nullopt;
+  if (utf8.empty()) return std::string();
+  std::vector<UChar> utf16(utf8.size() + 1);
+  int32_t units = 0;
+  UErrorCode status = U_ZERO_ERROR;
+  u_strFromUTF8(utf16.data(), static_cast<int32_t>(utf16.size()), &units, utf8.data(),
+                static_cast<int32_t>(utf8.size()), &status);
+  if (U_FAILURE(status)) return std::nullopt;
+  // No Windows code page takes more than two bytes for one UTF-16 unit.
+  std::string bytes(static_cast<size_t>(units) * 2 + 1, '\0');
+  status = U_ZERO_ERROR;
+  const int32_t length = ucnv_fromUChars(converter.get(), bytes.data(), static_cast<int32_t>(bytes.size()),
+                                         utf16.data(), units, &status);
+  if (U_FAILURE(status)) return std::nullopt;
+  bytes.resize(static_cast<size_t>(length));
+  return bytes;
+}
+
 }  // namespace kura

@@ -28,5 +28,37 @@ TEST(CodePageTextTest, DecodesTableTextForDisplay) {
   }
 }
 
+TEST(CodePageTextTest, EncodesUtf8TextStrictly) {
+  struct Case {
+    uint16_t codePage;
+    std::string utf8;
+    std::optional<std::string> bytes;
+  };
+  const Case cases[] = {
+      {932, "道場画面", "\x93\xB9\x8F\xEA\x89\xE6\x96\xCA"},
+      {932, "表", "\x95\x5C"},  // a trail byte that is the backslash
+      {932, "ｱｲ", "\xB1\xB2"},
+      {932, "abc 'x'", "abc 'x'"},
+      {932, "", ""},
+      {932, "Москва", "\x84\x4D\x84\x80\x84\x83\x84\x7B\x84\x72\x84\x70"},
+      {932, "Café", std::nullopt},      // no é in code page 932, and no best fit to e
+      {932, "\xE9\x81", std::nullopt},  // not well-formed UTF-8
+      {1252, "Café €", "Caf\xE9 \x80"},
+      {1251, "Москва", "\xCC\xEE\xF1\xEA\xE2\xE0"},
+      {1, "abc", std::nullopt},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(Utf8ToCodePage(c.codePage, c.utf8), c.bytes) << "code page " << c.codePage << ": " << c.utf8;
+  }
+}
+
+TEST(CodePageTextTest, EncodingAndDecodingGiveTheTextBack) {
+  for (const std::string text : {"詰碁 第１問", "黒先白死", "ーｰ［］"}) {
+    const std::optional<std::string> bytes = Utf8ToCodePage(932, text);
+    ASSERT_TRUE(bytes.has_value()) << text;
+    EXPECT_EQ(CodePageToUtf8(932, *bytes), text);
+  }
+}
+
 }  // namespace
 }  // namespace kura

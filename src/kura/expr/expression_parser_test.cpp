@@ -596,6 +596,26 @@ TEST(ParserTest, ExpressionStopsBeforeTrailingTokens) {
   EXPECT_FALSE(parser.IsKeyword("ASX"));
 }
 
+TEST(ParserTest, OperandStopsBeforeAnOperator) {
+  TRecordingOwner owner;
+  TExpressionParser parser(&owner);
+  parser.SetText("-a.b = ? , (c + ?) * 2");
+  parser.NextToken();
+  TExpTree first = parser.ParseOperand(kAllFlags);
+  EXPECT_EQ(Print(first.get()), "(-a.b)");
+  EXPECT_TRUE(parser.IsTokenKind('='));
+  parser.NextToken();
+  // A parameter read as an operand is registered like one of an expression.
+  TExpTree second = parser.ParseOperand(kAllFlags);
+  ASSERT_EQ(owner.Parameters.size(), 1u);
+  EXPECT_EQ(owner.Parameters[0], second.get());
+  parser.NextToken();  // ","
+  TExpTree third = parser.ParseOperand(kAllFlags);
+  EXPECT_EQ(Print(third.get()), "(c + ?)");
+  EXPECT_TRUE(parser.IsTokenKind('*'));
+  EXPECT_EQ(owner.Parameters.size(), 2u);
+}
+
 // ---- parameters and sub-selects ----
 
 TEST(ParserTest, ParametersAreRegisteredInOrderAfterSuccess) {

@@ -7,7 +7,8 @@ target_sources(kura_sql PRIVATE
   sql/query_statement.cpp
   sql/statement_parser.cpp
   sql/definition_parser.cpp
-  sql/definition_statements.cpp)
+  sql/definition_statements.cpp
+  sql/definition_text.cpp)
 
 korvane_gtest(kura_sql_test
   SOURCES
@@ -15,4 +16,5 @@ korvane_gtest(kura_sql_test
     sql/definition_parser_test.cpp
     sql/definition_statements_test.cpp
     sql/query_statement_test.cpp
+    sql/definition_text_test.cpp
   LIBS kura_sql kura_engine_testing)

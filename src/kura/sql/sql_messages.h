@@ -115,6 +115,88 @@ inline constexpr std::string_view kCommitOptionsExpected =
     "INTERVAL and/or FLUSH keywords expected after COMMIT keyword, instead found '";
 
 // ---- definition statements (definition_parser.cpp, definition_statements.cpp) ----
+// CREATE TABLE and CREATE INDEX
+inline constexpr std::string_view kNotAfterIf = "NOT keyword expected after IF keyword, instead found '";
+inline constexpr std::string_view kExistsAfterNot = "EXISTS keyword expected after NOT keyword, instead found '";
+inline constexpr std::string_view kTableNameAfterCreateTable =
+    "Table name expected after CREATE TABLE keywords, instead found '";
+inline constexpr std::string_view kLeftParenBeforeColumns =
+    "Left parentheses expected before list of table columns, instead found '";
+inline constexpr std::string_view kRightParenAfterCreateTable =
+    "Right parentheses expected after CREATE TABLE statement, instead found '";
+inline constexpr std::string_view kIndexExpected = "INDEX keyword expected, instead found '";
+inline constexpr std::string_view kIndexNameAfterIndex = "Index name expected after INDEX keyword, instead found '";
+inline constexpr std::string_view kOnAfterIndexName = "ON keyword expected after index name, instead found '";
+inline constexpr std::string_view kTableNameAfterOn = "Table name expected after ON keyword, instead found '";
+// Column definitions
+inline constexpr std::string_view kNullAfterNot = "NULL keyword expected after NOT keyword, instead found '";
+inline constexpr std::string_view kCharCaseExpected =
+    "UPPER, LOWER, or NOCHANGE keyword expected after CHARCASE keyword, instead found '";
+inline constexpr std::string_view kDefaultExpected = "Default expression expected after DEFAULT keyword, instead found '";
+inline constexpr std::string_view kMinimumExpected =
+    "Minimum expression expected after MIN or MINIMUM keyword, instead found '";
+inline constexpr std::string_view kMaximumExpected =
+    "Maximum expression expected after MAX or MAXIMUM keyword, instead found '";
+// Primary keys and index columns
+inline constexpr std::string_view kPrimaryExpected = "PRIMARY keyword expected, instead found '";
+inline constexpr std::string_view kKeyAfterPrimary = "KEY keyword expected after PRIMARY keyword, instead found '";
+inline constexpr std::string_view kLeftParenExpected = "Left parentheses expected, instead found '";
+inline constexpr std::string_view kRightParenExpected = "Right parentheses expected, instead found '";
+inline constexpr std::string_view kCompressionExpected =
+    "FULL, DUPBYTE, TRAILBYTE, or NONE keyword expected after COMPRESS keyword, instead found '";
+inline constexpr std::string_view kContextIndexColumn = "index column";
+inline constexpr std::string_view kEmptyIndexColumn = "Index column name is empty";
+// kCorrelationInIndexPrefix + name + "'" + kCorrelationInIndexSuffix
+inline constexpr std::string_view kCorrelationInIndexPrefix = "Invalid use of table correlation name '";
+inline constexpr std::string_view kCorrelationInIndexSuffix = " specified in indexed columns";
+// Table options
+inline constexpr std::string_view kIndexAfterText = "INDEX keyword expected after TEXT keyword, instead found '";
+inline constexpr std::string_view kLeftParenAfterTextIndex =
+    "Left parentheses expected after TEXTINDEX keyword, instead found '";
+inline constexpr std::string_view kRightParenAfterTextIndex =
+    "Right parentheses expected after TEXT INDEX clause, instead found '";
+inline constexpr std::string_view kWordsAfterStop = "WORDS keyword expected after STOP keyword, instead found '";
+inline constexpr std::string_view kCharsAfterSpace = "CHARS keyword expected after SPACE keyword, instead found '";
+inline constexpr std::string_view kCharsAfterInclude = "CHARS keyword expected after INCLUDE keyword, instead found '";
+inline constexpr std::string_view kBlockAfterBlob = "BLOCK keyword expected after BLOB keyword, instead found '";
+inline constexpr std::string_view kSizeAfterBlock = "SIZE keyword expected after BLOCK keyword, instead found '";
+inline constexpr std::string_view kIntegerAfterSize = "Integer value expected after SIZE keyword, instead found '";
+inline constexpr std::string_view kMajorOrMinorExpected =
+    "MAJOR or MINOR keyword expected after USER keyword, instead found '";
+inline constexpr std::string_view kVersionAfterMajor = "VERSION keyword expected after MAJOR keyword, instead found '";
+inline constexpr std::string_view kVersionAfterMinor = "VERSION keyword expected after MINOR keyword, instead found '";
+inline constexpr std::string_view kIntegerAfterVersion = "Integer value expected after VERSION keyword, instead found '";
+inline constexpr std::string_view kAutoIncAfterLast = "AUTOINC keyword expected after LAST keyword, instead found '";
+inline constexpr std::string_view kContextStopWords = "stop words";
+inline constexpr std::string_view kEmptyStopWords = "Stop words are empty";
+inline constexpr std::string_view kContextCharacterSet = "character set";
+inline constexpr std::string_view kEmptyCharacterSet = "Character set is empty";
+inline constexpr std::string_view kContextNextAutoInc = "next auto-increment number";
+inline constexpr std::string_view kEmptyNextAutoInc = "Next auto-increment number is empty";
+// + the value as written + "'"
+inline constexpr std::string_view kIntegerConstantAfterAutoInc =
+    "Integer constant expected after AUTOINC keyword, instead found '";
+// ALTER TABLE
+inline constexpr std::string_view kTableNameAfterAlterTable =
+    "Table name expected after ALTER TABLE keywords, instead found '";
+inline constexpr std::string_view kIntegerAfterAt = "Integer value expected after AT keyword, instead found '";
+// DROP TABLE and DROP INDEX
+inline constexpr std::string_view kExistsAfterIf = "EXISTS keyword expected after IF keyword, instead found '";
+inline constexpr std::string_view kTableNameAfterDropTable =
+    "Table name expected after DROP TABLE keywords, instead found '";
+inline constexpr std::string_view kTableNameAfterDropIndex =
+    "Table name expected after DROP INDEX keywords, instead found '";
+inline constexpr std::string_view kContextIndexName = "index name expression";
+inline constexpr std::string_view kEmptyIndexName = "Index name expression is empty";
+// Execution: kInvalidIndexFieldPrefix + name + "'" + kInvalidIndexFieldSuffix + "'" +
+// index name + "'" (kInvalidTextIndexFieldSuffix for the text index)
+inline constexpr std::string_view kInvalidIndexFieldPrefix = "Invalid field name '";
+inline constexpr std::string_view kInvalidIndexFieldSuffix = " specified for index ";
+inline constexpr std::string_view kInvalidTextIndexFieldSuffix = " specified for text index";
+// kColumnNotFoundPrefix + name + kColumnNotFoundSuffix
+inline constexpr std::string_view kColumnNotFoundPrefix = "Column ";
+inline constexpr std::string_view kColumnNotFoundSuffix = " not found";
+inline constexpr std::string_view kPrimaryKeyAddExisting = "Cannot REDEFINE the primary key using the ADD keyword";
 
 }  // namespace sqlmsg
 }  // namespace kura

@@ -139,7 +139,6 @@ private:
   // name [ . name ] | integer, into the three out-values.
   void ColumnReference(std::string_view message, std::string& column, std::string& correlation, int16_t& number);
   void Tail();
-  void Language();
   void UnionChain();
   void CommitClause();
   void Where();
@@ -407,16 +406,9 @@ void TDataStatementParser::Tail() {
     r.Expect("LOCKS", sqlmsg::kLocksAfterWith);
     q.WithLocks = true;
   }
-  if (r.At("LANGUAGE")) Language();
-  if (r.Accept("ENCRYPTED")) {
-    r.Expect("WITH", sqlmsg::kWithAfterEncrypted);
-    q.Options.Password = r.ExpectName(sqlmsg::kPasswordExpected);
-  }
+  if (r.Accept("LANGUAGE")) ParseLanguageClause(r, q.Options);
+  if (r.Accept("ENCRYPTED")) ParseEncryptedClause(r, q.Options);
   if (r.Accept("NOJOINOPTIMIZE")) q.NoJoinOptimize = true;
-}
-
-void TDataStatementParser::Language() {
-  ParseLanguageClause(r, q.Options);
 }
 
 void TDataStatementParser::UnionChain() {
@@ -565,7 +557,7 @@ void TDataStatementParser::CollectFunctionTables() {
 }  // namespace
 
 void ParseLanguageClause(TSqlReader& r, TTableOptions& options) {
-  r.Expect("LANGUAGE", sqlmsg::kStatementKeywordExpected);
+  // A missing name is named by the token found instead.
   const std::string language = r.TokenText();
   if (!r.AtName() || !IsLanguageName(language)) {
     RaiseSqlError(std::string(sqlmsg::kInvalidLanguagePrefix) + language + "'" + std::string(sqlmsg::kInvalidLanguageSuffix));
@@ -579,6 +571,11 @@ void ParseLanguageClause(TSqlReader& r, TTableOptions& options) {
   }
   r.Next();
   options.SortId = SortIdByName(*options.LocaleId, sort);
+}
+
+void ParseEncryptedClause(TSqlReader& r, TTableOptions& options) {
+  r.Expect("WITH", sqlmsg::kWithAfterEncrypted);
+  options.Password = r.ExpectName(sqlmsg::kPasswordExpected);
 }
 
 void TDataQuery::ParseStatement(bool isSubSelect, bool isUnionMember, TDataQuery* parentQuery) {

@@ -37,7 +37,8 @@ struct TOpenTable {
   std::unique_ptr<TDataCursor> Cursor;
 };
 
-// The value of one field as text ("" for NULL), in UTF-8.
+}  // namespace
+
 std::string FieldText(const TFieldDefinition& field, const uint8_t* record, uint16_t codePage) {
   if (field.IsAutoInc()) return std::to_string(ReadI32(FieldValue(record, field)));
   if (!field.IsStored() || FieldIsNull(record, field)) return {};
@@ -51,8 +52,6 @@ std::string FieldText(const TFieldDefinition& field, const uint8_t* record, uint
   }
   return Shown(reinterpret_cast<const char*>(buffer), codePage);
 }
-
-}  // namespace
 
 int CountCommand(const std::string& table, const std::string& filter, bool explain, std::ostream& out) {
   try {

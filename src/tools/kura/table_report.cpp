@@ -6,8 +6,11 @@
 #include <memory>
 #include <optional>
 #include <iomanip>
+#include <iostream>
 #include <sstream>
 #include <vector>
+
+#include <unistd.h>
 
 #include "kura/base/calendar.h"
 #include "kura/base/code_page_text.h"
@@ -26,6 +29,7 @@
 #include "kura/storage/index_walker.h"
 #include "kura/storage/table_files.h"
 #include "kura/storage/table_journal.h"
+#include "tools/kura/sql_shell.h"
 
 namespace kura::tool {
 
@@ -422,6 +426,9 @@ int RunCommandLine(int argc, const char* const* argv, std::ostream& out, std::os
       return 2;
     }
   }
+  if (!words.empty() && words[0] == "sql") {
+    return SqlCommand({words.begin() + 1, words.end()}, std::cin, isatty(STDIN_FILENO) != 0, out, err);
+  }
   if (words.size() == 2 && words[0] == "info") return InfoCommand(words[1], out, err);
   if (words.size() == 2 && words[0] == "verify") return VerifyCommand(words[1], out);
   if (words.size() == 2 && words[0] == "repair") return RepairCommand(words[1], out);
@@ -449,6 +456,7 @@ int RunCommandLine(int argc, const char* const* argv, std::ostream& out, std::os
          "       kura repair TABLE\n"
          "       kura [--codepage N] count TABLE FILTER [--explain]\n"
          "       kura [--codepage N] dump TABLE [--filter FILTER] [--index NAME]\n"
+         "       kura [--codepage N] sql [--create] DIR [-f FILE | -c TEXT]\n"
          "TABLE is the data file's path, with or without \".DAT\". Text of tables without a\n"
          "language driver is read in code page N (default 932) and printed as UTF-8.\n";
   return 2;

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "kura/storage/field_definition.h"
+
 namespace kura::tool {
 
 // The data file name of a table argument: the path as given when it ends in ".DAT" (any
@@ -57,6 +59,10 @@ int CountCommand(const std::string& table, const std::string& filter, bool expla
 // field names, one row per record in the index's order, NULL shown empty), then the
 // number of records. 0, or the engine's message and 1.
 int DumpCommand(const std::string& table, const std::string& filter, const std::string& index, std::ostream& out);
+// The value of one field of a record as the tool shows it, in UTF-8: "" for NULL,
+// "(memo)" or "(blob)" for a BLOB, otherwise the value's text; strings are held in
+// `codePage`.
+std::string FieldText(const TFieldDefinition& field, const uint8_t* record, uint16_t codePage);
 // Table text (names, value texts) held in `codePage`, as UTF-8.
 std::string Shown(const std::string& text, uint16_t codePage);
 // Rows as columns aligned by their display width.
