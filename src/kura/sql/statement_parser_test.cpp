@@ -330,6 +330,11 @@ const TParseCase kParseCases[] = {
      R"(SELECT where cols=[a "a"] from=[1:t] | SELECT sub live cols=[b "b"] from=[2:u])"},
     {"select a from t where a in (select b from u where c = ?) and d = ?",
      R"(SELECT where cols=[a "a"] from=[1:t] | SELECT sub live where cols=[b "b"] from=[2:u] ; params=2)"},
+    {"select a from t where a in (select b from u order by b desc top 1)",
+     R"(SELECT where cols=[a "a"] from=[1:t] | SELECT sub live orderby top=1 cols=[b "b"] from=[2:u] order=[b desc])"},
+    {"select a from t where a in (select b from u) union all select c from v where c in (select d from w)",
+     R"(SELECT where union all cols=[a "a"] from=[1:t] next=#3 | SELECT sub live cols=[b "b"] from=[2:u] | )"
+     R"(SELECT member live where cols=[c "c"] from=[3:v] parent=#1 | SELECT sub live cols=[d "d"] from=[4:w])"},
     {"select a from t where * = 1", "!* (all columns) symbol is not allowed in WHERE clause"},
     {"select a from t where a like 'x%' and b between 1 and 2 and c is null and d in (1, 2)",
      R"(SELECT where cols=[a "a"] from=[1:t])"},
