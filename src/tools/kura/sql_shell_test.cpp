@@ -401,6 +401,33 @@ TEST(SqlShellCommandTest, TheSchemaOfAScriptsTablesRecreatesThem) {
   EXPECT_EQ(RunKura(dir, {"sql", second, "-c", ".tables"}).Out, "Plain\n問題\n");
 }
 
+TEST(SqlShellCommandTest, TheInfoCommandShowsADefinedTableAsWritten) {
+  TTempDir dir;
+  const std::string db = dir.Path().string();
+  const TRun made = RunKura(
+      dir, {"sql", db, "-c",
+            "CREATE TABLE t (a INTEGER DESCRIPTION 'the a' NOT NULL DEFAULT 5 MIN 1 MAX 9, "
+            "b CHAR(10) CHARCASE UPPER, c MEMO, PRIMARY KEY (a) TEXT INDEX (b, c));"
+            "CREATE UNIQUE DESC NOCASE INDEX byb ON t (b, a) COMPRESS TRAILBYTE"});
+  ASSERT_EQ(made.Status, 0) << made.Err;
+  const TRun info = RunKura(dir, {"info", (dir / "t").string()});
+  ASSERT_EQ(info.Status, 0) << info.Err;
+  // The report's rows with their column padding collapsed to one blank. Field rows:
+  // number, name, type, subtype, size, scale, data size, offset, required, case, minimum,
+  // maximum, default; index rows: number, name, fields, flags, compression, key size,
+  // root, records.
+  std::string rows;
+  for (size_t i = 0; i < info.Out.size(); ++i) {
+    if (info.Out[i] != ' ' || (i > 0 && info.Out[i - 1] != ' ')) rows += info.Out[i];
+  }
+  for (const char* row : {"\n1 a Integer 0 0 4 9 yes 1 9 5\n", "\n2 b String 10 0 11 14 upper\n",
+                          "\n3 c BLOB Memo 0 0 8 26\n", "\n0 (primary) a unique none 5 0 0\n",
+                          "\n1 byb b desc;a desc unique,descending,nocase trailbyte 17 0 0\n",
+                          "\n32 Sys Text b;c unique full 68 0 0\n"}) {
+    EXPECT_NE(rows.find(row), std::string::npos) << row << rows;
+  }
+}
+
 TEST(SqlShellCommandTest, ADefinitionErrorGivesTheEnginesMessage) {
   TTempDir dir;
   const std::string db = dir.Path().string();
