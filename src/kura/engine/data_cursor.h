@@ -310,6 +310,8 @@ public:
   // The table's field definitions (empty while the cursor is closed); field number n is
   // element n - 1.
   const std::vector<TFieldDefinition>& FieldDefinitions() const;
+  // The field of that name (trimmed, any letter case), or null (also while closed).
+  const TFieldDefinition* FieldByName(const std::string& name) const;
   // Field numbers are 1-based; another number (or a closed cursor) raises
   // KURA_OUTOFRANGE (FieldName: the number). A value is the field's data bytes as a record holds them (strings: the
   // characters, zero-terminated within DataSize bytes). A computed field reads as NULL.

@@ -412,6 +412,10 @@ const std::vector<TFieldDefinition>& TDataCursor::FieldDefinitions() const {
   return FTable ? FTable->DataFile().FieldDefinitions() : kNone;
 }
 
+const TFieldDefinition* TDataCursor::FieldByName(const std::string& name) const {
+  return FTable ? FTable->DataFile().FieldByName(name) : nullptr;
+}
+
 void TDataCursor::GetField(int fieldNo, const uint8_t* record, bool& isNull, uint8_t* value) const {
   const TFieldDefinition* field = FieldOf(*this, fieldNo);
   if (!field) RaiseFieldError(*this, KURA_OUTOFRANGE, std::to_string(fieldNo));

@@ -200,16 +200,7 @@ struct TFilter::TImpl final : filter_detail::TRecordTest {
     if (!node.TableName.empty()) return false;
     const TFieldDefinition* field = TCursorInternals::Table(self.Cursor).DataFile().FieldByName(node.ColumnName);
     if (field == nullptr) return false;
-    node.IsBound = 1;
-    node.SourceNo = -1;
-    node.FieldNo = field->FieldNo;
-    node.SourceTable = &self.Cursor;
-    node.DataType = field->FieldType;
-    node.SubType = field->SubType;
-    node.DataLength = field->IsAutoInc() ? 4 : field->DataSize;
-    node.DataScale = field->DataScale;
-    // Copies of the tree copy DataLength bytes of the value: keep that much room.
-    node.ReserveData(node.DataLength);
+    BindColumnToField(node, *field, -1, &self.Cursor);
     return true;
   }
 };

@@ -838,4 +838,17 @@ void BindExpression(TErrorCode errorCode, const std::string& contextText, TExpTo
   BindExpression(context, root, node, allowColumnText, isCondition);
 }
 
+void BindColumnToField(TExpToken& node, const TFieldDefinition& field, int32_t sourceNo, void* sourceTable) {
+  node.IsBound = 1;
+  node.SourceNo = sourceNo;
+  node.FieldNo = field.FieldNo;
+  node.SourceTable = sourceTable;
+  node.DataType = field.FieldType;
+  node.SubType = field.SubType;
+  node.DataLength = field.IsAutoInc() ? 4 : field.DataSize;
+  node.DataScale = field.DataScale;
+  // Copies of the tree copy DataLength bytes of the value: keep that much room.
+  node.ReserveData(node.DataLength);
+}
+
 }  // namespace kura

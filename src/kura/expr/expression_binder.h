@@ -39,6 +39,7 @@
 #include "kura/base/engine_error.h"
 #include "kura/expr/exp_token.h"
 #include "kura/expr/expression_type_rules.h"
+#include "kura/storage/field_definition.h"
 
 namespace kura {
 
@@ -85,6 +86,11 @@ void BindExpression(const TBindContext& context, TExpToken* root, TExpToken* nod
 // The same with the context given piece by piece, for a caller without a table name.
 void BindExpression(TErrorCode errorCode, const std::string& contextText, TExpToken* root, TExpToken* node,
                     bool allowColumnText, bool isCondition, TResolveColumn resolveColumn, void* resolveData);
+
+// What a ResolveColumn callback does for a column it serves from a table field: binds
+// the node to (sourceNo, field, sourceTable) and gives it the field's type (an
+// auto-increment field as its 4-byte integer), with room for the value in Data.
+void BindColumnToField(TExpToken& node, const TFieldDefinition& field, int32_t sourceNo, void* sourceTable);
 
 // The type a node carries.
 inline TExpType NodeType(const TExpToken& node) {

@@ -33,38 +33,6 @@ std::string_view StatementKindName(TStatementKind kind) {
 }
 
 // ---------------------------------------------------------------------------------------
-// TSourceTable
-
-TSourceTable::~TSourceTable() {
-  // A close that fails cannot be reported from a destructor; the cursor's own
-  // destructor drops that error as well.
-  Cursor.reset();
-  if (OpenedDirectory != nullptr) OpenedDirectory->Session().CloseDirectory(OpenedDirectory);
-}
-
-void TSourceTable::SetSourceName(const std::string& name) {
-  if (Cursor && Cursor->Active()) return;
-  const std::string normalized = NormalizePath(TrimBlanks(name));
-  TableName = TableBaseName(normalized, kDataFileExtension);
-  if (InMemory) {
-    Directory = "Memory";
-  } else if (normalized.find('/') != std::string::npos) {
-    std::string path = normalized.substr(0, normalized.rfind('/'));
-    while (path.size() > 1 && path.back() == '/') path.pop_back();
-    Directory = path.empty() ? "/" : path;
-  } else {
-    Directory = Owner.Directory().Path();
-  }
-  if (!CorrelationNameGiven) CorrelationName = TableName;
-}
-
-void TSourceTable::SetCorrelationName(const std::string& name) {
-  if (Cursor && Cursor->Active()) return;
-  CorrelationName = name;
-  CorrelationNameGiven = true;
-}
-
-// ---------------------------------------------------------------------------------------
 // TDataQuery
 
 TDataQuery::TDataQuery(TQueryStatement& statement) : FStatement(statement) {}

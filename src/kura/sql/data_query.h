@@ -113,6 +113,14 @@ struct TSourceTable {
   void SetSourceName(const std::string& name);
   // Ignored while the cursor is open.
   void SetCorrelationName(const std::string& name);
+  // Opens the table for the query (nothing when it is open): the directory ("Memory"
+  // for an in-memory table, else Directory), a cursor in record-number order
+  // (NaturalOrder), shared, read-only unless requestLive, with the statement's password
+  // callback; the record buffer gets the table's record size. Raises what opening the
+  // cursor raises (KURA_OSENOENT for a missing table, ...); nothing stays open then.
+  void OpenSource(bool requestLive);
+  // Closes the cursor and the directory opened for it (nothing when closed).
+  void CloseSource();
 
   TDataQuery& Owner;
   // Opened for the source while the query is prepared (directory and cursor, not owned
@@ -126,6 +134,8 @@ struct TSourceTable {
   std::string CorrelationName;
   bool CorrelationNameGiven = false;
   TFilter* Filter = nullptr;   // the WHERE filter placed on the cursor, not owned
+  // The current row of the source while rows are produced (RecordSize bytes once open).
+  std::vector<uint8_t> RecordBuffer;
 };
 
 // One JOIN clause: its kind, the table named after JOIN and the ON condition.

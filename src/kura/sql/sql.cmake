@@ -5,6 +5,9 @@ target_sources(kura_sql PRIVATE
   sql/sql_reader.cpp
   sql/data_query.cpp
   sql/query_statement.cpp
+  sql/source_table.cpp
+  sql/column_resolution.cpp
+  sql/result_columns.cpp
   sql/statement_parser.cpp
   sql/definition_parser.cpp
   sql/definition_statements.cpp
@@ -16,5 +19,6 @@ korvane_gtest(kura_sql_test
     sql/definition_parser_test.cpp
     sql/definition_statements_test.cpp
     sql/query_statement_test.cpp
+    sql/source_columns_test.cpp
     sql/definition_text_test.cpp
   LIBS kura_sql kura_engine_testing)

@@ -114,6 +114,13 @@ inline constexpr std::string_view kIntervalInteger = "Integer value expected aft
 inline constexpr std::string_view kCommitOptionsExpected =
     "INTERVAL and/or FLUSH keywords expected after COMMIT keyword, instead found '";
 
+// ---- SELECT preparation: result columns (result_columns.cpp) ----
+// "Column expression '" + column text + "'" + kColumnTooLargeSuffix
+inline constexpr std::string_view kColumnTooLargePrefix = "Column expression '";
+inline constexpr std::string_view kColumnTooLargeSuffix = " exceeds the maximum allowable field size";
+inline constexpr std::string_view kColumnNullConstant =
+    "Column expression cannot be a NULL constant, use the CAST() function to specify a data type";
+
 // ---- definition statements (definition_parser.cpp, definition_statements.cpp) ----
 // CREATE TABLE and CREATE INDEX
 inline constexpr std::string_view kNotAfterIf = "NOT keyword expected after IF keyword, instead found '";

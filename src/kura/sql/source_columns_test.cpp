@@ -1,0 +1,298 @@
+// Source tables opened for a query, the column resolution rule over them, and the
+// naming and sizing rules of result columns.
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "kura/base/engine_error.h"
+#include "kura/engine/data_directory.h"
+#include "kura/engine/data_session.h"
+#include "kura/expr/expression_binder.h"
+#include "kura/expr/expression_parser.h"
+#include "kura/sql/column_resolution.h"
+#include "kura/sql/query_statement.h"
+#include "kura/sql/result_columns.h"
+#include "testing/engine_error_expect.h"
+#include "testing/temp_dir.h"
+
+namespace kura {
+namespace {
+
+using testing_support::EngineErrorCodeOf;
+using testing_support::EngineErrorOf;
+
+struct TDatabase {
+  testing_support::TTempDir Temp;
+  TDataSession Session;
+  TDataDirectory* Directory = Session.OpenDirectory("", Temp.Path().string());
+
+  void Run(const std::string& sql) {
+    TQueryStatement statement(*Directory);
+    statement.Prepare(sql);
+    TDataCursor* result = nullptr;
+    statement.Execute(result);
+  }
+  // The number of directories the session has open (each source opens one).
+  int OpenDirectories() const {
+    int count = 0;
+    for (const auto& directory : Session.Directories()) count += directory->RefCount();
+    return count;
+  }
+};
+
+// A statement over two tables whose sources are open: t (a, b) as x and u (b, c).
+struct TTwoSources {
+  TDatabase Database;
+  TQueryStatement Statement{*Database.Directory};
+
+  TTwoSources() {
+    Database.Run("create table t (a integer, b char(10))");
+    Database.Run("create table u (b smallint, c float)");
+    Statement.Prepare("select * from t x, u");
+    for (const auto& source : Query().SourceTables) source->OpenSource(false);
+  }
+  TDataQuery& Query() { return Statement.MasterQuery(); }
+};
+
+TEST(SourceTableTest, OpensInRecordNumberOrderReadOnlyUnlessLive) {
+  TDatabase database;
+  database.Run("create table t (a integer, b char(10), primary key (a))");
+  const int before = database.OpenDirectories();
+  for (const bool live : {false, true}) {
+    SCOPED_TRACE(live);
+    TQueryStatement statement(*database.Directory);
+    statement.Prepare("select * from t");
+    TSourceTable& source = *statement.MasterQuery().SourceTables.front();
+    source.OpenSource(live);
+    ASSERT_TRUE(source.Cursor && source.Cursor->Active());
+    EXPECT_TRUE(source.Cursor->InNaturalOrder());
+    EXPECT_EQ(source.Cursor->ReadOnly(), !live);
+    EXPECT_FALSE(source.Cursor->Exclusive());
+    EXPECT_EQ(source.RecordBuffer.size(), static_cast<size_t>(source.Cursor->RecordSize()));
+    source.OpenSource(live);  // open already: nothing happens
+    EXPECT_EQ(database.OpenDirectories(), before + 1);
+    std::vector<uint8_t> record(source.RecordBuffer.size());
+    source.Cursor->InitRecord(record.data());
+    const TErrorCode append = EngineErrorCodeOf([&] { source.Cursor->AppendRecord(record.data(), false); });
+    EXPECT_EQ(append, live ? KURA_NONE : KURA_OSEACCES);
+    source.CloseSource();
+    EXPECT_FALSE(source.Cursor);
+    EXPECT_EQ(database.OpenDirectories(), before);
+  }
+}
+
+TEST(SourceTableTest, FindsTablesInMemoryAndInOtherDirectories) {
+  TDatabase database;
+  testing_support::TTempDir other;
+  {
+    TDataDirectory* elsewhere = database.Session.OpenDirectory("", other.Path().string());
+    TQueryStatement create(*elsewhere);
+    create.Prepare("create table far (x integer); create table memory nearby (y char(4))");
+    TDataCursor* result = nullptr;
+    create.Execute(result);
+    database.Session.CloseDirectory(elsewhere);
+  }
+  const int before = database.OpenDirectories();
+  {
+    TQueryStatement statement(*database.Directory);
+    statement.Prepare("select * from \"" + (other / "far.dat").string() + "\" f, memory nearby");
+    TDataQuery& query = statement.MasterQuery();
+    for (const auto& source : query.SourceTables) source->OpenSource(false);
+    EXPECT_NE(query.SourceTables[0]->Cursor->FieldByName("X"), nullptr);
+    EXPECT_TRUE(query.SourceTables[1]->Cursor->InMemory());
+    EXPECT_NE(query.SourceTables[1]->Cursor->FieldByName("y"), nullptr);
+    EXPECT_EQ(database.OpenDirectories(), before + 2);
+  }
+  // The statement's sources close their directories with them.
+  EXPECT_EQ(database.OpenDirectories(), before);
+}
+
+TEST(SourceTableTest, AFailedOpenLeavesNothingOpen) {
+  TDatabase database;
+  database.Run("create table secret (a integer, encrypted with 'pw')");
+  database.Session.RemoveAllPasswords();
+  const int before = database.OpenDirectories();
+  TQueryStatement statement(*database.Directory);
+  int asked = 0;
+  statement.SetPasswordCallback([&](const std::string&) {
+    ++asked;
+    return false;
+  });
+  statement.Prepare("select * from nosuch, secret");
+  TDataQuery& query = statement.MasterQuery();
+  EXPECT_EQ(EngineErrorCodeOf([&] { query.SourceTables[0]->OpenSource(false); }), KURA_OSENOENT);
+  EXPECT_EQ(EngineErrorCodeOf([&] { query.SourceTables[1]->OpenSource(false); }), KURA_NOTSUFFTABLERIGHTS);
+  EXPECT_EQ(asked, 1);
+  for (const auto& source : query.SourceTables) EXPECT_FALSE(source->Cursor);
+  EXPECT_EQ(database.OpenDirectories(), before);
+
+  // With the password given, the same source opens.
+  statement.SetPasswordCallback([&](const std::string&) {
+    database.Session.AddPassword("pw");
+    return true;
+  });
+  query.SourceTables[1]->OpenSource(false);
+  EXPECT_TRUE(query.SourceTables[1]->Cursor->Active());
+}
+
+struct TResolveCase {
+  const char* Correlation;
+  const char* Column;
+  const char* Table;  // correlation name of the resolved source, "" when nothing resolves
+  const char* Field;  // name of the resolved field, "" for the table itself
+};
+
+TEST(ColumnResolutionTest, ResolvesNamesByTheOneRule) {
+  TTwoSources sources;
+  const TResolveCase cases[] = {
+      {"", "a", "x", "a"},         // the only table that has it
+      {"", "B", "x", "b"},         // in both: the first source wins, any letter case
+      {"", "c", "u", "c"},         //
+      {"U", "b", "u", "b"},        // a correlation name picks its table
+      {"x", "c", "", ""},          // that table has no such field
+      {"t", "a", "", ""},          // the table name is no correlation name once aliased
+      {"", "nosuch", "", ""},      //
+      {"", "*", "x", ""},          // the first source itself
+      {"", "", "x", ""},           //
+      {"u", "*", "u", ""},         //
+      {"nosuch", "*", "", ""},     //
+  };
+  for (const TResolveCase& c : cases) {
+    SCOPED_TRACE(std::string(c.Correlation) + "." + c.Column);
+    const std::optional<TColumnReference> reference = ResolveColumnReference(sources.Query(), c.Correlation, c.Column);
+    if (*c.Table == 0) {
+      EXPECT_FALSE(reference);
+      continue;
+    }
+    ASSERT_TRUE(reference);
+    EXPECT_EQ(reference->Table->CorrelationName, c.Table);
+    EXPECT_EQ(reference->Field == nullptr ? "" : reference->Field->Name, c.Field);
+  }
+  EXPECT_EQ(FindSourceTable(sources.Query(), ""), sources.Query().SourceTables[0].get());
+  EXPECT_EQ(FindSourceTable(sources.Query(), "U"), sources.Query().SourceTables[1].get());
+  EXPECT_EQ(FindSourceTable(sources.Query(), "u2"), nullptr);
+}
+
+TEST(ColumnResolutionTest, BindsExpressionsToTheirSources) {
+  TTwoSources sources;
+  TExpressionParser parser;
+  TExpTree tree = parser.ParseText("x.a + u.b * c", 0);
+  BindExpression(KURA_SQLPARSE, "source column expression", tree.get(), tree.get(), false, false,
+                 &ResolveQueryColumn, &sources.Query());
+  const TExpToken& a = *tree->Operand;
+  const TExpToken& b = *tree->RightOperand->Operand;
+  const TExpToken& c = *tree->RightOperand->RightOperand;
+  EXPECT_EQ(a.SourceNo, 0);
+  EXPECT_EQ(a.FieldNo, 1);
+  EXPECT_EQ(a.SourceTable, sources.Query().SourceTables[0].get());
+  EXPECT_EQ(a.DataType, TFieldType::Integer);
+  EXPECT_EQ(b.SourceNo, 1);
+  EXPECT_EQ(b.FieldNo, 1);
+  EXPECT_EQ(b.DataType, TFieldType::SmallInt);
+  EXPECT_EQ(c.SourceNo, 1);
+  EXPECT_EQ(c.FieldNo, 2);
+  EXPECT_EQ(tree->DataType, TFieldType::Float);
+
+  TExpTree unknown = parser.ParseText("x.c", 0);
+  const std::optional<EKuraEngineError> error = EngineErrorOf([&] {
+    BindExpression(KURA_SQLPARSE, "WHERE clause", unknown.get(), unknown.get(), false, false, &ResolveQueryColumn,
+                   &sources.Query());
+  });
+  ASSERT_TRUE(error);
+  EXPECT_EQ(error->ErrorCode, KURA_SQLPARSE);
+}
+
+// ---- result column names and sizes ----
+
+TEST(ResultColumnsTest, DerivesNamesFromColumnsAndAggregates) {
+  struct TCase {
+    TAggregateKind Aggregate;
+    bool Expression;
+    const char* Column;
+    const char* Name;
+  };
+  const TCase cases[] = {
+      {TAggregateKind::None, false, "MNB", "MNB"},
+      {TAggregateKind::None, true, "", "Expression"},
+      {TAggregateKind::Sum, false, "x", "Sum Of x"},
+      {TAggregateKind::RunSum, false, "x", "Running Sum Of x"},
+      {TAggregateKind::Min, false, "x", "Min Of x"},
+      {TAggregateKind::Max, false, "x", "Max Of x"},
+      {TAggregateKind::Avg, false, "x", "Average Of x"},
+      {TAggregateKind::Count, false, "*", "Count Of *"},
+      {TAggregateKind::Sum, true, "", "Sum Of Expr"},
+      {TAggregateKind::RunSum, true, "", "Running Sum Of Expr"},
+      {TAggregateKind::Count, true, "", "Count Of Expr"},
+      {TAggregateKind::Avg, true, "", "Average Of Expr"},
+      // At most 30 characters.
+      {TAggregateKind::RunSum, false, "AVeryLongColumnName", "Running Sum Of AVeryLongColumn"},
+  };
+  for (const TCase& c : cases) {
+    EXPECT_EQ(DerivedColumnName(c.Aggregate, c.Expression, c.Column), c.Name);
+  }
+}
+
+TEST(ResultColumnsTest, MakesNamesUniqueWithNumberedSuffixes) {
+  struct TCase {
+    std::vector<std::string> Names;
+    std::vector<std::string> Unique;
+  };
+  const std::string thirty(30, 'n');
+  const TCase cases[] = {
+      {{"a", "a"}, {"a", "a_1"}},
+      {{"a", "A", "a"}, {"a", "A_1", "a_2"}},
+      {{"a_1", "a", "a"}, {"a_1", "a", "a_2"}},
+      {{"Sum Of x", "Sum Of x"}, {"Sum Of x", "Sum Of x_1"}},
+      {{"b", "c"}, {"b", "c"}},
+      {{thirty, thirty, thirty + "extra"}, {thirty, std::string(28, 'n') + "_1", std::string(28, 'n') + "_2"}},
+  };
+  for (const TCase& c : cases) {
+    std::vector<std::string> names = c.Names;
+    MakeColumnNamesUnique(names);
+    EXPECT_EQ(names, c.Unique);
+  }
+  // Ten clashes need a two-digit suffix, which shortens the base once more.
+  std::vector<std::string> many(12, thirty);
+  MakeColumnNamesUnique(many);
+  EXPECT_EQ(many[10], std::string(27, 'n') + "_10");
+  EXPECT_EQ(many[11], std::string(27, 'n') + "_11");
+}
+
+TEST(ResultColumnsTest, SizesColumnsAndRefusesWhatNoFieldCanHold) {
+  struct TCase {
+    TExpType Type;
+    bool NullConstant;
+    TExpType Result;
+    const char* Message;  // "" when the type is accepted
+  };
+  using F = TFieldType;
+  using S = TFieldSubType;
+  const TCase cases[] = {
+      {{F::String, S::None, 11, 0}, false, {F::String, S::None, 11, 0}, ""},
+      {{F::String, S::None, 251, 0}, false, {F::String, S::None, 251, 0}, ""},
+      {{F::String, S::None, 1, 0}, false, {F::String, S::None, 251, 0}, ""},
+      {{F::String, S::None, 252, 0}, false, {}, "Column expression 'a || b' exceeds the maximum allowable field size"},
+      {{F::Bytes, S::None, 0, 0}, false, {F::Bytes, S::None, 250, 0}, ""},
+      {{F::VarBytes, S::None, 251, 0}, false, {}, "Column expression 'a || b' exceeds the maximum allowable field size"},
+      {{F::Integer, S::AutoInc, 4, 0}, false, {F::Integer, S::None, 4, 0}, ""},
+      {{F::Bcd, S::None, 34, 2}, false, {F::Bcd, S::None, 34, 2}, ""},
+      {{F::Unknown, S::None, 0, 0}, true, {},
+       "Column expression cannot be a NULL constant, use the CAST() function to specify a data type"},
+  };
+  for (const TCase& c : cases) {
+    const std::optional<EKuraEngineError> error =
+        EngineErrorOf([&] { EXPECT_EQ(ResultColumnType(c.Type, c.NullConstant, "a || b"), c.Result); });
+    if (*c.Message == 0) {
+      EXPECT_FALSE(error) << error->what();
+    } else {
+      ASSERT_TRUE(error);
+      EXPECT_EQ(error->ErrorCode, KURA_SQLPARSE);
+      EXPECT_EQ(error->ErrorExtraMessage, c.Message);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace kura
