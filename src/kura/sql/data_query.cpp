@@ -47,7 +47,7 @@ void TDataQuery::Reset() {
   TopCount = -1;
   Rows = 0;
   ExecutionTime = 0;
-  Distinct = HasAvgColumn = HasComputedColumn = HasComputedBlobColumn = SeveralSources = NoJoinOptimize = false;
+  Distinct = HasAvgColumn = HasComputedColumn = HasComputedBlobColumn = HasBlobColumn = SeveralSources = NoJoinOptimize = false;
   HasWhere = HasHaving = HasOrderBy = OrderByIndexed = OrderByNoCase = Grouped = ImplicitGrouping = false;
   HasUnion = false;
   UnionAll = true;

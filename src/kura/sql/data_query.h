@@ -75,7 +75,7 @@ struct TResultField {
   std::string SourceColumnName;  // "*" for the all-columns item
   int16_t SourceFieldNo = 0;
   std::string CorrelationName;   // written before the column, "" when none
-  // The column of the result.
+  // The column of the result; sizes are physical (a string's counts its terminator).
   TFieldType DataType = TFieldType::Unknown;
   TFieldSubType SubType = TFieldSubType::None;
   uint8_t Size = 0;
@@ -285,6 +285,7 @@ public:
   bool HasAvgColumn = false;
   bool HasComputedColumn = false;
   bool HasComputedBlobColumn = false;
+  bool HasBlobColumn = false;
   bool SeveralSources = false;  // a comma in FROM, or any JOIN
   bool NoJoinOptimize = false;
   bool HasWhere = false;

@@ -14,6 +14,7 @@
 #include "kura/sql/column_resolution.h"
 #include "kura/sql/query_statement.h"
 #include "kura/sql/result_columns.h"
+#include "kura/sql/select_list.h"
 #include "testing/engine_error_expect.h"
 #include "testing/temp_dir.h"
 
@@ -291,6 +292,100 @@ TEST(ResultColumnsTest, SizesColumnsAndRefusesWhatNoFieldCanHold) {
       EXPECT_EQ(error->ErrorCode, KURA_SQLPARSE);
       EXPECT_EQ(error->ErrorExtraMessage, c.Message);
     }
+  }
+}
+
+// ---- the select list ----
+
+// "name type/size source" per result column, e.g. "a I/4 x.a#1", "Count Of * I/4 x.*",
+// "Expression F/8 =" for an expression; or "!" + the message. Type letters by code:
+// S string, D date, B BLOB, L boolean, s smallint, I integer, F float, N BCD, Y bytes,
+// T time, t timestamp, W word, l largeint.
+std::string SelectListOf(TDatabase& database, const std::string& sql) {
+  TQueryStatement statement(*database.Directory);
+  std::string shape;
+  const std::optional<EKuraEngineError> error = EngineErrorOf([&] {
+    statement.Prepare(sql);
+    const auto& queries = statement.Queries();
+    for (size_t i = queries.size(); i-- > 0;) {
+      for (const auto& source : queries[i]->SourceTables) source->OpenSource(false);
+      ResolveSelectList(*queries[i]);
+    }
+    for (const auto& column : statement.MasterQuery().ResultFields) {
+      static const char* const kTypes = "?SDBLsIFNYTtWwEV??l";
+      if (!shape.empty()) shape += ", ";
+      shape += column->ColumnName + " " + kTypes[static_cast<int>(column->DataType)] + "/" +
+               std::to_string(column->Size);
+      if (column->IsExpression) {
+        shape += " =";
+      } else if (column->CountStar) {
+        shape += " " + column->CorrelationName + ".*";
+      } else {
+        shape += " " + column->CorrelationName + "." + column->SourceColumnName + "#" +
+                 std::to_string(column->SourceFieldNo);
+      }
+      if (column->ResultFieldNo != static_cast<int16_t>(&column - &statement.MasterQuery().ResultFields[0] + 1)) {
+        shape += " (numbered " + std::to_string(column->ResultFieldNo) + ")";
+      }
+    }
+  });
+  if (error) return "!" + (error->ErrorCode == KURA_SQLPARSE ? error->ErrorExtraMessage : std::string(error->what()));
+  return shape;
+}
+
+TEST(SelectListTest, ResolvesTypesAndNamesEveryColumn) {
+  TDatabase database;
+  database.Run("create table t (id autoinc, a integer, b char(10), m memo, d decimal(10,2))");
+  database.Run("create table u (b smallint, c float, s char(200))");
+  struct TCase {
+    const char* Sql;
+    const char* Shape;
+  };
+  const TCase cases[] = {
+      {"select * from t", "id I/4 t.id#1, a I/4 t.a#2, b S/11 t.b#3, m B/8 t.m#4, d N/34 t.d#5"},
+      {"select u.*, a from t, u", "b s/2 u.b#1, c F/8 u.c#2, s S/201 u.s#3, a I/4 t.a#2"},
+      {"select * from t x, u", "id I/4 x.id#1, a I/4 x.a#2, b S/11 x.b#3, m B/8 x.m#4, d N/34 x.d#5, "
+                               "b_1 s/2 u.b#1, c F/8 u.c#2, s S/201 u.s#3"},
+      // The first source with the name wins; a correlation name picks.
+      {"select b, u.b, x.b from t x, u", "b S/11 x.b#3, b_1 s/2 u.b#1, b_2 S/11 x.b#3"},
+      {"select a, a from t", "a I/4 t.a#2, a_1 I/4 t.a#2"},
+      {"select a as \"Total\", b Name from t", "Total I/4 t.a#2, Name S/11 t.b#3"},
+      {"select a + 1, a * 1.5, b || 'x' from t", "Expression I/4 =, Expression_1 F/8 =, Expression_2 S/12 ="},
+      // Double-quoted text alone is a text constant, not a column.
+      {"select \"a\" from t", "Expression S/2 ="},
+      {"select sum(a), sum(a), count(*), min(a), avg(a), max(d) from t",
+       "Sum Of a l/8 t.a#2, Sum Of a_1 l/8 t.a#2, Count Of * I/4 t.*, Min Of a I/4 t.a#2, Average Of a F/8 t.a#2, "
+       "Max Of d N/34 t.d#5"},
+      {"select count(b + 1), sum(c * 2) from u", "Count Of Expr I/4 =, Sum Of Expr F/8 ="},
+      {"select a, count(*) from t group by a", "a I/4 t.a#2, Count Of * I/4 t.*"},
+      {"select count(*) + 0 from t", "!Aggregate functions cannot be used within expressions"},
+      {"select 1 + 2, count(*) from t", "Expression I/4 =, Count Of * I/4 t.*"},
+      {"select cast(null as char(5)) from t", "Expression S/6 ="},
+            // An auto-increment column is a plain integer in a result.
+      {"select a from t union select id from t", "a I/4 t.a#2"},
+      {"select id from t", "id I/4 t.id#1"},
+      {"select a from t union all select b, c from u",
+       "!The number of columns  in the UNION ALL query must match the  number of columns in the master query"},
+      {"select a from t union select c from u",
+       "!Type mismatch between column expression 'c' in the UNION query and column expression 'a' in the master "
+       "query"},
+      {"select a, count(*) from t", "!Invalid use of aggregate function(s), the necessary GROUP BY clause is missing"},
+      {"select a + 1, sum(a) from t",
+       "!Invalid use of aggregate function(s), the necessary GROUP BY clause is missing"},
+      {"select * as x from t", "!Invalid use of column correlation name 'x' for '*' specified in source columns"},
+      {"select v.* from t", "!Invalid column name '*' or table correlation name 'v' specified in source columns"},
+      {"select nosuch from t", "!Invalid column name 'nosuch' or table correlation name '' specified in source columns"},
+      {"select t.c from t, u", "!Invalid column name 'c' or table correlation name 't' specified in source columns"},
+      {"select sum(nosuch) from t",
+       "!Invalid column name 'nosuch' or table correlation name '' specified in source columns"},
+      {"select null from t",
+       "!Column expression cannot be a NULL constant, use the CAST() function to specify a data type"},
+      {"select s || s from u", "!Column expression 's || s' exceeds the maximum allowable field size"},
+      {"select a + nosuch from t",
+       "!Invalid column name 'nosuch' or table correlation name '' specified in source column expression"},
+  };
+  for (const TCase& c : cases) {
+    EXPECT_EQ(SelectListOf(database, c.Sql), c.Shape) << c.Sql;
   }
 }
 

@@ -8,6 +8,7 @@ target_sources(kura_sql PRIVATE
   sql/source_table.cpp
   sql/column_resolution.cpp
   sql/result_columns.cpp
+  sql/select_list.cpp
   sql/statement_parser.cpp
   sql/definition_parser.cpp
   sql/definition_statements.cpp

@@ -120,6 +120,23 @@ inline constexpr std::string_view kColumnTooLargePrefix = "Column expression '";
 inline constexpr std::string_view kColumnTooLargeSuffix = " exceeds the maximum allowable field size";
 inline constexpr std::string_view kColumnNullConstant =
     "Column expression cannot be a NULL constant, use the CAST() function to specify a data type";
+// "Invalid use of column correlation name '" + alias + "'" + kStarAliasSuffix
+inline constexpr std::string_view kStarAliasPrefix = "Invalid use of column correlation name '";
+inline constexpr std::string_view kStarAliasSuffix = " for '*' specified in source columns";
+// "Invalid column name '" + C + "'" + middle + "'" + T + "'" + suffix
+inline constexpr std::string_view kInvalidSourceColumnPrefix = "Invalid column name '";
+inline constexpr std::string_view kInvalidSourceColumnMiddle = " or table correlation name ";
+inline constexpr std::string_view kInvalidSourceColumnSuffix = " specified in source columns";
+inline constexpr std::string_view kTooManyResultColumns = "Maximum number of columns (1024) in result set exceeded";
+inline constexpr std::string_view kGroupByMissing =
+    "Invalid use of aggregate function(s), the necessary GROUP BY clause is missing";
+// prefix + "UNION" or "UNION ALL" + suffix (two double blanks, as callers know them)
+inline constexpr std::string_view kUnionColumnCountPrefix = "The number of columns  in the ";
+inline constexpr std::string_view kUnionColumnCountSuffix = " query must match the  number of columns in the master query";
+// prefix + other column text + "'" + " in the " + kind + middle + "'" + own column text + "'" + suffix
+inline constexpr std::string_view kUnionTypeMismatchPrefix = "Type mismatch between column expression '";
+inline constexpr std::string_view kUnionTypeMismatchMiddle = " query and column expression ";
+inline constexpr std::string_view kUnionTypeMismatchSuffix = " in the master query";
 
 // ---- definition statements (definition_parser.cpp, definition_statements.cpp) ----
 // CREATE TABLE and CREATE INDEX
