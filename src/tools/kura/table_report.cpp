@@ -437,7 +437,8 @@ int RunCommandLine(int argc, const char* const* argv, std::ostream& out, std::os
     }
   }
   if (!words.empty() && words[0] == "sql") {
-    return SqlCommand({words.begin() + 1, words.end()}, std::cin, isatty(STDIN_FILENO) != 0, out, err);
+    return SqlCommand({words.begin() + 1, words.end()}, std::cin, isatty(STDIN_FILENO) != 0,
+                      isatty(STDOUT_FILENO) != 0, out, err);
   }
   if (words.size() == 2 && words[0] == "info") return InfoCommand(words[1], out, err);
   if (words.size() == 2 && words[0] == "verify") return VerifyCommand(words[1], out);
@@ -466,7 +467,7 @@ int RunCommandLine(int argc, const char* const* argv, std::ostream& out, std::os
          "       kura repair TABLE\n"
          "       kura [--codepage N] count TABLE FILTER [--explain]\n"
          "       kura [--codepage N] dump TABLE [--filter FILTER] [--index NAME]\n"
-         "       kura [--codepage N] sql [--create] DIR [-f FILE | -c TEXT]\n"
+         "       kura [--codepage N] sql [--create] [--param VALUE]... DIR [-f FILE | -c TEXT]\n"
          "TABLE is the data file's path, with or without \".DAT\". Text of tables without a\n"
          "language driver is read in code page N (default 932) and printed as UTF-8.\n";
   return 2;
