@@ -8,6 +8,7 @@
 #include <cstring>
 #include <fstream>
 #include <memory>
+#include <span>
 #include <sstream>
 #include <stdexcept>
 
@@ -82,6 +83,15 @@ TResultSet SampleResult() {
   return result;
 }
 
+// Each mode's printing of `result` is the expected text.
+void ExpectPrinted(const TResultSet& result, std::span<const std::pair<TOutputMode, std::string>> cases) {
+  for (const auto& [mode, expected] : cases) {
+    std::ostringstream out;
+    PrintResult(out, result, mode);
+    EXPECT_EQ(out.str(), expected) << OutputModeName(mode);
+  }
+}
+
 TEST(SqlShellPrintTest, PrintsEachMode) {
   const std::pair<TOutputMode, std::string> cases[] = {
       {TOutputMode::Table,
@@ -113,11 +123,7 @@ TEST(SqlShellPrintTest, PrintsEachMode) {
        "{\"ID\":4,\"Name\":\"line\\u000abreak\\\\\",\"Ok\":true,\"Price\":null}\n"
        "{\"ID\":5,\"Name\":\"\",\"Ok\":false,\"Price\":0}\n"},
   };
-  for (const auto& [mode, expected] : cases) {
-    std::ostringstream out;
-    PrintResult(out, SampleResult(), mode);
-    EXPECT_EQ(out.str(), expected) << static_cast<int>(mode);
-  }
+  ExpectPrinted(SampleResult(), cases);
 }
 
 TEST(SqlShellPrintTest, PrintsAnEmptyResult) {
@@ -129,11 +135,7 @@ TEST(SqlShellPrintTest, PrintsAnEmptyResult) {
       {TOutputMode::Tsv, "a\n"},
       {TOutputMode::Json, ""},
   };
-  for (const auto& [mode, expected] : cases) {
-    std::ostringstream out;
-    PrintResult(out, empty, mode);
-    EXPECT_EQ(out.str(), expected);
-  }
+  ExpectPrinted(empty, cases);
 }
 
 TEST(SqlShellPrintTest, KnowsTheModeNames) {
@@ -253,11 +255,7 @@ TEST_F(SqlShellResultTest, PrintsNumbersExactlyInEachMode) {
        "{\"ID\":3,\"S\":7,\"I\":null,\"W\":0,\"L\":null,\"F\":null,\"M\":123456.78,\"B\":null}\n"
        "{\"ID\":4,\"S\":0,\"I\":0,\"W\":1,\"L\":1,\"F\":null,\"M\":0,\"B\":0.00}\n"},
   };
-  for (const auto& [mode, expected] : cases) {
-    std::ostringstream out;
-    PrintResult(out, result, mode);
-    EXPECT_EQ(out.str(), expected) << OutputModeName(mode);
-  }
+  ExpectPrinted(result, cases);
   // Every float text reads back as the stored double.
   std::vector<uint8_t> record(static_cast<size_t>(cursor->RecordSize()));
   cursor->SetToBegin();
@@ -306,11 +304,7 @@ TEST_F(SqlShellResultTest, PrintsTextsTruthValuesDatesAndBlobsInEachMode) {
        "{\"名前\":null,\"Ok\":null,\"D\":\"0099-01-05\",\"T\":\"23:59:59.999\",\"TS\":\"1899-12-30 00:00\","
        "\"Memo\":\"x\",\"Bin\":\"(BLOB 10 bytes)\"}\n"},
   };
-  for (const auto& [mode, expected] : cases) {
-    std::ostringstream out;
-    PrintResult(out, result, mode);
-    EXPECT_EQ(out.str(), expected) << OutputModeName(mode);
-  }
+  ExpectPrinted(result, cases);
 }
 
 // ---- parameters ----
@@ -758,6 +752,73 @@ TEST(SqlShellCommandTest, ADefinitionErrorGivesTheEnginesMessage) {
   EXPECT_EQ(run.Status, 1);
   EXPECT_EQ(run.Err, expected + "\n");
   EXPECT_EQ(RunKura(dir, {"sql", db, "-c", ".tables"}).Out, "t\n");
+}
+
+TEST(SqlShellCommandTest, ParamValuesNeedAWordEach) {
+  TTempDir dir;
+  const std::string db = dir.Path().string();
+  for (const auto& args : std::vector<std::vector<std::string>>{
+           {"sql", db, "-c", "COMMIT", "--param"}, {"sql", "--param"}, {"sql", "--param", db}}) {
+    const TRun run = RunKura(dir, args);
+    EXPECT_EQ(run.Status, 2) << args.back();
+    EXPECT_NE(run.Err.find("usage: kura [--codepage N] sql [--create] [--param VALUE]... DIR"), std::string::npos)
+        << run.Err;
+    EXPECT_EQ(run.Out, "");
+  }
+}
+
+TEST(SqlShellCommandTest, ParamValuesGoToTheFirstStatementsPlaceholders) {
+  TTempDir dir;
+  const std::string db = (dir / "db").string();
+  std::filesystem::create_directory(db);
+  ASSERT_EQ(RunKura(dir, {"sql", db, "-c", "CREATE TABLE t (a INTEGER, b CHAR(20))"}).Status, 0);
+  const std::string select = "select * from t where a = ? and b = ?";
+  const std::string notYet = EngineMessage(db, select);
+  ASSERT_NE(notYet.find("SELECT statements cannot be executed yet"), std::string::npos) << notYet;
+
+  // As many values as placeholders, anywhere among the options (a value may look like
+  // an option): bound, and the statement goes on to the engine.
+  for (const auto& args : std::vector<std::vector<std::string>>{
+           {"sql", "--param", "-1", db, "--param", "詰碁", "-c", select},
+           {"sql", db, "-c", select, "--param", "NULL", "--param", "-c"}}) {
+    const TRun run = RunKura(dir, args);
+    EXPECT_EQ(run.Status, 1);
+    EXPECT_EQ(run.Err, notYet + "\n");
+  }
+  const TRun piped = RunKura(dir, {"sql", db, "--param", "1", "--param", "x"}, ".mode json\n" + select + ";\n");
+  EXPECT_EQ(piped.Err, notYet + "\n");
+
+  // Any other count is the caller's mistake, told before anything runs.
+  const std::pair<std::vector<std::string>, std::string> wrong[] = {
+      {{"--param", "1"}, "kura: the statement has 2 placeholder(s) for 1 --param value(s)\n"},
+      {{"--param", "1", "--param", "2", "--param", "3"},
+       "kura: the statement has 2 placeholder(s) for 3 --param value(s)\n"},
+  };
+  for (const auto& [params, message] : wrong) {
+    std::vector<std::string> args = {"sql", db, "-c", select};
+    args.insert(args.end(), params.begin(), params.end());
+    const TRun run = RunKura(dir, args);
+    EXPECT_EQ(run.Status, 1);
+    EXPECT_EQ(run.Err, message);
+  }
+  // Only the first statement takes them: COMMIT has no placeholder.
+  const TRun first = RunKura(dir, {"sql", db, "--param", "1", "-c", "START TRANSACTION; COMMIT"});
+  EXPECT_EQ(first.Status, 1);
+  EXPECT_EQ(first.Err, "kura: the statement has 0 placeholder(s) for 1 --param value(s)\n");
+
+  const TRun unmappable = RunKura(dir, {"sql", db, "--param", "Café", "-c", select});
+  EXPECT_EQ(unmappable.Status, 1);
+  EXPECT_EQ(unmappable.Err, "kura: the --param value 'Café' holds characters that code page 932 cannot hold\n");
+}
+
+TEST(SqlShellCommandTest, ModeTellsAndSwitchesTheOutputMode) {
+  TTempDir dir;
+  const std::string db = dir.Path().string();
+  // Standard output is a file here: CSV until told otherwise.
+  const TRun run = RunKura(dir, {"sql", db}, ".mode\n.mode json\n.mode\n.mode table\n.mode\n");
+  EXPECT_EQ(run.Status, 0) << run.Err;
+  EXPECT_EQ(run.Out, "csv\njson\ntable\n");
+  EXPECT_EQ(run.Err, "");
 }
 
 }  // namespace
