@@ -146,4 +146,25 @@ bool RescaleBcd(const uint8_t* source, int places, uint8_t* target) {
   return Store(magnitude, decoded->Negative, places, target);
 }
 
+char* BcdToChars(const uint8_t* bcd, char* first, char* last) {
+  const auto decoded = Decode(bcd);
+  if (!decoded) return nullptr;
+  // The digits least significant first, padded with zeros to one whole digit.
+  char digits[kBcdMaxPlaces + 1];
+  int count = 0;
+  for (TUWide magnitude = decoded->Magnitude; magnitude != 0; magnitude /= 10) {
+    digits[count++] = static_cast<char>('0' + static_cast<int>(magnitude % 10));
+  }
+  while (count <= decoded->Places) digits[count++] = '0';
+  const int length = (decoded->Negative ? 1 : 0) + count + (decoded->Places > 0 ? 1 : 0);
+  if (last - first < length) return nullptr;
+  char* out = first;
+  if (decoded->Negative) *out++ = '-';
+  for (int i = count - 1; i >= 0; --i) {
+    *out++ = digits[i];
+    if (i == decoded->Places && i > 0) *out++ = '.';
+  }
+  return out;
+}
+
 }  // namespace kura

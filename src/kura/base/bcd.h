@@ -48,4 +48,13 @@ bool FixedToBcd(int64_t value, int places, uint8_t* bcd);
 // zero, for a malformed source, invalid places or a whole part that no longer fits.
 bool RescaleBcd(const uint8_t* source, int places, uint8_t* target);
 
+// Longest text BcdToChars writes: a sign, "0." and 32 places.
+constexpr int kMaxBcdTextLength = 35;
+// The exact decimal text of a BCD value into [first, last), every digit kept: the
+// whole part without leading zeros (at least one digit), then "." and exactly `places`
+// fraction digits when the value has places ("1.50", "-0.05", "0.000", "12"). A minus
+// sign only for a value other than zero. Returns the end of what was written (nothing
+// terminated), or nullptr for a malformed value or too little room.
+char* BcdToChars(const uint8_t* bcd, char* first, char* last);
+
 }  // namespace kura

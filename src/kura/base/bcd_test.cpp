@@ -201,5 +201,35 @@ TEST(Bcd, RescaleKeepsDigitsBeyondFourPlaces) {
   EXPECT_EQ(std::memcmp(bcd.Bytes, expected.Bytes, kBcdDataSize), 0);
 }
 
+TEST(Bcd, TextKeepsEveryDigitAndThePlaces) {
+  struct TCase {
+    TBcdBytes Value;
+    std::optional<std::string> Expected;
+  };
+  const TCase cases[] = {
+      {Make("150", false, 2), "1.50"},
+      {Make("5", true, 2), "-0.05"},
+      {Make("", false, 3, 0), "0.000"},
+      {Make("", true, 0, 0), "0"},                                   // no sign on zero
+      {Make("12", false, 0), "12"},
+      {Make("1", false, 32), "0." + std::string(31, '0') + "1"},     // the longest text
+      {Make("99999999999999999999999999999999", true, 0), "-" + std::string(32, '9')},
+      {Make("123456789012345678901234567890", false, 10), "12345678901234567890.1234567890"},
+      {Make("123", false, 1, 3), "12.3"},                            // a shorter precision
+      {Make("1", false, 33), std::nullopt},                          // places out of range
+  };
+  for (const auto& c : cases) {
+    char text[kMaxBcdTextLength];
+    const char* end = BcdToChars(c.Value.Bytes, text, text + sizeof text);
+    ASSERT_EQ(end != nullptr, c.Expected.has_value()) << Digits(c.Value.Bytes);
+    if (c.Expected) EXPECT_EQ(std::string(static_cast<const char*>(text), end), *c.Expected);
+  }
+  // "1.50" needs four bytes of room.
+  const TBcdBytes value = Make("150", false, 2);
+  char room[4];
+  EXPECT_EQ(BcdToChars(value.Bytes, room, room + 3), nullptr);
+  EXPECT_EQ(BcdToChars(value.Bytes, room, room + 4), room + 4);
+}
+
 }  // namespace
 }  // namespace kura

@@ -140,7 +140,8 @@ void TQueryStatement::BindParameters(std::span<const TFieldDefinition> definitio
       node.DataScale = 0;
     } else {
       node.ReserveData(definition.DataSize);
-      std::memcpy(node.Data.data(), at + 1, definition.DataSize);
+      // A value of no bytes (a NULL of unknown type) leaves Data without storage.
+      if (definition.DataSize > 0) std::memcpy(node.Data.data(), at + 1, definition.DataSize);
       node.DataLength = definition.DataSize;
       node.DataScale = definition.DataScale;
     }

@@ -4,8 +4,11 @@
 #include <readline/readline.h>
 
 #include <algorithm>
+#include <charconv>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -14,11 +17,16 @@
 #include <memory>
 #include <ostream>
 #include <sstream>
+#include <stdexcept>
 
+#include "kura/base/bcd.h"
+#include "kura/base/byte_order.h"
 #include "kura/base/code_page_text.h"
 #include "kura/base/collation.h"
 #include "kura/base/engine_error.h"
 #include "kura/base/names_paths.h"
+#include "kura/base/scope_guard.h"
+#include "kura/base/text_forms.h"
 #include "kura/engine/data_cursor.h"
 #include "kura/engine/data_directory.h"
 #include "kura/engine/data_session.h"
@@ -90,30 +98,94 @@ TStatementSplit SplitStatements(std::string_view text) {
 
 // ---- results ----
 
+namespace {
+
+constexpr std::pair<std::string_view, TOutputMode> kOutputModes[] = {
+    {"table", TOutputMode::Table}, {"csv", TOutputMode::Csv}, {"tsv", TOutputMode::Tsv}, {"json", TOutputMode::Json}};
+
+}  // namespace
+
 std::optional<TOutputMode> OutputModeByName(std::string_view name) {
-  if (name == "table") return TOutputMode::Table;
-  if (name == "csv") return TOutputMode::Csv;
-  if (name == "tsv") return TOutputMode::Tsv;
-  if (name == "json") return TOutputMode::Json;
+  for (const auto& [modeName, mode] : kOutputModes) {
+    if (name == modeName) return mode;
+  }
   return std::nullopt;
 }
+
+std::string_view OutputModeName(TOutputMode mode) {
+  for (const auto& [modeName, known] : kOutputModes) {
+    if (mode == known) return modeName;
+  }
+  return {};
+}
+
+TOutputMode DefaultOutputMode(bool outputIsTerminal) { return outputIsTerminal ? TOutputMode::Table : TOutputMode::Csv; }
+
+namespace {
+
+// The shortest text that reads back as the same double (std::to_chars without a
+// precision); infinities and NaN, which have no such text, as the engine writes them.
+std::string FloatText(double value) {
+  if (!std::isfinite(value)) return FloatToText(value);
+  char text[32];
+  const std::to_chars_result written = std::to_chars(text, text + sizeof text, value);
+  return std::string(text, written.ptr);
+}
+
+std::string BcdText(const uint8_t* bcd) {
+  char text[kMaxBcdTextLength];
+  const char* end = BcdToChars(bcd, text, text + sizeof text);
+  return end == nullptr ? "?" : std::string(static_cast<const char*>(text), end);
+}
+
+// The text of a BLOB field of the current record: a memo's content from the cursor's
+// code page, another BLOB's size; nullopt for an empty BLOB (which is NULL).
+std::optional<std::string> BlobText(TDataCursor& cursor, const TFieldDefinition& field, uint8_t* record,
+                                    uint16_t codePage) {
+  int32_t size = 0;
+  if (const int code = cursor.OpenBlob(field.FieldNo, record, TBlobOpenMode::Read, size); code != 0) {
+    RaiseEngineError(static_cast<TErrorCode>(code));
+  }
+  const auto release = OnScopeExit([&] { cursor.FreeBlob(field.FieldNo, record); });
+  if (size == 0) return std::nullopt;
+  if (field.SubType != TFieldSubType::Memo) return "(BLOB " + std::to_string(size) + " bytes)";
+  std::string bytes(static_cast<size_t>(size), '\0');
+  int32_t count = 0;
+  if (const int code =
+          cursor.GetBlob(field.FieldNo, record, 0, size, reinterpret_cast<uint8_t*>(bytes.data()), count);
+      code != 0) {
+    RaiseEngineError(static_cast<TErrorCode>(code));
+  }
+  bytes.resize(static_cast<size_t>(count));
+  return Shown(bytes, codePage);
+}
+
+std::optional<std::string> ValueText(TDataCursor& cursor, const TFieldDefinition& field, uint8_t* record,
+                                     uint16_t codePage) {
+  if (field.IsStored() && FieldIsNull(record, field)) return std::nullopt;
+  const uint8_t* value = FieldValue(record, field);
+  switch (field.FieldType) {
+    case TFieldType::Float: return FloatText(ReadF64(value));
+    case TFieldType::Bcd: return BcdText(value);
+    case TFieldType::Blob: return BlobText(cursor, field, record, codePage);
+    default: return FieldText(field, record, codePage);
+  }
+}
+
+}  // namespace
 
 TResultSet ReadResult(TDataCursor& cursor) {
   const std::vector<TFieldDefinition>& fields = cursor.FieldDefinitions();
   const uint16_t codePage = TextCodePage(cursor.LocaleId());
   TResultSet result;
-  for (const TFieldDefinition& field : fields) result.Columns.push_back({Shown(field.Name, codePage), field.FieldType});
+  for (const TFieldDefinition& field : fields) {
+    result.Columns.push_back({Shown(field.Name, codePage), field.FieldType, field.SubType});
+  }
   std::vector<uint8_t> record(static_cast<size_t>(cursor.RecordSize()));
   cursor.SetToBegin();
   while (cursor.GetNextRecord(record.data()) == 0) {
     std::vector<std::optional<std::string>> row;
-    for (const TFieldDefinition& field : fields) {
-      if (field.IsStored() && FieldIsNull(record.data(), field)) {
-        row.emplace_back();
-      } else {
-        row.emplace_back(FieldText(field, record.data(), codePage));
-      }
-    }
+    for (const TFieldDefinition& field : fields) row.push_back(ValueText(cursor, field, record.data(), codePage));
     result.Rows.push_back(std::move(row));
   }
   return result;
@@ -121,16 +193,19 @@ TResultSet ReadResult(TDataCursor& cursor) {
 
 namespace {
 
-std::string CsvValue(const std::string& text) {
-  if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
+// RFC 4180 field; the empty text is quoted so that it differs from NULL (an empty
+// field).
+std::string CsvValue(const std::optional<std::string>& value) {
+  if (!value) return {};
+  if (!value->empty() && value->find_first_of(",\"\r\n") == std::string::npos) return *value;
   std::string quoted = "\"";
-  for (const char c : text) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+  for (const char c : *value) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
   return quoted + "\"";
 }
 
-std::string TsvValue(const std::string& text) {
+std::string TsvValue(const std::optional<std::string>& value) {
   std::string escaped;
-  for (const char c : text) {
+  for (const char c : value.value_or(std::string())) {
     switch (c) {
       case '\t': escaped += "\\t"; break;
       case '\n': escaped += "\\n"; break;
@@ -161,7 +236,7 @@ std::string JsonString(const std::string& text) {
 }
 
 // A JSON number: optional minus, digits without a leading zero, optional fraction and
-// exponent. Texts of numeric columns that are not (such as "INF") stay strings.
+// exponent.
 bool IsJsonNumber(const std::string& text) {
   size_t i = 0;
   auto digits = [&] {
@@ -185,16 +260,17 @@ bool IsJsonNumber(const std::string& text) {
   return i == text.size();
 }
 
-std::string JsonValue(const std::optional<std::string>& value, TFieldType type) {
+std::string JsonValue(const std::optional<std::string>& value, const TResultColumn& column) {
   if (!value) return "null";
-  if (IsNumericType(type) && IsJsonNumber(*value)) return *value;
-  if (type == TFieldType::Boolean && SameText(*value, "true")) return "true";
-  if (type == TFieldType::Boolean && SameText(*value, "false")) return "false";
+  // A number's text that is none in JSON ("INF", "NAN", "?") has no JSON form.
+  if (IsNumericType(column.Type)) return IsJsonNumber(*value) ? *value : "null";
+  if (column.Type == TFieldType::Boolean && SameText(*value, "true")) return "true";
+  if (column.Type == TFieldType::Boolean && SameText(*value, "false")) return "false";
   return JsonString(*value);
 }
 
 void PrintSeparated(std::ostream& out, const TResultSet& result, char separator,
-                    const std::function<std::string(const std::string&)>& escape) {
+                    std::string (*escape)(const std::optional<std::string>&)) {
   auto line = [&](const auto& values, const auto& text) {
     for (size_t i = 0; i < values.size(); ++i) {
       if (i > 0) out << separator;
@@ -202,10 +278,8 @@ void PrintSeparated(std::ostream& out, const TResultSet& result, char separator,
     }
     out << '\n';
   };
-  line(result.Columns, [](const TResultColumn& column) { return column.Name; });
-  for (const auto& row : result.Rows) {
-    line(row, [](const std::optional<std::string>& value) { return value.value_or(std::string()); });
-  }
+  line(result.Columns, [](const TResultColumn& column) { return std::optional<std::string>(column.Name); });
+  for (const auto& row : result.Rows) line(row, [](const std::optional<std::string>& value) { return value; });
 }
 
 }  // namespace
@@ -230,18 +304,150 @@ void PrintResult(std::ostream& out, const TResultSet& result, TOutputMode mode) 
       PrintSeparated(out, result, '\t', TsvValue);
       break;
     case TOutputMode::Json:
-      out << "[";
-      for (size_t r = 0; r < result.Rows.size(); ++r) {
-        out << (r == 0 ? "\n" : ",\n") << "{";
-        for (size_t i = 0; i < result.Columns.size() && i < result.Rows[r].size(); ++i) {
+      for (const auto& row : result.Rows) {
+        out << "{";
+        for (size_t i = 0; i < result.Columns.size() && i < row.size(); ++i) {
           if (i > 0) out << ",";
-          out << JsonString(result.Columns[i].Name) << ":" << JsonValue(result.Rows[r][i], result.Columns[i].Type);
+          out << JsonString(result.Columns[i].Name) << ":" << JsonValue(row[i], result.Columns[i]);
         }
-        out << "}";
+        out << "}\n";
       }
-      out << (result.Rows.empty() ? "]\n" : "\n]\n");
       break;
   }
+}
+
+// ---- parameters ----
+
+namespace {
+
+// An optional sign, then digits and at most one ".", at least one digit, then an
+// optional exponent. `decimal` tells whether a "." or an exponent was there.
+bool IsNumberText(std::string_view text, bool& decimal) {
+  size_t i = 0;
+  size_t digits = 0;
+  bool point = false;
+  decimal = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
+  for (; i < text.size(); ++i) {
+    if (text[i] >= '0' && text[i] <= '9') {
+      ++digits;
+    } else if (text[i] == '.' && !point) {
+      point = true;
+    } else {
+      break;
+    }
+  }
+  if (digits == 0) return false;
+  decimal = point;
+  if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
+    decimal = true;
+    ++i;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
+    size_t exponentDigits = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) ++exponentDigits;
+    if (exponentDigits == 0) return false;
+  }
+  return i == text.size();
+}
+
+std::string CannotHoldMessage(uint16_t codePage, std::string_view what) {
+  return std::string(what) + " holds characters that code page " + std::to_string(codePage) + " cannot hold";
+}
+
+// Appends one parameter: its definition and, at its offset, the null flag and `bytes`.
+void AddParam(TParamValues& params, TFieldType type, TFieldSubType subType, int size, bool isNull,
+              const void* bytes, size_t length) {
+  TFieldDefinition definition;
+  definition.FieldNo = static_cast<uint16_t>(params.Definitions.size() + 1);
+  definition.FieldType = type;
+  definition.SubType = subType;
+  definition.Size = static_cast<uint8_t>(size);
+  definition.DataSize = static_cast<uint8_t>(length);
+  if (params.Values.size() > UINT16_MAX) throw std::invalid_argument("too many --param values");
+  definition.Offset = static_cast<uint16_t>(params.Values.size());
+  params.Values.push_back(isNull ? 0 : 1);
+  const auto* first = static_cast<const uint8_t*>(bytes);
+  params.Values.insert(params.Values.end(), first, first + length);
+  params.Definitions.push_back(std::move(definition));
+}
+
+}  // namespace
+
+TParamValues ParamValuesOf(const std::vector<std::string>& texts, uint16_t codePage) {
+  // What each text stands for; texts that are no NULL and no number in range are
+  // converted to the code page first, so that the memo texts are all known before
+  // their pointers are taken (MemoTexts must not grow after that).
+  struct TParamText {
+    TFieldType Type = TFieldType::Unknown;
+    int64_t Integer = 0;
+    double Real = 0;
+    std::string Bytes;
+  };
+  std::vector<TParamText> classified;
+  size_t memos = 0;
+  for (const std::string& text : texts) {
+    TParamText param;
+    bool decimal = false;
+    if (SameText(text, "NULL")) {
+      classified.push_back(param);
+      continue;
+    }
+    if (IsNumberText(text, decimal) && !decimal) {
+      if (const std::optional<int64_t> number = TryTextToInt64(text)) {
+        param.Type = TryTextToInt32(text) ? TFieldType::Integer : TFieldType::LargeInt;
+        param.Integer = *number;
+      }
+    } else if (decimal) {
+      // from_chars reads the nearest double; it takes no "+" sign.
+      const std::string_view number = text[0] == '+' ? std::string_view(text).substr(1) : std::string_view(text);
+      const std::from_chars_result read = std::from_chars(number.data(), number.data() + number.size(), param.Real);
+      if (read.ec == std::errc() && read.ptr == number.data() + number.size()) param.Type = TFieldType::Float;
+    }
+    if (param.Type == TFieldType::Unknown) {
+      std::optional<std::string> bytes = Utf8ToCodePage(codePage, text);
+      if (!bytes) throw std::invalid_argument(CannotHoldMessage(codePage, "the --param value '" + text + "'"));
+      param.Type = TFieldType::String;
+      param.Bytes = std::move(*bytes);
+      if (param.Bytes.size() > kMaxFieldSize) ++memos;
+    }
+    classified.push_back(std::move(param));
+  }
+
+  TParamValues params;
+  params.MemoTexts.reserve(memos);
+  for (const TParamText& param : classified) {
+    uint8_t value[sizeof(int32_t) + sizeof(const char*)] = {};
+    switch (param.Type) {
+      case TFieldType::Integer:
+        WriteI32(value, static_cast<int32_t>(param.Integer));
+        AddParam(params, param.Type, TFieldSubType::None, 0, false, value, sizeof(int32_t));
+        break;
+      case TFieldType::LargeInt:
+        WriteI64(value, param.Integer);
+        AddParam(params, param.Type, TFieldSubType::None, 0, false, value, sizeof(int64_t));
+        break;
+      case TFieldType::Float:
+        WriteF64(value, param.Real);
+        AddParam(params, param.Type, TFieldSubType::None, 0, false, value, sizeof(double));
+        break;
+      case TFieldType::String:
+        if (param.Bytes.size() <= kMaxFieldSize) {
+          AddParam(params, param.Type, TFieldSubType::None, static_cast<int>(param.Bytes.size()), false,
+                   param.Bytes.c_str(), param.Bytes.size() + 1);
+        } else {
+          params.MemoTexts.push_back(param.Bytes);
+          const char* memo = params.MemoTexts.back().data();
+          WriteI32(value, static_cast<int32_t>(param.Bytes.size()));
+          std::memcpy(value + sizeof(int32_t), &memo, sizeof memo);
+          AddParam(params, TFieldType::Blob, TFieldSubType::Memo, 0, false, value, sizeof value);
+        }
+        break;
+      default:
+        AddParam(params, TFieldType::Unknown, TFieldSubType::None, 0, true, nullptr, 0);
+        break;
+    }
+  }
+  return params;
 }
 
 // ---- the shell ----
@@ -250,13 +456,13 @@ namespace {
 
 constexpr const char* kHelpText =
     "Statements end with \";\". Commands:\n"
-    "  .tables                  the tables of the directory\n"
-    "  .schema [TABLE]          the statements that recreate every table, or TABLE\n"
-    "  .indexes TABLE           the indexes of TABLE\n"
-    "  .mode table|csv|tsv|json how results are printed\n"
-    "  .timer on|off            print each statement's time\n"
-    "  .help                    this text\n"
-    "  .quit                    leave the shell\n";
+    "  .tables                     the tables of the directory\n"
+    "  .schema [TABLE]             the statements that recreate every table, or TABLE\n"
+    "  .indexes TABLE              the indexes of TABLE\n"
+    "  .mode [table|csv|tsv|json]  how results are printed (alone: the current mode)\n"
+    "  .timer on|off               print each statement's time\n"
+    "  .help                       this text\n"
+    "  .quit                       leave the shell\n";
 
 // A failure of the shell itself (not of the engine): its message is printed as it is.
 struct TShellError {
@@ -265,8 +471,12 @@ struct TShellError {
 
 class TSqlShell {
 public:
-  TSqlShell(TDataDirectory& directory, std::ostream& out, std::ostream& err)
-      : FDirectory(directory), FOut(out), FErr(err) {}
+  // `params` (kept by the caller while the shell runs) are bound to the first
+  // statement run.
+  TSqlShell(TDataDirectory& directory, const TParamValues& params, TOutputMode mode, std::ostream& out,
+            std::ostream& err)
+      : FDirectory(directory), FParams(params), FBindParams(!params.Definitions.empty()), FOut(out), FErr(err),
+        FMode(mode) {}
 
   // Feeds one line of input. Returns false when a statement or command failed (its
   // message printed); `quit` is set by .quit.
@@ -311,9 +521,7 @@ private:
   std::string ToEngineText(const std::string& utf8) const {
     const uint16_t codePage = GetEngineAnsiCodePage();
     std::optional<std::string> bytes = Utf8ToCodePage(codePage, utf8);
-    if (!bytes) {
-      throw TShellError{"the text holds characters that code page " + std::to_string(codePage) + " cannot hold"};
-    }
+    if (!bytes) throw TShellError{CannotHoldMessage(codePage, "the text")};
     return *bytes;
   }
 
@@ -322,7 +530,17 @@ private:
     const auto start = std::chrono::steady_clock::now();
     statement.Prepare(ToEngineText(utf8));
     TDataCursor* result = nullptr;
-    statement.Execute(result);
+    if (FBindParams) {
+      FBindParams = false;
+      const size_t given = FParams.Definitions.size();
+      if (static_cast<size_t>(statement.ParamCount()) != given) {
+        throw TShellError{"the statement has " + std::to_string(statement.ParamCount()) + " placeholder(s) for " +
+                          std::to_string(given) + " --param value(s)"};
+      }
+      statement.Execute(FParams.Definitions, FParams.Values.data(), result);
+    } else {
+      statement.Execute(result);
+    }
     if (result != nullptr) {
       PrintResult(FOut, ReadResult(*result), FMode);
     } else {
@@ -355,12 +573,14 @@ private:
       PrintIndexes(ToEngineText(argument));
     } else if (command == ".timer" && (argument == "on" || argument == "off")) {
       FTimer = argument == "on";
+    } else if (command == ".mode" && argument.empty()) {
+      FOut << OutputModeName(FMode) << '\n';
     } else if (command == ".mode" && OutputModeByName(argument)) {
       FMode = *OutputModeByName(argument);
     } else if (command == ".indexes" || command == ".timer" || command == ".mode") {
       throw TShellError{"usage: " + std::string(command == ".indexes" ? ".indexes TABLE"
                                                 : command == ".timer"  ? ".timer on|off"
-                                                                       : ".mode table|csv|tsv|json")};
+                                                                       : ".mode [table|csv|tsv|json]")};
     } else {
       throw TShellError{"unknown command '" + command + "' (.help lists the commands)"};
     }
@@ -428,10 +648,13 @@ private:
   }
 
   TDataDirectory& FDirectory;
+  const TParamValues& FParams;
+  // Until the first statement has taken the parameters.
+  bool FBindParams;
   std::ostream& FOut;
   std::ostream& FErr;
   std::string FPending;
-  TOutputMode FMode = TOutputMode::Table;
+  TOutputMode FMode;
   bool FTimer = false;
 };
 
@@ -470,15 +693,19 @@ std::optional<std::string> ReadTerminalLine(bool continuing) {
 
 }  // namespace
 
-int SqlCommand(const std::vector<std::string>& args, std::istream& in, bool interactive, std::ostream& out,
-               std::ostream& err) {
+int SqlCommand(const std::vector<std::string>& args, std::istream& in, bool interactive, bool outputIsTerminal,
+               std::ostream& out, std::ostream& err) {
   bool create = false;
+  std::vector<std::string> paramTexts;
   std::optional<std::string> directoryName;
   std::optional<std::string> file;
   std::optional<std::string> text;
   for (size_t i = 0; i < args.size(); ++i) {
     if (args[i] == "--create") {
       create = true;
+    } else if (args[i] == "--param" && i + 1 < args.size()) {
+      // The value is the next word whatever it looks like ("-1", "-c").
+      paramTexts.push_back(args[++i]);
     } else if ((args[i] == "-f" || args[i] == "-c") && i + 1 < args.size() && !file && !text) {
       (args[i] == "-f" ? file : text) = args[i + 1];
       ++i;
@@ -490,8 +717,15 @@ int SqlCommand(const std::vector<std::string>& args, std::istream& in, bool inte
     }
   }
   if (!directoryName) {
-    err << "usage: kura [--codepage N] sql [--create] DIR [-f FILE | -c TEXT]\n";
+    err << "usage: kura [--codepage N] sql [--create] [--param VALUE]... DIR [-f FILE | -c TEXT]\n";
     return 2;
+  }
+  TParamValues params;
+  try {
+    params = ParamValuesOf(paramTexts, GetEngineAnsiCodePage());
+  } catch (const std::invalid_argument& error) {
+    err << "kura: " << error.what() << '\n';
+    return 1;
   }
   std::error_code error;
   if (!std::filesystem::is_directory(*directoryName, error)) {
@@ -516,7 +750,7 @@ int SqlCommand(const std::vector<std::string>& args, std::istream& in, bool inte
   try {
     TDataSession session;
     TDataDirectory* directory = session.OpenDirectory("", *directoryName);
-    TSqlShell shell(*directory, out, err);
+    TSqlShell shell(*directory, params, DefaultOutputMode(outputIsTerminal), out, err);
     bool ok = false;
     if (text) {
       std::istringstream lines(*text);

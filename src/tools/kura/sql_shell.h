@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "kura/base/field_types.h"
+#include "kura/storage/field_definition.h"
 
 namespace kura {
 class TDataCursor;
@@ -44,11 +45,17 @@ enum class TOutputMode { Table, Csv, Tsv, Json };
 
 // The mode of a .mode argument ("table", "csv", "tsv", "json"); empty for anything else.
 std::optional<TOutputMode> OutputModeByName(std::string_view name);
+// The name .mode takes for the mode.
+std::string_view OutputModeName(TOutputMode mode);
+// The mode a shell starts in: aligned tables for a person at a terminal, CSV for a
+// program reading the output.
+TOutputMode DefaultOutputMode(bool outputIsTerminal);
 
 // A SELECT result as UTF-8 texts.
 struct TResultColumn {
   std::string Name;
   TFieldType Type = TFieldType::Unknown;
+  TFieldSubType SubType = TFieldSubType::None;
 };
 struct TResultSet {
   std::vector<TResultColumn> Columns;
@@ -56,28 +63,79 @@ struct TResultSet {
   std::vector<std::vector<std::optional<std::string>>> Rows;
 };
 
-// Every record of the cursor from its first, values in the texts "kura dump" shows,
-// names and strings converted from the cursor's code page.
+// Every record of the cursor from its first. Names, strings and memos are converted
+// from the cursor's code page. Value texts:
+//   SmallInt, Integer, Word, LargeInt, AutoInc  every digit ("-9223372036854775808");
+//   Float (Money too)  the shortest text that reads back as the same double ("0.1",
+//                      "1e+300"); infinities and NaN as the engine writes them ("INF",
+//                      "-INF", "NAN");
+//   BCD                the exact decimal with the column's places ("1.50");
+//   Boolean, Date, Time, Timestamp  the engine's text forms ("True", "2004-02-29",
+//                      "10:30", "2004-02-29 10:30:05");
+//   memo               its text;
+//   other BLOBs        "(BLOB n bytes)", their bytes are not shown;
+//   anything else      the engine's conversion to a string.
+// A NULL value of any type, an empty BLOB included, is nullopt.
 TResultSet ReadResult(TDataCursor& cursor);
 
 // Prints a result:
-//   table  columns aligned, a header row, NULL shown as "NULL", then "(N row(s))";
-//   csv    a header line, then the rows; values holding ",", '"' or a line break are
-//          quoted with '"' doubled; NULL is empty;
-//   tsv    a header line, then the rows; tab, line breaks and "\" escaped as \t, \n,
-//          \r and \\; NULL is empty;
-//   json   an array of one object per row, members in column order; numbers of
-//          numeric columns and booleans bare, NULL as null, everything else a string.
+//   table  columns aligned by display width (a wide character takes two columns), a
+//          header row of the names, NULL shown as "NULL", then "(N row(s))";
+//   csv    RFC 4180 with LF line ends: a header line, then one line per row; a value
+//          holding ",", '"', CR or LF is quoted with '"' doubled; NULL is an empty
+//          field and an empty text is "" so that the two differ;
+//   tsv    a header line, then the rows; tab, LF, CR and "\" inside a value are
+//          written \t, \n, \r and \\; NULL (like an empty text) is empty;
+//   json   one object per row on a line of its own, the names as members in column
+//          order (JSON Lines): integers, floats and BCDs as bare numbers (a float that
+//          is infinite or NaN, or any number without a text, as null), booleans as
+//          true/false, NULL as null, everything else (the BLOB marker included) as a
+//          string with control characters written \u00XX. An empty result prints
+//          nothing.
 void PrintResult(std::ostream& out, const TResultSet& result, TOutputMode mode);
+
+// ---- parameters ----
+
+// The values of --param options laid out as TQueryStatement::Execute binds them: one
+// definition per value (FieldNo 1, 2, ...) whose Offset points at the value's null-flag
+// byte in Values. Memo values point into MemoTexts, so the set is not copied (moving
+// it keeps the pointers valid).
+struct TParamValues {
+  TParamValues() = default;
+  TParamValues(const TParamValues&) = delete;
+  TParamValues& operator=(const TParamValues&) = delete;
+  TParamValues(TParamValues&&) = default;
+  TParamValues& operator=(TParamValues&&) = default;
+
+  std::vector<TFieldDefinition> Definitions;
+  std::vector<uint8_t> Values;
+  std::vector<std::string> MemoTexts;
+};
+
+// The parameters of UTF-8 texts, by the form of each text:
+//   "NULL" in any letter case  NULL (type Unknown, as the NULL literal; flag 0, no bytes);
+//   an optionally signed run of digits  Integer when it fits 32 bits, else LargeInt when
+//                          it fits 64 bits (beyond that it is text);
+//   an optionally signed decimal with a "." or an exponent ("1.5", "-.5", "2e10")
+//                          Float, the nearest double (beyond the double range: text);
+//   any other text         String in `codePage` (Size its length, the bytes and a
+//                          terminator), or, longer than 250 bytes, a Memo BLOB whose
+//                          value is an int32 length and a pointer to the bytes.
+// Raises std::invalid_argument when a text holds characters the code page cannot hold.
+TParamValues ParamValuesOf(const std::vector<std::string>& texts, uint16_t codePage);
 
 // ---- the command ----
 
-// "kura sql [--create] DIR [-f FILE | -c TEXT]" with `args` the words after "sql" (the
-// code page option already taken by the caller). Runs -c's text, FILE, or `in`: a
-// terminal (`interactive`) gets a prompt and line editing and goes on after errors;
-// otherwise the first failing statement or command ends the run. 0, or 1 after an
-// error (a missing DIR without --create included), 2 for wrong arguments.
-int SqlCommand(const std::vector<std::string>& args, std::istream& in, bool interactive, std::ostream& out,
-               std::ostream& err);
+// "kura sql [--create] [--param VALUE]... DIR [-f FILE | -c TEXT]" with `args` the words
+// after "sql" (the code page option already taken by the caller). Runs -c's text, FILE,
+// or `in`: a terminal (`interactive`) gets a prompt and line editing and goes on after
+// errors; otherwise the first failing statement or command ends the run. The --param
+// values are bound to the placeholders of the first statement run (only that one, as
+// the engine binds only a script's first statement), whose placeholders must be as
+// many. Results are printed in DefaultOutputMode(outputIsTerminal) until .mode says
+// otherwise. 0, or 1 after an error (a missing DIR without --create, a --param value
+// the code page cannot hold included), 2 for wrong arguments.
+int SqlCommand(const std::vector<std::string>& args, std::istream& in, bool interactive, bool outputIsTerminal,
+               std::ostream& out, std::ostream& err);
 
 }  // namespace kura::tool

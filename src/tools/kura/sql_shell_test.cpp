@@ -4,24 +4,34 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cmath>
+#include <cstring>
 #include <fstream>
+#include <memory>
+#include <span>
 #include <sstream>
+#include <stdexcept>
 
 #include <gtest/gtest.h>
 
+#include "kura/base/byte_order.h"
 #include "kura/base/code_page_text.h"
 #include "kura/base/engine_error.h"
+#include "kura/base/value_conversion.h"
 #include "kura/engine/data_cursor.h"
 #include "kura/engine/data_directory.h"
 #include "kura/engine/data_session.h"
 #include "kura/sql/definition_text.h"
 #include "kura/sql/query_statement.h"
+#include "kura/storage/record.h"
 #include "testing/definition_builders.h"
+#include "testing/engine_error_expect.h"
 #include "testing/temp_dir.h"
 
 namespace kura::tool {
 namespace {
 
+using testing_support::EngineErrorOf;
 using testing_support::Field;
 using testing_support::Index;
 using testing_support::TTempDir;
@@ -68,8 +78,18 @@ TResultSet SampleResult() {
   result.Rows = {{"1", "plain", "True", "1.5"},
                  {"2", "a, \"quoted\"\ttab", "False", std::nullopt},
                  {"3", std::nullopt, std::nullopt, "-0.25"},
-                 {"4", "line\nbreak\\", "True", "INF"}};
+                 {"4", "line\nbreak\\", "True", "INF"},
+                 {"5", "", "False", "0"}};
   return result;
+}
+
+// Each mode's printing of `result` is the expected text.
+void ExpectPrinted(const TResultSet& result, std::span<const std::pair<TOutputMode, std::string>> cases) {
+  for (const auto& [mode, expected] : cases) {
+    std::ostringstream out;
+    PrintResult(out, result, mode);
+    EXPECT_EQ(out.str(), expected) << OutputModeName(mode);
+  }
 }
 
 TEST(SqlShellPrintTest, PrintsEachMode) {
@@ -80,32 +100,30 @@ TEST(SqlShellPrintTest, PrintsEachMode) {
        "2   a, \"quoted\"\ttab  False  NULL\n"
        "3   NULL             NULL   -0.25\n"
        "4   line\nbreak\\      True   INF\n"
-       "(4 row(s))\n"},
+       "5                    False  0\n"
+       "(5 row(s))\n"},
       {TOutputMode::Csv,
        "ID,Name,Ok,Price\n"
        "1,plain,True,1.5\n"
        "2,\"a, \"\"quoted\"\"\ttab\",False,\n"
        "3,,,-0.25\n"
-       "4,\"line\nbreak\\\",True,INF\n"},
+       "4,\"line\nbreak\\\",True,INF\n"
+       "5,\"\",False,0\n"},
       {TOutputMode::Tsv,
        "ID\tName\tOk\tPrice\n"
        "1\tplain\tTrue\t1.5\n"
        "2\ta, \"quoted\"\\ttab\tFalse\t\n"
        "3\t\t\t-0.25\n"
-       "4\tline\\nbreak\\\\\tTrue\tINF\n"},
+       "4\tline\\nbreak\\\\\tTrue\tINF\n"
+       "5\t\tFalse\t0\n"},
       {TOutputMode::Json,
-       "[\n"
-       "{\"ID\":1,\"Name\":\"plain\",\"Ok\":true,\"Price\":1.5},\n"
-       "{\"ID\":2,\"Name\":\"a, \\\"quoted\\\"\\u0009tab\",\"Ok\":false,\"Price\":null},\n"
-       "{\"ID\":3,\"Name\":null,\"Ok\":null,\"Price\":-0.25},\n"
-       "{\"ID\":4,\"Name\":\"line\\u000abreak\\\\\",\"Ok\":true,\"Price\":\"INF\"}\n"
-       "]\n"},
+       "{\"ID\":1,\"Name\":\"plain\",\"Ok\":true,\"Price\":1.5}\n"
+       "{\"ID\":2,\"Name\":\"a, \\\"quoted\\\"\\u0009tab\",\"Ok\":false,\"Price\":null}\n"
+       "{\"ID\":3,\"Name\":null,\"Ok\":null,\"Price\":-0.25}\n"
+       "{\"ID\":4,\"Name\":\"line\\u000abreak\\\\\",\"Ok\":true,\"Price\":null}\n"
+       "{\"ID\":5,\"Name\":\"\",\"Ok\":false,\"Price\":0}\n"},
   };
-  for (const auto& [mode, expected] : cases) {
-    std::ostringstream out;
-    PrintResult(out, SampleResult(), mode);
-    EXPECT_EQ(out.str(), expected) << static_cast<int>(mode);
-  }
+  ExpectPrinted(SampleResult(), cases);
 }
 
 TEST(SqlShellPrintTest, PrintsAnEmptyResult) {
@@ -115,13 +133,9 @@ TEST(SqlShellPrintTest, PrintsAnEmptyResult) {
       {TOutputMode::Table, "a\n(0 row(s))\n"},
       {TOutputMode::Csv, "a\n"},
       {TOutputMode::Tsv, "a\n"},
-      {TOutputMode::Json, "[]\n"},
+      {TOutputMode::Json, ""},
   };
-  for (const auto& [mode, expected] : cases) {
-    std::ostringstream out;
-    PrintResult(out, empty, mode);
-    EXPECT_EQ(out.str(), expected);
-  }
+  ExpectPrinted(empty, cases);
 }
 
 TEST(SqlShellPrintTest, KnowsTheModeNames) {
@@ -131,6 +145,305 @@ TEST(SqlShellPrintTest, KnowsTheModeNames) {
   EXPECT_EQ(OutputModeByName("json"), TOutputMode::Json);
   EXPECT_EQ(OutputModeByName("html"), std::nullopt);
   EXPECT_EQ(OutputModeByName("CSV"), std::nullopt);
+  for (const TOutputMode mode : {TOutputMode::Table, TOutputMode::Csv, TOutputMode::Tsv, TOutputMode::Json}) {
+    EXPECT_EQ(OutputModeByName(OutputModeName(mode)), mode);
+  }
+}
+
+TEST(SqlShellPrintTest, TablesForATerminalCsvForAProgram) {
+  EXPECT_EQ(DefaultOutputMode(true), TOutputMode::Table);
+  EXPECT_EQ(DefaultOutputMode(false), TOutputMode::Csv);
+}
+
+// ---- results read from a cursor ----
+
+// Two tables in code page 932 whose records a result cursor could hold: one of numbers,
+// one of texts, truth values, dates and BLOBs. NULL stands for a NULL value.
+class SqlShellResultTest : public ::testing::Test {
+protected:
+  SqlShellResultTest() { Directory = Session.OpenDirectory("", Temp.Path().string()); }
+
+  // Creates the table and appends one record per row of texts, each converted to its
+  // field's type by the engine (a Float read by std::stod, so "inf" and "-nan" work).
+  std::unique_ptr<TDataCursor> Make(const std::string& name, std::vector<TFieldDefinition> fields,
+                                    const std::vector<std::vector<std::string>>& rows) {
+    auto cursor = std::make_unique<TDataCursor>(*Directory);
+    cursor->SetTableName(name);
+    cursor->SetExclusive(true);
+    TTableDefinition definition;
+    definition.Fields = std::move(fields);
+    cursor->CreateTable(definition, false);
+    cursor->OpenCursor();
+    const std::vector<TFieldDefinition>& stored = cursor->FieldDefinitions();
+    std::vector<uint8_t> record(static_cast<size_t>(cursor->RecordSize()));
+    for (const auto& row : rows) {
+      cursor->InitRecord(record.data());
+      for (size_t i = 0; i < row.size(); ++i) Set(*cursor, stored[i], record.data(), row[i]);
+      cursor->AppendRecord(record.data(), false);
+    }
+    return cursor;
+  }
+
+  static void Set(TDataCursor& cursor, const TFieldDefinition& field, uint8_t* record, const std::string& utf8) {
+    if (utf8 == "NULL" || field.IsAutoInc()) return;
+    const std::string text = *Utf8ToCodePage(932, utf8);
+    if (field.FieldType == TFieldType::Blob) {
+      int32_t size = 0;
+      ASSERT_EQ(cursor.OpenBlob(field.FieldNo, record, TBlobOpenMode::ReadWrite, size), 0);
+      ASSERT_EQ(cursor.PutBlob(field.FieldNo, record, 0, static_cast<int32_t>(text.size()),
+                               reinterpret_cast<const uint8_t*>(text.data())),
+                0);
+      return;
+    }
+    uint8_t value[kValueBufferSize] = {};
+    if (field.FieldType == TFieldType::Float) {
+      // Written directly so that no text form stands between the double and the test.
+      WriteF64(value, std::stod(text));
+    } else {
+      std::memcpy(value, text.data(), std::min<size_t>(text.size(), kValueBufferSize - 1));
+      ASSERT_TRUE(ConvertValue(TFieldType::String, kValueBufferSize, 0, value, field.Scale, field.DataSize,
+                               field.FieldType))
+          << utf8;
+    }
+    cursor.SetField(field.FieldNo, record, value);
+  }
+
+  TTempDir Temp;
+  TDataSession Session;
+  TDataDirectory* Directory = nullptr;
+};
+
+TEST_F(SqlShellResultTest, PrintsNumbersExactlyInEachMode) {
+  TFieldDefinition money = Field("M", TFieldType::Float, 0, TFieldSubType::Money);
+  TFieldDefinition decimal = Field("B", TFieldType::Bcd);
+  decimal.Scale = 2;
+  const auto cursor =
+      Make("numbers",
+           {Field("ID", TFieldType::Integer, 0, TFieldSubType::AutoInc), Field("S", TFieldType::SmallInt),
+            Field("I", TFieldType::Integer), Field("W", TFieldType::Word), Field("L", TFieldType::LargeInt),
+            Field("F", TFieldType::Float), money, decimal},
+           {{"", "-32768", "-2147483648", "65535", "-9223372036854775808", "0.1", "-0.5", "1.5"},
+            {"", "NULL", "2147483647", "NULL", "9223372036854775807", "1e300", "NULL", "-0.05"},
+            {"", "7", "NULL", "0", "NULL", "inf", "123456.78", "NULL"},
+            {"", "0", "0", "1", "1", "-nan", "0", "0"}});
+  const TResultSet result = ReadResult(*cursor);
+  const std::pair<TOutputMode, std::string> cases[] = {
+      {TOutputMode::Table,
+       "ID  S       I            W      L                     F       M          B\n"
+       "1   -32768  -2147483648  65535  -9223372036854775808  0.1     -0.5       1.50\n"
+       "2   NULL    2147483647   NULL   9223372036854775807   1e+300  NULL       -0.05\n"
+       "3   7       NULL         0      NULL                  INF     123456.78  NULL\n"
+       "4   0       0            1      1                     NAN     0          0.00\n"
+       "(4 row(s))\n"},
+      {TOutputMode::Csv,
+       "ID,S,I,W,L,F,M,B\n"
+       "1,-32768,-2147483648,65535,-9223372036854775808,0.1,-0.5,1.50\n"
+       "2,,2147483647,,9223372036854775807,1e+300,,-0.05\n"
+       "3,7,,0,,INF,123456.78,\n"
+       "4,0,0,1,1,NAN,0,0.00\n"},
+      {TOutputMode::Tsv,
+       "ID\tS\tI\tW\tL\tF\tM\tB\n"
+       "1\t-32768\t-2147483648\t65535\t-9223372036854775808\t0.1\t-0.5\t1.50\n"
+       "2\t\t2147483647\t\t9223372036854775807\t1e+300\t\t-0.05\n"
+       "3\t7\t\t0\t\tINF\t123456.78\t\n"
+       "4\t0\t0\t1\t1\tNAN\t0\t0.00\n"},
+      {TOutputMode::Json,
+       "{\"ID\":1,\"S\":-32768,\"I\":-2147483648,\"W\":65535,\"L\":-9223372036854775808,\"F\":0.1,\"M\":-0.5,"
+       "\"B\":1.50}\n"
+       "{\"ID\":2,\"S\":null,\"I\":2147483647,\"W\":null,\"L\":9223372036854775807,\"F\":1e+300,\"M\":null,"
+       "\"B\":-0.05}\n"
+       "{\"ID\":3,\"S\":7,\"I\":null,\"W\":0,\"L\":null,\"F\":null,\"M\":123456.78,\"B\":null}\n"
+       "{\"ID\":4,\"S\":0,\"I\":0,\"W\":1,\"L\":1,\"F\":null,\"M\":0,\"B\":0.00}\n"},
+  };
+  ExpectPrinted(result, cases);
+  // Every float text reads back as the stored double.
+  std::vector<uint8_t> record(static_cast<size_t>(cursor->RecordSize()));
+  cursor->SetToBegin();
+  for (const auto& row : result.Rows) {
+    ASSERT_EQ(cursor->GetNextRecord(record.data()), 0);
+    const double stored = ReadF64(FieldValue(record.data(), cursor->FieldDefinitions()[5]));
+    if (std::isfinite(stored)) {
+      EXPECT_EQ(std::stod(*row[5]), stored) << *row[5];
+    }
+  }
+}
+
+TEST_F(SqlShellResultTest, PrintsTextsTruthValuesDatesAndBlobsInEachMode) {
+  const auto cursor = Make("texts",
+                           {Field(*Utf8ToCodePage(932, "名前"), TFieldType::String, 20), Field("Ok", TFieldType::Boolean),
+                            Field("D", TFieldType::Date), Field("T", TFieldType::Time),
+                            Field("TS", TFieldType::Timestamp), Field("Memo", TFieldType::Blob, 0, TFieldSubType::Memo),
+                            Field("Bin", TFieldType::Blob, 0, TFieldSubType::Binary)},
+                           {{"詰碁", "True", "2004-02-29", "10:30", "2004-02-29 10:30:05", "先手,\"活\"\n二行", "abc"},
+                            {"a, \"q\"", "False", "NULL", "NULL", "NULL", "NULL", "NULL"},
+                            {"NULL", "NULL", "0099-01-05", "23:59:59.999", "1899-12-30 00:00", "x", "0123456789"}});
+  const TResultSet result = ReadResult(*cursor);
+  ASSERT_EQ(result.Columns.size(), 7U);
+  EXPECT_EQ(result.Columns[0].Name, "名前");
+  const std::pair<TOutputMode, std::string> cases[] = {
+      {TOutputMode::Table,
+       "名前    Ok     D           T             TS                   Memo            Bin\n"
+       "詰碁    True   2004-02-29  10:30         2004-02-29 10:30:05  先手,\"活\"\n二行  (BLOB 3 bytes)\n"
+       "a, \"q\"  False  NULL        NULL          NULL                 NULL            NULL\n"
+       "NULL    NULL   0099-01-05  23:59:59.999  1899-12-30 00:00     x               (BLOB 10 bytes)\n"
+       "(3 row(s))\n"},
+      {TOutputMode::Csv,
+       "名前,Ok,D,T,TS,Memo,Bin\n"
+       "詰碁,True,2004-02-29,10:30,2004-02-29 10:30:05,\"先手,\"\"活\"\"\n二行\",(BLOB 3 bytes)\n"
+       "\"a, \"\"q\"\"\",False,,,,,\n"
+       ",,0099-01-05,23:59:59.999,1899-12-30 00:00,x,(BLOB 10 bytes)\n"},
+      {TOutputMode::Tsv,
+       "名前\tOk\tD\tT\tTS\tMemo\tBin\n"
+       "詰碁\tTrue\t2004-02-29\t10:30\t2004-02-29 10:30:05\t先手,\"活\"\\n二行\t(BLOB 3 bytes)\n"
+       "a, \"q\"\tFalse\t\t\t\t\t\n"
+       "\t\t0099-01-05\t23:59:59.999\t1899-12-30 00:00\tx\t(BLOB 10 bytes)\n"},
+      {TOutputMode::Json,
+       "{\"名前\":\"詰碁\",\"Ok\":true,\"D\":\"2004-02-29\",\"T\":\"10:30\",\"TS\":\"2004-02-29 10:30:05\","
+       "\"Memo\":\"先手,\\\"活\\\"\\u000a二行\",\"Bin\":\"(BLOB 3 bytes)\"}\n"
+       "{\"名前\":\"a, \\\"q\\\"\",\"Ok\":false,\"D\":null,\"T\":null,\"TS\":null,\"Memo\":null,\"Bin\":null}\n"
+       "{\"名前\":null,\"Ok\":null,\"D\":\"0099-01-05\",\"T\":\"23:59:59.999\",\"TS\":\"1899-12-30 00:00\","
+       "\"Memo\":\"x\",\"Bin\":\"(BLOB 10 bytes)\"}\n"},
+  };
+  ExpectPrinted(result, cases);
+}
+
+// ---- parameters ----
+
+std::vector<uint8_t> Bytes(const std::string& hex) {
+  std::vector<uint8_t> bytes;
+  for (size_t i = 0; i + 1 < hex.size(); i += 2) bytes.push_back(static_cast<uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+  return bytes;
+}
+
+TEST(SqlShellParamTest, EachTextBecomesTheParameterItsFormStandsFor) {
+  struct Case {
+    std::string Text;
+    TFieldType Type;
+    bool HasValue;
+    std::vector<uint8_t> Value;  // the bytes after the null flag
+    int Size = 0;
+  };
+  const Case cases[] = {
+      {"NULL", TFieldType::Unknown, false, {}},
+      {"null", TFieldType::Unknown, false, {}},
+      {"42", TFieldType::Integer, true, Bytes("2a000000")},
+      {"+7", TFieldType::Integer, true, Bytes("07000000")},
+      {"-2147483648", TFieldType::Integer, true, Bytes("00000080")},
+      {"2147483648", TFieldType::LargeInt, true, Bytes("0000008000000000")},
+      {"-9223372036854775808", TFieldType::LargeInt, true, Bytes("0000000000000080")},
+      {"9223372036854775808", TFieldType::String, true, Bytes("39323233333732303336383534373735383038" "00"), 19},
+      {"0.1", TFieldType::Float, true, Bytes("9a9999999999b93f")},
+      {"-.5", TFieldType::Float, true, Bytes("000000000000e0bf")},
+      {"1e300", TFieldType::Float, true, Bytes("9c7500883ce4377e")},
+      {"2.", TFieldType::Float, true, Bytes("0000000000000040")},
+      {"1e400", TFieldType::String, true, Bytes("316534303000"), 5},
+      {"1.2.3", TFieldType::String, true, Bytes("312e322e3300"), 5},
+      {"5e", TFieldType::String, true, Bytes("356500"), 2},
+      {" 5", TFieldType::String, true, Bytes("203500"), 2},
+      {"NULLS", TFieldType::String, true, Bytes("4e554c4c5300"), 5},
+      {"", TFieldType::String, true, Bytes("00"), 0},
+      {"詰碁", TFieldType::String, true, Bytes("8b6c8ce900"), 4},
+  };
+  std::vector<std::string> texts;
+  for (const Case& c : cases) texts.push_back(c.Text);
+  const TParamValues params = ParamValuesOf(texts, 932);
+  ASSERT_EQ(params.Definitions.size(), std::size(cases));
+  EXPECT_TRUE(params.MemoTexts.empty());
+  size_t offset = 0;
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    const Case& c = cases[i];
+    const TFieldDefinition& d = params.Definitions[i];
+    EXPECT_EQ(d.FieldNo, i + 1) << c.Text;
+    EXPECT_EQ(d.FieldType, c.Type) << c.Text;
+    EXPECT_EQ(d.SubType, TFieldSubType::None) << c.Text;
+    EXPECT_EQ(d.Size, c.Size) << c.Text;
+    EXPECT_EQ(d.DataSize, c.Value.size()) << c.Text;
+    ASSERT_EQ(d.Offset, offset) << c.Text;
+    EXPECT_EQ(params.Values[offset], c.HasValue ? 1 : 0) << c.Text;
+    EXPECT_EQ(std::vector<uint8_t>(params.Values.begin() + static_cast<ptrdiff_t>(offset) + 1,
+                                   params.Values.begin() + static_cast<ptrdiff_t>(offset + 1 + d.DataSize)),
+              c.Value)
+        << c.Text;
+    offset += 1 + d.DataSize;
+  }
+  EXPECT_EQ(params.Values.size(), offset);
+}
+
+TEST(SqlShellParamTest, ATextBeyondAStringIsAMemoPassedByLengthAndPointer) {
+  const std::string kana(126, 'x');
+  const std::vector<std::string> texts = {std::string(250, 'a'), std::string(251, 'b'), "詰" + kana + "碁" + kana, "1"};
+  TParamValues moved = ParamValuesOf(texts, 932);
+  const TParamValues params = std::move(moved);  // the pointers survive a move
+  ASSERT_EQ(params.Definitions.size(), 4U);
+  EXPECT_EQ(params.Definitions[0].FieldType, TFieldType::String);
+  EXPECT_EQ(params.Definitions[0].DataSize, 251);
+  const std::string expected[] = {std::string(251, 'b'), *Utf8ToCodePage(932, texts[2])};
+  ASSERT_EQ(expected[1].size(), 256U);
+  for (size_t i = 1; i <= 2; ++i) {
+    const TFieldDefinition& d = params.Definitions[i];
+    EXPECT_EQ(d.FieldType, TFieldType::Blob);
+    EXPECT_EQ(d.SubType, TFieldSubType::Memo);
+    const uint8_t* at = params.Values.data() + d.Offset;
+    EXPECT_EQ(at[0], 1);
+    ASSERT_EQ(d.DataSize, sizeof(int32_t) + sizeof(const char*));
+    const char* bytes = nullptr;
+    std::memcpy(&bytes, at + 1 + sizeof(int32_t), sizeof bytes);
+    EXPECT_EQ(std::string(bytes, static_cast<size_t>(ReadI32(at + 1))), expected[i - 1]);
+  }
+  EXPECT_EQ(params.Definitions[3].FieldType, TFieldType::Integer);
+  EXPECT_EQ(params.MemoTexts.size(), 2U);
+}
+
+TEST(SqlShellParamTest, ATextTheCodePageCannotHoldIsRejected) {
+  EXPECT_THROW(ParamValuesOf({"1", "Café"}, 932), std::invalid_argument);
+  EXPECT_EQ(ParamValuesOf({"Café"}, 1252).Definitions.at(0).Size, 4);
+  EXPECT_TRUE(ParamValuesOf({}, 932).Definitions.empty());
+}
+
+TEST(SqlShellParamTest, TheValuesReachThePlaceholdersOfTheStatement) {
+  TTempDir dir;
+  TDataSession session;
+  TDataDirectory* directory = session.OpenDirectory("", dir.Path().string());
+  {
+    TQueryStatement create(*directory);
+    create.Prepare("CREATE TABLE t (a INTEGER, b CHAR(20), c MEMO, d LARGEINT, e FLOAT)");
+    TDataCursor* none = nullptr;
+    create.Execute(none);
+  }
+  const std::string memo(300, 'm');
+  const TParamValues params = ParamValuesOf({"5", "詰碁", memo, "NULL", "-0.5", "9000000000"}, 932);
+  TQueryStatement statement(*directory);
+  statement.Prepare("select * from t where a = ? and b = ? and c = ? and a <> ? and e = ? and d = ?");
+  ASSERT_EQ(statement.ParamCount(), 6);
+  TDataCursor* result = nullptr;
+  const std::optional<EKuraEngineError> error =
+      EngineErrorOf([&] { statement.Execute(params.Definitions, params.Values.data(), result); });
+  ASSERT_TRUE(error.has_value());
+  EXPECT_EQ(error->ErrorCode, KURA_SQLPARSE);
+  EXPECT_NE(std::string(error->what()).find("SELECT statements cannot be executed yet"), std::string::npos)
+      << error->what();
+  struct Expected {
+    TFieldType Type;
+    uint8_t IsNull;
+    std::string Data;
+  };
+  const Expected expected[] = {
+      {TFieldType::Integer, 0, std::string("\x05\0\0\0", 4)},
+      {TFieldType::String, 0, std::string("\x8b\x6c\x8c\xe9\0", 5)},
+      {TFieldType::Blob, 0, memo + std::string(1, '\0')},
+      {TFieldType::Unknown, 1, ""},
+      {TFieldType::Float, 0, std::string("\0\0\0\0\0\0\xe0\xbf", 8)},
+      {TFieldType::LargeInt, 0, std::string("\x00\x1a\x71\x18\x02\0\0\0", 8)},
+  };
+  for (size_t i = 0; i < std::size(expected); ++i) {
+    const TExpToken& node = *statement.Params()[i];
+    EXPECT_EQ(node.DataType, expected[i].Type) << i;
+    EXPECT_EQ(node.IsNull, expected[i].IsNull) << i;
+    EXPECT_EQ(node.DataLength, static_cast<int32_t>(expected[i].Data.size())) << i;
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(node.Data.data()), expected[i].Data.size()), expected[i].Data)
+        << i;
+  }
+  EXPECT_EQ(statement.Params()[2]->SubType, TFieldSubType::Memo);
 }
 
 // ---- the executable ----
@@ -337,7 +650,7 @@ TEST(SqlShellCommandTest, ShellCommandErrorsStopAScript) {
   const std::string db = dir.Path().string();
   const std::pair<std::string, std::string> cases[] = {
       {".frobnicate", "kura: unknown command '.frobnicate' (.help lists the commands)\n"},
-      {".mode xml", "kura: usage: .mode table|csv|tsv|json\n"},
+      {".mode xml", "kura: usage: .mode [table|csv|tsv|json]\n"},
       {".timer maybe", "kura: usage: .timer on|off\n"},
       {".indexes", "kura: usage: .indexes TABLE\n"},
   };
@@ -439,6 +752,73 @@ TEST(SqlShellCommandTest, ADefinitionErrorGivesTheEnginesMessage) {
   EXPECT_EQ(run.Status, 1);
   EXPECT_EQ(run.Err, expected + "\n");
   EXPECT_EQ(RunKura(dir, {"sql", db, "-c", ".tables"}).Out, "t\n");
+}
+
+TEST(SqlShellCommandTest, ParamValuesNeedAWordEach) {
+  TTempDir dir;
+  const std::string db = dir.Path().string();
+  for (const auto& args : std::vector<std::vector<std::string>>{
+           {"sql", db, "-c", "COMMIT", "--param"}, {"sql", "--param"}, {"sql", "--param", db}}) {
+    const TRun run = RunKura(dir, args);
+    EXPECT_EQ(run.Status, 2) << args.back();
+    EXPECT_NE(run.Err.find("usage: kura [--codepage N] sql [--create] [--param VALUE]... DIR"), std::string::npos)
+        << run.Err;
+    EXPECT_EQ(run.Out, "");
+  }
+}
+
+TEST(SqlShellCommandTest, ParamValuesGoToTheFirstStatementsPlaceholders) {
+  TTempDir dir;
+  const std::string db = (dir / "db").string();
+  std::filesystem::create_directory(db);
+  ASSERT_EQ(RunKura(dir, {"sql", db, "-c", "CREATE TABLE t (a INTEGER, b CHAR(20))"}).Status, 0);
+  const std::string select = "select * from t where a = ? and b = ?";
+  const std::string notYet = EngineMessage(db, select);
+  ASSERT_NE(notYet.find("SELECT statements cannot be executed yet"), std::string::npos) << notYet;
+
+  // As many values as placeholders, anywhere among the options (a value may look like
+  // an option): bound, and the statement goes on to the engine.
+  for (const auto& args : std::vector<std::vector<std::string>>{
+           {"sql", "--param", "-1", db, "--param", "詰碁", "-c", select},
+           {"sql", db, "-c", select, "--param", "NULL", "--param", "-c"}}) {
+    const TRun run = RunKura(dir, args);
+    EXPECT_EQ(run.Status, 1);
+    EXPECT_EQ(run.Err, notYet + "\n");
+  }
+  const TRun piped = RunKura(dir, {"sql", db, "--param", "1", "--param", "x"}, ".mode json\n" + select + ";\n");
+  EXPECT_EQ(piped.Err, notYet + "\n");
+
+  // Any other count is the caller's mistake, told before anything runs.
+  const std::pair<std::vector<std::string>, std::string> wrong[] = {
+      {{"--param", "1"}, "kura: the statement has 2 placeholder(s) for 1 --param value(s)\n"},
+      {{"--param", "1", "--param", "2", "--param", "3"},
+       "kura: the statement has 2 placeholder(s) for 3 --param value(s)\n"},
+  };
+  for (const auto& [params, message] : wrong) {
+    std::vector<std::string> args = {"sql", db, "-c", select};
+    args.insert(args.end(), params.begin(), params.end());
+    const TRun run = RunKura(dir, args);
+    EXPECT_EQ(run.Status, 1);
+    EXPECT_EQ(run.Err, message);
+  }
+  // Only the first statement takes them: COMMIT has no placeholder.
+  const TRun first = RunKura(dir, {"sql", db, "--param", "1", "-c", "START TRANSACTION; COMMIT"});
+  EXPECT_EQ(first.Status, 1);
+  EXPECT_EQ(first.Err, "kura: the statement has 0 placeholder(s) for 1 --param value(s)\n");
+
+  const TRun unmappable = RunKura(dir, {"sql", db, "--param", "Café", "-c", select});
+  EXPECT_EQ(unmappable.Status, 1);
+  EXPECT_EQ(unmappable.Err, "kura: the --param value 'Café' holds characters that code page 932 cannot hold\n");
+}
+
+TEST(SqlShellCommandTest, ModeTellsAndSwitchesTheOutputMode) {
+  TTempDir dir;
+  const std::string db = dir.Path().string();
+  // Standard output is a file here: CSV until told otherwise.
+  const TRun run = RunKura(dir, {"sql", db}, ".mode\n.mode json\n.mode\n.mode table\n.mode\n");
+  EXPECT_EQ(run.Status, 0) << run.Err;
+  EXPECT_EQ(run.Out, "csv\njson\ntable\n");
+  EXPECT_EQ(run.Err, "");
 }
 
 }  // namespace

@@ -10,6 +10,8 @@
 #include <sstream>
 #include <vector>
 
+#include <unicode/uchar.h>
+#include <unicode/utf8.h>
 #include <unistd.h>
 
 #include "kura/base/calendar.h"
@@ -104,10 +106,18 @@ std::string Shown(const std::string& text, uint16_t codePage) {
   return CodePageToUtf8(codePage, text).value_or(text);
 }
 
-// Display width of UTF-8 text: one column per character. Continuation bytes do not count.
+// Display width of UTF-8 text as a terminal shows it: two columns for a wide or
+// fullwidth character (kanji, kana, fullwidth forms), one for any other; a byte that
+// is no well-formed UTF-8 counts one.
 static size_t Columns(const std::string& text) {
   size_t columns = 0;
-  for (unsigned char c : text) columns += (c & 0xC0) != 0x80;
+  const auto length = static_cast<int32_t>(text.size());
+  for (int32_t i = 0; i < length;) {
+    UChar32 c = 0;
+    U8_NEXT(text.data(), i, length, c);
+    const auto width = static_cast<UEastAsianWidth>(u_getIntPropertyValue(c, UCHAR_EAST_ASIAN_WIDTH));
+    columns += c >= 0 && (width == U_EA_WIDE || width == U_EA_FULLWIDTH) ? 2 : 1;
+  }
   return columns;
 }
 
@@ -427,7 +437,8 @@ int RunCommandLine(int argc, const char* const* argv, std::ostream& out, std::os
     }
   }
   if (!words.empty() && words[0] == "sql") {
-    return SqlCommand({words.begin() + 1, words.end()}, std::cin, isatty(STDIN_FILENO) != 0, out, err);
+    return SqlCommand({words.begin() + 1, words.end()}, std::cin, isatty(STDIN_FILENO) != 0,
+                      isatty(STDOUT_FILENO) != 0, out, err);
   }
   if (words.size() == 2 && words[0] == "info") return InfoCommand(words[1], out, err);
   if (words.size() == 2 && words[0] == "verify") return VerifyCommand(words[1], out);
@@ -456,7 +467,7 @@ int RunCommandLine(int argc, const char* const* argv, std::ostream& out, std::os
          "       kura repair TABLE\n"
          "       kura [--codepage N] count TABLE FILTER [--explain]\n"
          "       kura [--codepage N] dump TABLE [--filter FILTER] [--index NAME]\n"
-         "       kura [--codepage N] sql [--create] DIR [-f FILE | -c TEXT]\n"
+         "       kura [--codepage N] sql [--create] [--param VALUE]... DIR [-f FILE | -c TEXT]\n"
          "TABLE is the data file's path, with or without \".DAT\". Text of tables without a\n"
          "language driver is read in code page N (default 932) and printed as UTF-8.\n";
   return 2;

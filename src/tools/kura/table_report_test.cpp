@@ -776,5 +776,21 @@ TEST(KuraToolCommandLine, PrintsTableTextInTheChosenCodePage) {
   EXPECT_EQ(GetEngineAnsiCodePage(), 932);
 }
 
+TEST(PrintTableTest, AlignsColumnsByTheirDisplayWidth) {
+  // Kanji and fullwidth forms take two columns, halfwidth katakana and "■" one; a byte
+  // that is no UTF-8 counts one.
+  const std::vector<std::vector<std::string>> rows = {
+      {"名前", "x"}, {"ab", "y"}, {"ｱｲ", "z"}, {"Ａ■", "w"}, {"\xff", "v"}, {"", "u"}};
+  std::ostringstream out;
+  PrintTable(out, rows);
+  EXPECT_EQ(out.str(),
+            "名前  x\n"
+            "ab    y\n"
+            "ｱｲ    z\n"
+            "Ａ■   w\n"
+            "\xff     v\n"
+            "      u\n");
+}
+
 }  // namespace
 }  // namespace kura::tool
