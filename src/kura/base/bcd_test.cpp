@@ -222,7 +222,9 @@ TEST(Bcd, TextKeepsEveryDigitAndThePlaces) {
     char text[kMaxBcdTextLength];
     const char* end = BcdToChars(c.Value.Bytes, text, text + sizeof text);
     ASSERT_EQ(end != nullptr, c.Expected.has_value()) << Digits(c.Value.Bytes);
-    if (c.Expected) EXPECT_EQ(std::string(static_cast<const char*>(text), end), *c.Expected);
+    if (c.Expected) {
+      EXPECT_EQ(std::string(static_cast<const char*>(text), end), *c.Expected);
+    }
   }
   // "1.50" needs four bytes of room.
   const TBcdBytes value = Make("150", false, 2);
