@@ -8,6 +8,7 @@
 #include "kura/engine/data_session.h"
 #include "kura/sql/definition_statements.h"
 #include "kura/sql/query_statement.h"
+#include "kura/sql/select_prepare.h"
 #include "kura/sql/sql_messages.h"
 #include "kura/storage/table_files.h"
 
@@ -67,6 +68,10 @@ void TDataQuery::Reset() {
   ResidualCondition.reset();
   PostFilterCondition.reset();
   ResultCursor = nullptr;
+  LocaleId = SortId = 0;
+  FunctionSources.clear();
+  SingleCount = false;
+  OrderByIndex = -1;
   Options = {};
   CommitInterval = 0;
   CommitFlush = false;
@@ -97,8 +102,8 @@ void TDataQuery::CheckCorrelationName(const TSourceTable& table) const {
 
 void TDataQuery::PrepareQuery() {
   // Definition and transaction statements open nothing here: their table's place was
-  // fixed when the name was read. Preparing SELECT, INSERT, UPDATE and DELETE (sources,
-  // column resolution, filters) is the executor's.
+  // fixed when the name was read.
+  if (StatementKind == TStatementKind::Select) PrepareSelect(*this);
 }
 
 void TDataQuery::ExecuteQuery(TDataCursor*& resultCursor) {

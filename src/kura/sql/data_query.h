@@ -330,6 +330,18 @@ public:
   // The result of the last SELECT run (see ExecuteQuery).
   TDataCursor* ResultCursor = nullptr;
 
+  // ---- decided while a SELECT is prepared ----
+  // The language and sort order expressions use: LANGUAGE and SORT, else the first
+  // source's.
+  uint16_t LocaleId = 0;
+  uint16_t SortId = 0;
+  // The tables of FunctionTables, opened read-only.
+  std::vector<std::unique_ptr<TSourceTable>> FunctionSources;
+  // One source and COUNT(*) as the only column: answered from the filtered count.
+  bool SingleCount = false;
+  // The source index that serves ORDER BY for a live result, -1 when none.
+  int OrderByIndex = -1;
+
   // Tail options: LANGUAGE, SORT, ENCRYPTED WITH and, for definition statements, the
   // table options.
   TTableOptions Options;

@@ -41,14 +41,23 @@ std::shared_ptr<TExpSubQuery> TQueryStatement::ParseSubSelect(TExpressionParser&
   return std::make_shared<TSubSelect>(query);
 }
 
-void TQueryStatement::Prepare(std::string_view sql) {
+void TQueryStatement::LoadText(std::string_view sql) {
   FParser.SetErrorContext(KURA_SQLPARSE, "", std::string(kSqlContext));
   FParser.SetText(sql);
   FParser.NextToken();
+}
+
+void TQueryStatement::Prepare(std::string_view sql) {
+  LoadText(sql);
   ParseAndPrepare();
 }
 
-void TQueryStatement::ParseAndPrepare() {
+void TQueryStatement::Parse(std::string_view sql) {
+  LoadText(sql);
+  ParseAndPrepare(false);
+}
+
+void TQueryStatement::ParseAndPrepare(bool prepare) {
   // A statement that fails to parse leaves nothing that could be run.
   FPrepared = false;
   FreeQueries();
@@ -62,11 +71,13 @@ void TQueryStatement::ParseAndPrepare() {
     master.RequestLive = true;
     master.MaxRowCount = -1;
   }
+  FStatementKind = master.StatementKind;
+  FSelectStar = master.SelectStar;
+  FLiveResult = false;
+  if (!prepare) return;
   // Sub-selects and UNION members are prepared before the queries that use them.
   for (size_t i = FQueries.size(); i-- > 0;) FQueries[i]->PrepareQuery();
-  FStatementKind = master.StatementKind;
   FLiveResult = master.LiveResult;
-  FSelectStar = master.SelectStar;
   FPrepared = true;
 }
 

@@ -70,6 +70,10 @@ public:
   // ParamCount, LiveResult and SelectStar describe it. Raises KURA_SQLPARSE for any
   // grammar error (the statement is then not prepared).
   void Prepare(std::string_view sql);
+  // Parses the first statement of `sql` without preparing it: nothing is opened, and
+  // the statement cannot be executed until it is prepared. For checking the grammar
+  // (tools, tests) where the tables need not exist.
+  void Parse(std::string_view sql);
   // Binds parameters i = 1 .. min(definitions, ParamCount) to the placeholders in
   // order of appearance: the i-th definition's type, subtype, DataSize and DataScale,
   // its value at Offset in `values` (a null-flag byte, 1 = has a value, then the value
@@ -105,9 +109,11 @@ public:
   std::shared_ptr<TExpSubQuery> ParseSubSelect(TExpressionParser& parser, uint32_t flags) override;
 
 private:
-  // Parses one statement at the current token into a fresh master query and prepares
-  // every query, the last created first. Until it succeeds nothing can be executed.
-  void ParseAndPrepare();
+  // Parses one statement at the current token into a fresh master query and, with
+  // `prepare`, prepares every query, the last created first. Until it has prepared,
+  // nothing can be executed.
+  void ParseAndPrepare(bool prepare = true);
+  void LoadText(std::string_view sql);
   // Runs every query of the statement, the last created first; returns its time and
   // rows through ExecutionTime and Rows of the master.
   void RunStatement(TDataCursor*& resultCursor, double& seconds, int32_t& rows);

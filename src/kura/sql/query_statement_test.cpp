@@ -21,11 +21,21 @@
 namespace kura {
 namespace {
 
-// A directory opened under a database name, so that messages name it by that name.
+// A directory opened under a database name, so that messages name it by that name,
+// with the tables t and u that the SELECT texts below read (preparing opens them).
 struct TDatabase {
   testing_support::TTempDir Temp;
   TDataSession Session;
   TDataDirectory* Directory = Session.OpenDirectory("Korvane", Temp.Path().string());
+
+  TDatabase() {
+    TQueryStatement create(*Directory);
+    create.Prepare(
+        "create table t (a integer, b integer, c integer, d integer); "
+        "create table u (b integer, c integer, d integer)");
+    TDataCursor* result = nullptr;
+    create.Execute(result);
+  }
 };
 
 // "" when `action` returns; the message of a KURA_SQLPARSE error; a description of any

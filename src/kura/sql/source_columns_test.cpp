@@ -51,7 +51,7 @@ struct TTwoSources {
   TTwoSources() {
     Database.Run("create table t (a integer, b char(10))");
     Database.Run("create table u (b smallint, c float)");
-    Statement.Prepare("select * from t x, u");
+    Statement.Parse("select * from t x, u");
     for (const auto& source : Query().SourceTables) source->OpenSource(false);
   }
   TDataQuery& Query() { return Statement.MasterQuery(); }
@@ -64,7 +64,7 @@ TEST(SourceTableTest, OpensInRecordNumberOrderReadOnlyUnlessLive) {
   for (const bool live : {false, true}) {
     SCOPED_TRACE(live);
     TQueryStatement statement(*database.Directory);
-    statement.Prepare("select * from t");
+    statement.Parse("select * from t");
     TSourceTable& source = *statement.MasterQuery().SourceTables.front();
     source.OpenSource(live);
     ASSERT_TRUE(source.Cursor && source.Cursor->Active());
@@ -121,7 +121,7 @@ TEST(SourceTableTest, AFailedOpenLeavesNothingOpen) {
     ++asked;
     return false;
   });
-  statement.Prepare("select * from nosuch, secret");
+  statement.Parse("select * from nosuch, secret");
   TDataQuery& query = statement.MasterQuery();
   EXPECT_EQ(EngineErrorCodeOf([&] { query.SourceTables[0]->OpenSource(false); }), KURA_OSENOENT);
   EXPECT_EQ(EngineErrorCodeOf([&] { query.SourceTables[1]->OpenSource(false); }), KURA_NOTSUFFTABLERIGHTS);
@@ -305,7 +305,7 @@ std::string SelectListOf(TDatabase& database, const std::string& sql) {
   TQueryStatement statement(*database.Directory);
   std::string shape;
   const std::optional<EKuraEngineError> error = EngineErrorOf([&] {
-    statement.Prepare(sql);
+    statement.Parse(sql);
     const auto& queries = statement.Queries();
     for (size_t i = queries.size(); i-- > 0;) {
       for (const auto& source : queries[i]->SourceTables) source->OpenSource(false);
@@ -387,6 +387,95 @@ TEST(SelectListTest, ResolvesTypesAndNamesEveryColumn) {
   for (const TCase& c : cases) {
     EXPECT_EQ(SelectListOf(database, c.Sql), c.Shape) << c.Sql;
   }
+}
+
+// ---- preparing a SELECT: live or canned ----
+
+TEST(SelectPrepareTest, DecidesLiveOrCannedAndTheIndexThatOrdersALiveResult) {
+  TDatabase database;
+  database.Run("create table temazu (MNB integer, NAME char(20), CMT char(40), primary key (MNB), "
+               "language 'German (Standard)')");
+  database.Run("create nocase index ByName on temazu (NAME)");
+  database.Run("create table tejun (MNB integer, TES integer, BTO integer)");
+  database.Run("create desc index ByMnbDesc on tejun (MNB)");
+  struct TCase {
+    bool RequestLive;
+    const char* Sql;
+    const char* Decision;  // "live" or "canned", " index N" when one orders a live result,
+                           // " single-count"; or "!" + the message
+  };
+  const TCase cases[] = {
+      {true, "select * from temazu", "live"},
+      {false, "select * from temazu", "canned"},
+      {true, "select * from temazu Where MNB > 0 order by MNB", "live index 0"},
+      {true, "select MNB + 1, NAME from temazu order by 2 nocase", "live index 1"},
+      {true, "select * from temazu order by NAME", "canned"},             // the index ignores case
+      {true, "select * from temazu order by MNB desc", "canned"},         // no descending index
+      {true, "select * from tejun order by MNB desc", "live index 1"},
+      {true, "select * from tejun order by tejun.MNB", "canned"},
+      {true, "select * from temazu order by MNB, NAME", "canned"},        // the index has one field
+      {true, "select MNB + 1 from temazu order by 1", "canned"},          // ordered by an expression
+      {true, "select MNB + 1 from temazu", "live"},
+      {true, "Select MNB,count(*) From tejun Where MNB = ? and TES = 0 and BTO = 9999 Group By MNB", "canned"},
+      {true, "select count(*) from tejun where MNB = ?", "canned single-count"},
+      {true, "select count(*), count(MNB) from tejun", "canned"},
+      {true, "select distinct MNB from tejun", "canned"},
+      {true, "select * from temazu top 5", "canned"},
+      {true, "select * into res from temazu", "canned"},
+      {true, "select * from temazu, tejun", "canned"},
+      {true, "select * from temazu union select * from temazu", "canned"},
+      {true, "select * from temazu where MNB in (select MNB from tejun)", "canned"},
+      {true, "select lastautoinc('tejun'), MNB from temazu", "live"},
+      {true, "select * from temazu order by 4", "!Invalid column number '4' specified in ORDER BY clause"},
+      {true, "select MNB from temazu order by CMT",
+       "!Invalid column name 'CMT' or table correlation name '' specified in ORDER BY clause"},
+      {true, "select MNB from temazu order by tejun.MNB",
+       "!Invalid column name 'MNB' or table correlation name 'tejun' specified in ORDER BY clause"},
+      {true, "select MNB from temazu having MNB > 1", "!A GROUP BY clause must exist in order to use the HAVING clause"},
+      {true, "select * from nosuch", "!engine error 11010"},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Sql);
+    TQueryStatement statement(*database.Directory);
+    statement.RequestLive = c.RequestLive;
+    std::string decision;
+    const std::optional<EKuraEngineError> error = EngineErrorOf([&] { statement.Prepare(c.Sql); });
+    if (error) {
+      decision = error->ErrorCode == KURA_SQLPARSE ? "!" + error->ErrorExtraMessage
+                                                   : "!engine error " + std::to_string(error->ErrorCode);
+    } else {
+      const TDataQuery& query = statement.MasterQuery();
+      EXPECT_EQ(statement.LiveResult(), query.LiveResult);
+      decision = query.LiveResult ? "live" : "canned";
+      if (query.OrderByIndex >= 0) decision += " index " + std::to_string(query.OrderByIndex);
+      if (query.SingleCount) decision += " single-count";
+    }
+    EXPECT_EQ(decision, c.Decision);
+  }
+}
+
+TEST(SelectPrepareTest, OpensWhatTheQueryNeedsAndTakesTheFirstSourcesLanguage) {
+  TDatabase database;
+  database.Run("create table g (a integer, b autoinc, language 'German (Standard)' sort 'German Phone Book Order')");
+  database.Run("create table plain (a integer)");
+  TQueryStatement statement(*database.Directory);
+  statement.Prepare("select distinct a, count(*) from g group by a");
+  const TDataQuery& grouped = statement.MasterQuery();
+  EXPECT_FALSE(grouped.Distinct);  // grouping makes it distinct already
+  EXPECT_EQ(grouped.LocaleId, 0x0407);
+  EXPECT_EQ(grouped.SortId, 1);
+  EXPECT_EQ(grouped.SourceTables.front()->Ordinal, 1);
+  EXPECT_TRUE(grouped.SourceTables.front()->Cursor->ReadOnly());
+
+  statement.RequestLive = true;
+  statement.Prepare("select ident_current('plain'), a from g language 'ANSI Standard'");
+  const TDataQuery& query = statement.MasterQuery();
+  EXPECT_EQ(query.LocaleId, 0);
+  EXPECT_EQ(query.SortId, 0);
+  EXPECT_FALSE(query.SourceTables.front()->Cursor->ReadOnly());
+  ASSERT_EQ(query.FunctionSources.size(), 1u);
+  EXPECT_TRUE(query.FunctionSources.front()->Cursor->Active());
+  EXPECT_TRUE(query.FunctionSources.front()->Cursor->ReadOnly());
 }
 
 }  // namespace

@@ -9,6 +9,7 @@ target_sources(kura_sql PRIVATE
   sql/column_resolution.cpp
   sql/result_columns.cpp
   sql/select_list.cpp
+  sql/select_prepare.cpp
   sql/statement_parser.cpp
   sql/definition_parser.cpp
   sql/definition_statements.cpp

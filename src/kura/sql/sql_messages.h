@@ -130,6 +130,12 @@ inline constexpr std::string_view kInvalidSourceColumnSuffix = " specified in so
 inline constexpr std::string_view kTooManyResultColumns = "Maximum number of columns (1024) in result set exceeded";
 inline constexpr std::string_view kGroupByMissing =
     "Invalid use of aggregate function(s), the necessary GROUP BY clause is missing";
+inline constexpr std::string_view kHavingWithoutGroupBy = "A GROUP BY clause must exist in order to use the HAVING clause";
+// "Invalid column number '" + n + "'" + kOrderByNumberSuffix
+inline constexpr std::string_view kOrderByNumberPrefix = "Invalid column number '";
+inline constexpr std::string_view kOrderByNumberSuffix = " specified in ORDER BY clause";
+// kInvalidSourceColumnPrefix + C + "'" + middle + "'" + T + "'" + kOrderByNameSuffix
+inline constexpr std::string_view kOrderByNameSuffix = " specified in ORDER BY clause";
 // prefix + "UNION" or "UNION ALL" + suffix (two double blanks, as callers know them)
 inline constexpr std::string_view kUnionColumnCountPrefix = "The number of columns  in the ";
 inline constexpr std::string_view kUnionColumnCountSuffix = " query must match the  number of columns in the master query";

@@ -508,7 +508,7 @@ TEST_F(StatementParserTest, TextsParseIntoTheirShapeOrFailWithTheirMessage) {
     TQueryStatement statement(*FDirectory);
     std::string got;
     try {
-      statement.Prepare(c.Sql);
+      statement.Parse(c.Sql);
       got = TShapeRenderer(statement).Statement();
     } catch (const EKuraEngineError& error) {
       got = error.ErrorCode == KURA_SQLPARSE ? "!" + error.ErrorExtraMessage
