@@ -72,6 +72,7 @@ void TDataQuery::Reset() {
   FunctionSources.clear();
   SingleCount = false;
   OrderByIndex = -1;
+  OrderByImplied = false;
   Options = {};
   CommitInterval = 0;
   CommitFlush = false;

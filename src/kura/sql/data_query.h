@@ -154,6 +154,7 @@ struct TOrderByField {
   std::string CorrelationName;
   int16_t ColumnNumber = 0;
   bool Descending = false;
+  int16_t ResultColumn = 0;  // the 1-based result column it names, once resolved
 };
 
 // One item of GROUP BY, as TOrderByField without a direction.
@@ -161,6 +162,7 @@ struct TGroupByField {
   std::string ColumnName;
   std::string CorrelationName;
   int16_t ColumnNumber = 0;
+  int16_t ResultColumn = 0;  // the 1-based result column it names, once resolved
 };
 
 // The target column of INSERT's column list or of an UPDATE assignment ("*" alone
@@ -341,6 +343,8 @@ public:
   bool SingleCount = false;
   // The source index that serves ORDER BY for a live result, -1 when none.
   int OrderByIndex = -1;
+  // A canned result's grouping or DISTINCT sort already gives the ORDER BY's order.
+  bool OrderByImplied = false;
 
   // Tail options: LANGUAGE, SORT, ENCRYPTED WITH and, for definition statements, the
   // table options.

@@ -13,33 +13,57 @@ namespace kura {
 
 namespace {
 
-// The result column an ORDER BY item names: by number 1..count, or by name (with a
-// correlation name: a column, not an aggregate, of that table; without: the first
-// column that is a non-aggregate of that source column or has that result name).
-const TResultField& OrderByColumn(const TDataQuery& query, const TOrderByField& item) {
+constexpr size_t kMaxClauseColumns = 1024;
+
+std::string InClause(std::string_view clause) {
+  return std::string(sqlmsg::kSpecifiedIn) + std::string(clause) + std::string(sqlmsg::kClauseSuffix);
+}
+
+// The 0-based result column an ORDER BY or GROUP BY item names: by number 1..count (not
+// a BLOB column when `noBlobNumbers`), or by name (with a correlation name: a column,
+// not an aggregate, of that table; without: the first column that is a non-aggregate
+// of that source column or has that result name).
+size_t ItemColumn(const TDataQuery& query, const std::string& columnName, const std::string& correlationName,
+                  int16_t columnNumber, std::string_view clause, bool noBlobNumbers) {
   const auto& columns = query.ResultFields;
-  if (item.ColumnName.empty()) {
-    if (item.ColumnNumber < 1 || static_cast<size_t>(item.ColumnNumber) > columns.size()) {
-      RaiseSqlError(std::string(sqlmsg::kOrderByNumberPrefix) + std::to_string(item.ColumnNumber) + "'" +
-                    std::string(sqlmsg::kOrderByNumberSuffix));
+  if (columnName.empty()) {
+    if (columnNumber < 1 || static_cast<size_t>(columnNumber) > columns.size() ||
+        (noBlobNumbers && columns[static_cast<size_t>(columnNumber - 1)]->DataType == TFieldType::Blob)) {
+      RaiseSqlError(std::string(sqlmsg::kInvalidColumnNumberPrefix) + std::to_string(columnNumber) + "'" +
+                    InClause(clause));
     }
-    return *columns[static_cast<size_t>(item.ColumnNumber - 1)];
+    return static_cast<size_t>(columnNumber - 1);
   }
-  for (const auto& column : columns) {
-    const bool plain = column->AggregateKind == TAggregateKind::None && !column->IsExpression;
-    if (!item.CorrelationName.empty()) {
-      if (plain && SameText(column->CorrelationName, item.CorrelationName) &&
-          SameText(column->SourceColumnName, item.ColumnName)) {
-        return *column;
+  for (size_t i = 0; i < columns.size(); ++i) {
+    const TResultField& column = *columns[i];
+    const bool plain = column.AggregateKind == TAggregateKind::None && !column.IsExpression;
+    if (!correlationName.empty()) {
+      if (plain && SameText(column.CorrelationName, correlationName) &&
+          SameText(column.SourceColumnName, columnName)) {
+        return i;
       }
-    } else if ((plain && SameText(column->SourceColumnName, item.ColumnName)) ||
-               SameText(column->ColumnName, item.ColumnName)) {
-      return *column;
+    } else if ((plain && SameText(column.SourceColumnName, columnName)) || SameText(column.ColumnName, columnName)) {
+      return i;
     }
   }
-  RaiseSqlError(std::string(sqlmsg::kInvalidSourceColumnPrefix) + item.ColumnName + "'" +
-                std::string(sqlmsg::kInvalidSourceColumnMiddle) + "'" + item.CorrelationName + "'" +
-                std::string(sqlmsg::kOrderByNameSuffix));
+  RaiseSqlError(std::string(sqlmsg::kInvalidSourceColumnPrefix) + columnName + "'" +
+                std::string(sqlmsg::kInvalidSourceColumnMiddle) + "'" + correlationName + "'" + InClause(clause));
+}
+
+const TResultField& OrderByColumn(const TDataQuery& query, const TOrderByField& item) {
+  return *query.ResultFields[ItemColumn(query, item.ColumnName, item.CorrelationName, item.ColumnNumber, "ORDER BY",
+                                        false)];
+}
+
+void CheckClauseSize(size_t count, std::string_view clause) {
+  if (count > kMaxClauseColumns) {
+    RaiseSqlError(std::string(sqlmsg::kMaxColumnsInPrefix) + std::string(clause) +
+                  std::string(sqlmsg::kMaxColumnsInSuffix));
+  }
+}
+
+[[noreturn]] void RaiseBlobColumn(const TResultField& column, std::string_view clause) {
+  RaiseSqlError(std::string(sqlmsg::kInvalidBlobColumnPrefix) + column.ColumnName + "'" + InClause(clause));
 }
 
 bool Serves(const TIndexDefinition& index, const std::vector<uint16_t>& fields, const std::vector<bool>& descending,
@@ -53,6 +77,45 @@ bool Serves(const TIndexDefinition& index, const std::vector<uint16_t>& fields, 
 }
 
 }  // namespace
+
+void ResolveResultOrder(TDataQuery& query) {
+  CheckClauseSize(query.OrderByFields.size(), "ORDER BY");
+  for (TOrderByField& item : query.OrderByFields) {
+    item.ResultColumn = static_cast<int16_t>(
+        ItemColumn(query, item.ColumnName, item.CorrelationName, item.ColumnNumber, "ORDER BY", true) + 1);
+  }
+  CheckClauseSize(query.GroupByFields.size(), "GROUP BY");
+  for (TGroupByField& item : query.GroupByFields) {
+    const size_t column =
+        ItemColumn(query, item.ColumnName, item.CorrelationName, item.ColumnNumber, "GROUP BY", true);
+    if (query.ResultFields[column]->DataType == TFieldType::Blob) RaiseBlobColumn(*query.ResultFields[column], "GROUP BY");
+    item.ResultColumn = static_cast<int16_t>(column + 1);
+  }
+  if (query.Distinct) {
+    CheckClauseSize(query.ResultFields.size(), "DISTINCT");
+    for (const auto& column : query.ResultFields) {
+      if (column->DataType == TFieldType::Blob) RaiseBlobColumn(*column, "DISTINCT");
+    }
+  }
+  // The sort that groups, or that makes rows distinct, may already give the ORDER BY's
+  // order: all ascending, without NOCASE, the GROUP BY's columns or the result's in
+  // order. Not for a query followed by a UNION (the merge decides its order).
+  query.OrderByImplied = false;
+  if (!query.HasOrderBy || query.HasUnion || query.OrderByNoCase) return;
+  for (const TOrderByField& item : query.OrderByFields) {
+    if (item.Descending) return;
+  }
+  const auto& order = query.OrderByFields;
+  if (!query.GroupByFields.empty()) {
+    bool same = order.size() == query.GroupByFields.size();
+    for (size_t i = 0; same && i < order.size(); ++i) same = order[i].ResultColumn == query.GroupByFields[i].ResultColumn;
+    query.OrderByImplied = same;
+  } else if (query.Distinct) {
+    bool leading = true;
+    for (size_t i = 0; leading && i < order.size(); ++i) leading = order[i].ResultColumn == static_cast<int16_t>(i + 1);
+    query.OrderByImplied = leading;
+  }
+}
 
 int OrderByIndex(const TDataQuery& query) {
   if (!query.HasOrderBy || query.OrderByFields.empty()) return -1;
@@ -127,6 +190,7 @@ void PrepareSelect(TDataQuery& query) {
   query.OrderByIndex = query.RequestLive ? OrderByIndex(query) : -1;
   query.OrderByIndexed = query.OrderByIndex >= 0;
   query.LiveResult = IsLiveResult(query);
+  if (!query.LiveResult) ResolveResultOrder(query);
 }
 
 }  // namespace kura

@@ -13,7 +13,8 @@ class TDataQuery;
 // the tables of LASTAUTOINC() and IDENT_CURRENT() are opened read-only; HAVING without
 // GROUP BY is refused; a query over one table whose only column is COUNT(*) is marked
 // single-count; when a live result is asked for, the index that serves the ORDER BY is
-// looked for; then the result is decided live or canned (see IsLiveResult). Raises
+// looked for; then the result is decided live or canned (see IsLiveResult), and a canned
+// result's ORDER BY, GROUP BY and DISTINCT are resolved (ResolveResultOrder). Raises
 // KURA_SQLPARSE for the statement's faults and the tables' engine errors.
 void PrepareSelect(TDataQuery& query);
 
@@ -28,6 +29,14 @@ void PrepareSelect(TDataQuery& query);
 // correlation name '...' specified in ORDER BY clause". The select list must be
 // resolved.
 int OrderByIndex(const TDataQuery& query);
+
+// For a canned result: each ORDER BY and GROUP BY item is tied to the result column it
+// names (by number, not a BLOB column, or by name as OrderByIndex reads them), DISTINCT
+// is checked, and OrderByImplied says whether the grouping or DISTINCT sort already
+// gives the ORDER BY's order. At most 1024 items each ("Maximum number of columns
+// (1024) in ... clause exceeded"); "Invalid column number/name ... specified in ...
+// clause", "Invalid BLOB column '...' specified in GROUP BY (DISTINCT) clause".
+void ResolveResultOrder(TDataQuery& query);
 
 // Whether the resolved query's result can be its source's own cursor: a live result is
 // asked for; no INTO; no DISTINCT, one source without joins, no grouping or HAVING; no

@@ -398,11 +398,13 @@ TEST(SelectPrepareTest, DecidesLiveOrCannedAndTheIndexThatOrdersALiveResult) {
   database.Run("create nocase index ByName on temazu (NAME)");
   database.Run("create table tejun (MNB integer, TES integer, BTO integer)");
   database.Run("create desc index ByMnbDesc on tejun (MNB)");
+  database.Run("create table notes (MNB integer, EXP memo)");
   struct TCase {
     bool RequestLive;
     const char* Sql;
     const char* Decision;  // "live" or "canned", " index N" when one orders a live result,
-                           // " single-count"; or "!" + the message
+                           // " single-count", " implied" when a canned result's grouping or
+                           // DISTINCT sort gives the ORDER BY; or "!" + the message
   };
   const TCase cases[] = {
       {true, "select * from temazu", "live"},
@@ -433,6 +435,24 @@ TEST(SelectPrepareTest, DecidesLiveOrCannedAndTheIndexThatOrdersALiveResult) {
        "!Invalid column name 'MNB' or table correlation name 'tejun' specified in ORDER BY clause"},
       {true, "select MNB from temazu having MNB > 1", "!A GROUP BY clause must exist in order to use the HAVING clause"},
       {true, "select * from nosuch", "!engine error 11010"},
+      // ORDER BY, GROUP BY and DISTINCT of canned results.
+      {true, "select distinct MNB from tejun order by MNB", "canned implied"},
+      {true, "select distinct MNB, TES from tejun order by 1", "canned implied"},
+      {true, "select distinct MNB, TES from tejun order by 2", "canned"},
+      {true, "select distinct MNB from tejun order by MNB desc", "canned"},
+      {true, "select MNB, count(*) from tejun group by MNB order by MNB", "canned implied"},
+      {true, "select MNB, count(*) as n from tejun group by MNB order by n", "canned"},
+      {true, "select MNB, count(*) from tejun group by MNB order by MNB nocase", "canned"},
+      {true, "select MNB from tejun union select MNB from tejun order by 1", "canned"},
+      {false, "select * from temazu order by 9", "!Invalid column number '9' specified in ORDER BY clause"},
+      {false, "select MNB from temazu order by CMT",
+       "!Invalid column name 'CMT' or table correlation name '' specified in ORDER BY clause"},
+      {true, "select MNB, count(*) from tejun group by 3", "!Invalid column number '3' specified in GROUP BY clause"},
+      {true, "select MNB, count(*) from tejun group by nosuch",
+       "!Invalid column name 'nosuch' or table correlation name '' specified in GROUP BY clause"},
+      {true, "select * from notes order by 2", "!Invalid column number '2' specified in ORDER BY clause"},
+      {true, "select EXP, count(*) from notes group by EXP", "!Invalid BLOB column 'EXP' specified in GROUP BY clause"},
+      {true, "select distinct EXP from notes", "!Invalid BLOB column 'EXP' specified in DISTINCT clause"},
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.Sql);
@@ -449,6 +469,7 @@ TEST(SelectPrepareTest, DecidesLiveOrCannedAndTheIndexThatOrdersALiveResult) {
       decision = query.LiveResult ? "live" : "canned";
       if (query.OrderByIndex >= 0) decision += " index " + std::to_string(query.OrderByIndex);
       if (query.SingleCount) decision += " single-count";
+      if (query.OrderByImplied) decision += " implied";
     }
     EXPECT_EQ(decision, c.Decision);
   }

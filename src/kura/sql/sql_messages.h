@@ -131,11 +131,19 @@ inline constexpr std::string_view kTooManyResultColumns = "Maximum number of col
 inline constexpr std::string_view kGroupByMissing =
     "Invalid use of aggregate function(s), the necessary GROUP BY clause is missing";
 inline constexpr std::string_view kHavingWithoutGroupBy = "A GROUP BY clause must exist in order to use the HAVING clause";
-// "Invalid column number '" + n + "'" + kOrderByNumberSuffix
-inline constexpr std::string_view kOrderByNumberPrefix = "Invalid column number '";
-inline constexpr std::string_view kOrderByNumberSuffix = " specified in ORDER BY clause";
-// kInvalidSourceColumnPrefix + C + "'" + middle + "'" + T + "'" + kOrderByNameSuffix
-inline constexpr std::string_view kOrderByNameSuffix = " specified in ORDER BY clause";
+// ORDER BY, GROUP BY and DISTINCT over the result columns; clause is "ORDER BY",
+// "GROUP BY" or "DISTINCT":
+//   "Invalid column number '" + n + "'" + " specified in " + clause + " clause"
+//   "Invalid column name '" + C + "'" + " or table correlation name " + "'" + T + "'"
+//     + " specified in " + clause + " clause"
+//   "Invalid BLOB column '" + name + "'" + " specified in " + clause + " clause"
+//   "Maximum number of columns (1024) in " + clause + " clause exceeded"
+inline constexpr std::string_view kInvalidColumnNumberPrefix = "Invalid column number '";
+inline constexpr std::string_view kInvalidBlobColumnPrefix = "Invalid BLOB column '";
+inline constexpr std::string_view kSpecifiedIn = " specified in ";
+inline constexpr std::string_view kClauseSuffix = " clause";
+inline constexpr std::string_view kMaxColumnsInPrefix = "Maximum number of columns (1024) in ";
+inline constexpr std::string_view kMaxColumnsInSuffix = " clause exceeded";
 // prefix + "UNION" or "UNION ALL" + suffix (two double blanks, as callers know them)
 inline constexpr std::string_view kUnionColumnCountPrefix = "The number of columns  in the ";
 inline constexpr std::string_view kUnionColumnCountSuffix = " query must match the  number of columns in the master query";
