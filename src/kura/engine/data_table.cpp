@@ -3,7 +3,9 @@
 #include <exception>
 #include <utility>
 
+#include "kura/base/file_handler.h"
 #include "kura/base/names_paths.h"
+#include "kura/base/os.h"
 #include "kura/base/scope_guard.h"
 #include "kura/engine/data_directory.h"
 #include "kura/engine/data_session.h"
@@ -119,6 +121,48 @@ std::string TDataTable::PrivateDir() const { return Session().GetPrivateDir(); }
 // ---------------------------------------------------------------------------------------
 // Open and close
 
+bool TDataTable::MakeMissingIndexFile() {
+  // The index file is gone: the table opens with a new, empty one. Its index definitions
+  // are lost until the table is repaired, so it has no primary index; the header says
+  // so, for every later opener (who then also knows that the internal record index may
+  // still have to be built, when this opener dies before it is on the disk) and for
+  // verify and repair. The first cursor builds that index.
+  //
+  // On disk the new file is made whole under a name of its own (the thread's id is
+  // unique among the processes of the machine) and then moved into place by a move that
+  // never replaces a file. Another process opening the table at the same moment thus
+  // finds either no index file, and makes its own (one move wins, the other file is
+  // dropped), or a complete one: never one half written, nor one held while it is made.
+  const std::string name = IndexFileName();
+  const std::string fresh =
+      FInMemory ? name : name + "." + std::to_string(FDirectory.Session().CurrentThreadId());
+  {
+    TIndexFile file(fresh, FInMemory, this);
+    const TDataFileHeader& header = FDataFile->Header();
+    file.SetTableInfo(FDataFile->FieldDefinitions(), header.LocaleId, header.SortId, header.Encrypted);
+    auto dropFresh = OnScopeFail([&] {
+      file.CloseIndexFile();
+      if (fresh != name) OSDeleteExact(fresh);
+    });
+    file.CreateIndexFile();
+    file.DefinePrimaryIndex(TIndexDefinition{});
+    file.SetDefinitionsLost(true);
+    file.WriteHeader();
+    file.CloseIndexFile();
+  }
+  if (fresh == name) return true;
+  TFileHandler moved(fresh);
+  try {
+    moved.Rename(name);
+    return true;
+  } catch (const EKuraEngineError&) {
+    OSDeleteExact(fresh);
+    // Another opener's file took the place: the table opens with that one.
+    if (FIndexFile->FileExists()) return false;
+    throw;
+  }
+}
+
 void TDataTable::Open() {
   if (FFilesOpen) {
     ++FOpenCount;
@@ -142,19 +186,7 @@ void TDataTable::Open() {
   FIndexFile = std::make_unique<TIndexFile>(IndexFileName(), FInMemory, this);
   FIndexFile->Exclusive = FExclusive;
   FIndexFile->SetTableInfo(FDataFile->FieldDefinitions(), header.LocaleId, header.SortId, header.Encrypted);
-  if (!FIndexFile->FileExists()) {
-    // The index file is gone: the table opens with a new, empty one. Its index
-    // definitions are lost until the table is repaired, so it has no primary index; the
-    // header says so, for every later opener (who then also knows that the internal
-    // record index may still have to be built, when this opener dies before it is on
-    // the disk) and for verify and repair. The first cursor builds that index.
-    FIndexFile->CreateIndexFile();
-    FIndexFile->DefinePrimaryIndex(TIndexDefinition{});
-    FIndexFile->SetDefinitionsLost(true);
-    FIndexFile->WriteHeader();
-    FIndexFile->CloseIndexFile();
-    rebuilt = true;
-  }
+  if (!FIndexFile->FileExists()) rebuilt = MakeMissingIndexFile();
   FIndexFile->OpenIndexFile();
 
   if (FDataFile->BlobFieldCount() > 0) {

@@ -215,6 +215,10 @@ public:
   bool TakesPartInTransaction() const { return FInTransaction; }
 
 private:
+  // Open's step for a missing index file: puts a new, empty one marked as having lost
+  // its definitions in place (see data_table.cpp). True when this opener made the file
+  // that is now there, false when another process's took the place first.
+  bool MakeMissingIndexFile();
   void ConfigureLocking();
   // Takes the read lock's bytes (index, then BLOB); raises KURA_LOCKTIMEOUT when refused.
   void TakeSharedBytes(int32_t& indexToken, int32_t& blobToken);

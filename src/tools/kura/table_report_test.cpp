@@ -26,6 +26,7 @@
 #include "testing/definition_builders.h"
 #include "testing/engine_error_expect.h"
 #include "testing/file_bytes.h"
+#include "testing/pipe.h"
 #include "testing/temp_dir.h"
 
 namespace kura::tool {
@@ -405,6 +406,31 @@ TEST_F(KuraToolEngineTest, AMissingIndexFileIsRebuiltOnTheDiskAtTheFirstOpen) {
     }
     EXPECT_EQ(Verify(), kLostDefinitions) << childFirst;
   }
+}
+
+// Openers racing on a table whose index file is gone: each makes a new file under a
+// name of its own and moves it into place without replacing; all of them open the
+// table, none meets a file half written or held, and no private file is left behind.
+TEST_F(KuraToolEngineTest, OpenersRacingToRemakeTheIndexFileAllSucceed) {
+  for (int round = 0; round < 8; ++round) {
+    std::filesystem::remove(IndexFileNameOf(Table()));
+    // The children start together: each waits for its byte on the gate.
+    testing_support::TPipe gate;
+    ASSERT_TRUE(gate.Ok);
+    std::vector<pid_t> children;
+    for (int i = 0; i < 4; ++i) {
+      children.push_back(testing_support::SpawnChild([&] {
+        if (gate.Receive() == testing_support::TPipe::kBroken) return 2;
+        return CountOf(Table(), "ID > 0") == 50 ? 0 : 1;
+      }));
+    }
+    for (size_t i = 0; i < children.size(); ++i) ASSERT_TRUE(gate.Send(1));
+    for (const pid_t child : children) EXPECT_EQ(testing_support::WaitChild(child), 0) << "round " << round;
+  }
+  for (const auto& entry : std::filesystem::directory_iterator(std::filesystem::path(Table()).parent_path())) {
+    EXPECT_EQ(entry.path().string().find(".IDX."), std::string::npos) << entry.path();
+  }
+  EXPECT_EQ(Verify(), kLostDefinitions);
 }
 
 // An opener that died after making the new index file and before its record index was
