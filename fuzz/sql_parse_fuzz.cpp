@@ -27,13 +27,14 @@
 namespace {
 
 // One directory for the whole run, with two tables made once; preparing only reads
-// them, so nothing else is ever written into it.
+// them. Canned results are made (and dropped again) in it as well.
 class TFuzzDatabase {
 public:
   TFuzzDatabase()
       : FPath(std::filesystem::temp_directory_path() / ("sql_parse_fuzz_" + std::to_string(::getpid()))) {
     std::filesystem::create_directories(FPath);
     Directory = Session.OpenDirectory("", FPath.string());
+    Session.SetPrivateDir(FPath.string());
     kura::TQueryStatement create(*Directory);
     create.Prepare(
         "create table t (a integer, b char(10), c float, primary key (a)); "

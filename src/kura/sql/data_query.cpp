@@ -8,6 +8,7 @@
 #include "kura/engine/data_session.h"
 #include "kura/sql/definition_statements.h"
 #include "kura/sql/query_statement.h"
+#include "kura/sql/result_table.h"
 #include "kura/sql/select_prepare.h"
 #include "kura/sql/sql_messages.h"
 #include "kura/storage/table_files.h"
@@ -68,6 +69,7 @@ void TDataQuery::Reset() {
   ResidualCondition.reset();
   PostFilterCondition.reset();
   ResultCursor = nullptr;
+  CannedResult.reset();
   LocaleId = SortId = 0;
   FunctionSources.clear();
   SingleCount = false;

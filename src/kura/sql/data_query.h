@@ -32,6 +32,7 @@ class TDataDirectory;
 class TDataQuery;
 class TFilter;
 class TQueryStatement;
+class TResultTable;
 
 // The kind of a statement; the values are the codes callers see.
 enum class TStatementKind : uint8_t {
@@ -331,6 +332,8 @@ public:
 
   // The result of the last SELECT run (see ExecuteQuery).
   TDataCursor* ResultCursor = nullptr;
+  // A canned SELECT's result table, made while the query is prepared.
+  std::unique_ptr<TResultTable> CannedResult;
 
   // ---- decided while a SELECT is prepared ----
   // The language and sort order expressions use: LANGUAGE and SORT, else the first

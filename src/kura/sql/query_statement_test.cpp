@@ -29,6 +29,7 @@ struct TDatabase {
   TDataDirectory* Directory = Session.OpenDirectory("Korvane", Temp.Path().string());
 
   TDatabase() {
+    Session.SetPrivateDir(Temp.Path().string());
     TQueryStatement create(*Directory);
     create.Prepare(
         "create table t (a integer, b integer, c integer, d integer); "

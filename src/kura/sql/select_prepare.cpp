@@ -6,6 +6,7 @@
 #include "kura/engine/data_directory.h"
 #include "kura/sql/data_query.h"
 #include "kura/sql/query_statement.h"
+#include "kura/sql/result_table.h"
 #include "kura/sql/select_list.h"
 #include "kura/sql/sql_messages.h"
 
@@ -190,7 +191,9 @@ void PrepareSelect(TDataQuery& query) {
   query.OrderByIndex = query.RequestLive ? OrderByIndex(query) : -1;
   query.OrderByIndexed = query.OrderByIndex >= 0;
   query.LiveResult = IsLiveResult(query);
-  if (!query.LiveResult) ResolveResultOrder(query);
+  if (query.LiveResult) return;
+  ResolveResultOrder(query);
+  CreateResultTable(query);
 }
 
 }  // namespace kura

@@ -14,7 +14,8 @@ class TDataQuery;
 // GROUP BY is refused; a query over one table whose only column is COUNT(*) is marked
 // single-count; when a live result is asked for, the index that serves the ORDER BY is
 // looked for; then the result is decided live or canned (see IsLiveResult), and a canned
-// result's ORDER BY, GROUP BY and DISTINCT are resolved (ResolveResultOrder). Raises
+// result's ORDER BY, GROUP BY and DISTINCT are resolved (ResolveResultOrder) and its
+// result table made (CreateResultTable). Raises
 // KURA_SQLPARSE for the statement's faults and the tables' engine errors.
 void PrepareSelect(TDataQuery& query);
 

@@ -3,7 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "kura/base/engine_error.h"
@@ -14,6 +17,7 @@
 #include "kura/sql/column_resolution.h"
 #include "kura/sql/query_statement.h"
 #include "kura/sql/result_columns.h"
+#include "kura/sql/result_table.h"
 #include "kura/sql/select_list.h"
 #include "testing/engine_error_expect.h"
 #include "testing/temp_dir.h"
@@ -28,6 +32,9 @@ struct TDatabase {
   testing_support::TTempDir Temp;
   TDataSession Session;
   TDataDirectory* Directory = Session.OpenDirectory("", Temp.Path().string());
+
+  // Result tables go to the test's own directory.
+  TDatabase() { Session.SetPrivateDir(Temp.Path().string()); }
 
   void Run(const std::string& sql) {
     TQueryStatement statement(*Directory);
@@ -98,7 +105,7 @@ TEST(SourceTableTest, FindsTablesInMemoryAndInOtherDirectories) {
   const int before = database.OpenDirectories();
   {
     TQueryStatement statement(*database.Directory);
-    statement.Prepare("select * from \"" + (other / "far.dat").string() + "\" f, memory nearby");
+    statement.Parse("select * from \"" + (other / "far.dat").string() + "\" f, memory nearby");
     TDataQuery& query = statement.MasterQuery();
     for (const auto& source : query.SourceTables) source->OpenSource(false);
     EXPECT_NE(query.SourceTables[0]->Cursor->FieldByName("X"), nullptr);
@@ -497,6 +504,107 @@ TEST(SelectPrepareTest, OpensWhatTheQueryNeedsAndTakesTheFirstSourcesLanguage) {
   ASSERT_EQ(query.FunctionSources.size(), 1u);
   EXPECT_TRUE(query.FunctionSources.front()->Cursor->Active());
   EXPECT_TRUE(query.FunctionSources.front()->Cursor->ReadOnly());
+}
+
+// ---- the canned result table ----
+
+// "name:type/size" per field of the result table, e.g. "a:6/0 b:1/10".
+std::string FieldsOf(const TDataCursor& cursor) {
+  std::string text;
+  for (const TFieldDefinition& field : cursor.FieldDefinitions()) {
+    if (!text.empty()) text += " ";
+    text += field.Name + ":" + std::to_string(static_cast<int>(field.FieldType)) + "/" + std::to_string(field.Size);
+    if (field.SubType != TFieldSubType::None) text += "." + std::to_string(static_cast<int>(field.SubType));
+  }
+  return text;
+}
+
+std::vector<std::string> FilesIn(const std::filesystem::path& directory) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(directory)) names.push_back(entry.path().filename());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+TEST(ResultTableTest, ACannedResultGetsATableOfItsColumns) {
+  TDatabase database;
+  testing_support::TTempDir privateDir;
+  database.Session.SetPrivateDir(privateDir.Path().string());
+  database.Run("create table t (id autoinc, a integer description 'the a' not null, b char(10), m memo)");
+  struct TCase {
+    const char* Sql;
+    const char* Fields;
+  };
+  const TCase cases[] = {
+      // An auto-increment column is a plain integer; an expression has its result type.
+      {"select id, b, b || '!' as c, m from t", "id:6/0 b:1/10 c:1/11 m:3/0.22"},
+      // Every AVG column is followed by its hidden count.
+      {"select a, avg(a), count(*), avg(id) from t group by a",
+       "a:6/0 Average Of a:7/0 Sys__Avg__Count3:6/0 Count Of *:6/0 Average Of id:7/0 Sys__Avg__Count6:6/0"},
+      {"select distinct b from t", "b:1/10"},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Sql);
+    {
+      TQueryStatement statement(*database.Directory);
+      statement.Prepare(c.Sql);
+      const TDataQuery& query = statement.MasterQuery();
+      ASSERT_FALSE(query.LiveResult);
+      ASSERT_TRUE(query.CannedResult && query.CannedResult->Cursor->Active());
+      const TDataCursor& result = *query.CannedResult->Cursor;
+      EXPECT_EQ(FieldsOf(result), c.Fields);
+      EXPECT_TRUE(result.ResultSetCursor());
+      EXPECT_TRUE(result.Temporary());
+      EXPECT_FALSE(result.ReadOnly());
+      EXPECT_FALSE(FilesIn(privateDir.Path()).empty());
+      for (const auto& column : query.ResultFields) {
+        if (column->AggregateKind == TAggregateKind::Avg) {
+          EXPECT_EQ(result.FieldDefinitions()[static_cast<size_t>(column->AvgCountField - 1)].Name,
+                    "Sys__Avg__Count" + std::to_string(column->AvgCountField));
+        }
+      }
+    }
+    // The temporary result goes with its statement.
+    EXPECT_TRUE(FilesIn(privateDir.Path()).empty());
+  }
+  // A live result has no table of its own.
+  TQueryStatement live(*database.Directory);
+  live.RequestLive = true;
+  live.Prepare("select * from t");
+  EXPECT_TRUE(live.LiveResult());
+  EXPECT_FALSE(live.MasterQuery().CannedResult);
+}
+
+TEST(ResultTableTest, IntoTablesStayWhereTheyAreNamed) {
+  TDatabase database;
+  testing_support::TTempDir other;
+  database.Run("create table t (a integer, b char(4))");
+  {
+    TQueryStatement statement(*database.Directory);
+    statement.Prepare("select b, a into kept from t");
+    statement.Prepare("select a into kept from t");  // made again: the table is replaced
+    statement.Prepare("select a, b into \"" + (other / "copy").string() + "\" from t");
+    statement.Prepare("select b into memory mem from t encrypted with 'secret'");
+    EXPECT_FALSE(database.Session.HasPassword("secret"));  // known only while it opened
+  }
+  for (const auto& [directory, inMemory, table, fields] :
+       std::vector<std::tuple<std::string, bool, std::string, std::string>>{
+           {database.Temp.Path().string(), false, "kept", "a:6/0"},
+           {other.Path().string(), false, "copy", "a:6/0 b:1/4"},
+           {"", true, "mem", "b:1/4"}}) {
+    SCOPED_TRACE(table);
+    TDataDirectory* opened = inMemory ? database.Session.OpenDirectory("Memory", "")
+                                      : database.Session.OpenDirectory("", directory);
+    TDataCursor cursor(*opened);
+    cursor.SetTableName(table);
+    cursor.SetInMemory(inMemory);
+    if (inMemory) database.Session.AddPassword("secret");
+    cursor.OpenCursor();
+    EXPECT_EQ(FieldsOf(cursor), fields);
+    EXPECT_EQ(cursor.TableDefinition().Encrypted, inMemory);
+    cursor.CloseCursor();
+    database.Session.CloseDirectory(opened);
+  }
 }
 
 }  // namespace

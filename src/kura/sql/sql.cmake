@@ -10,6 +10,7 @@ target_sources(kura_sql PRIVATE
   sql/result_columns.cpp
   sql/select_list.cpp
   sql/select_prepare.cpp
+  sql/result_table.cpp
   sql/statement_parser.cpp
   sql/definition_parser.cpp
   sql/definition_statements.cpp
