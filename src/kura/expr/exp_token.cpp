@@ -91,6 +91,22 @@ TExpTokenStack& ExpTokenStack() {
   return stack;
 }
 
+bool AnyNode(const TExpToken* root, const std::function<bool(const TExpToken&)>& found) {
+  std::vector<const TExpToken*> pending;
+  if (root != nullptr) pending.push_back(root);
+  while (!pending.empty()) {
+    const TExpToken* node = pending.back();
+    pending.pop_back();
+    if (found(*node)) return true;
+    if (node->Operand != nullptr) pending.push_back(node->Operand);
+    if (node->RightOperand != nullptr) pending.push_back(node->RightOperand);
+    for (const TExpToken* argument : node->Arguments) {
+      if (argument != nullptr) pending.push_back(argument);
+    }
+  }
+  return false;
+}
+
 void ReleaseTree(TExpToken* root) {
   if (root == nullptr) return;
   TExpTokenStack& pool = ExpTokenStack();

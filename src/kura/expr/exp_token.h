@@ -70,6 +70,7 @@
 // its value.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -255,6 +256,11 @@ TExpTokenStack& ExpTokenStack();
 // Returns a whole tree to the pool: operands, then arguments, then the node, at any
 // depth (no recursion on the call stack). Null is ignored.
 void ReleaseTree(TExpToken* root);
+
+// Visits the nodes of a tree (operands and arguments, not the trees of sub-selects,
+// which belong to their own queries) without recursion, and returns true at the first
+// node `found` accepts. Null is an empty tree.
+bool AnyNode(const TExpToken* root, const std::function<bool(const TExpToken&)>& found);
 
 // A new node (from the pool) with every field of `node` copied, including the value;
 // its Operand, RightOperand, Arguments and SubQuery are the same children as the

@@ -14,14 +14,8 @@ namespace {
 
 constexpr size_t kMaxResultColumns = 1024;
 
-bool HasColumnReference(const TExpToken* node) {
-  if (node == nullptr) return false;
-  if (node->Kind == kNodeColumn) return true;
-  if (HasColumnReference(node->Operand) || HasColumnReference(node->RightOperand)) return true;
-  for (const TExpToken* argument : node->Arguments) {
-    if (HasColumnReference(argument)) return true;
-  }
-  return false;
+bool HasColumnReference(const TExpToken* tree) {
+  return AnyNode(tree, [](const TExpToken& node) { return node.Kind == kNodeColumn; });
 }
 
 [[noreturn]] void RaiseInvalidColumn(const std::string& column, const std::string& correlation) {

@@ -4,7 +4,6 @@
 // read; errors raise KURA_SQLPARSE at once (nothing is recovered).
 
 #include <cstdint>
-#include <functional>
 #include <span>
 #include <vector>
 
@@ -16,6 +15,7 @@
 #include "kura/sql/query_statement.h"
 #include "kura/sql/sql_messages.h"
 #include "kura/sql/sql_reader.h"
+#include "kura/storage/table_files.h"
 
 namespace kura {
 
@@ -42,24 +42,6 @@ constexpr uint32_t kJoinFlags = kParseExtendedPredicates | kParseParameters;
 constexpr uint32_t kHavingFlags = kParseAggregates;
 constexpr uint32_t kColumnFlags = 0;
 constexpr uint32_t kValueFlags = kParseParameters;
-
-// Visits every node of a tree (not the trees of sub-selects, which are their own
-// queries'); stops and returns true at the first node `found` accepts.
-bool AnyNode(const TExpToken* root, const std::function<bool(const TExpToken&)>& found) {
-  std::vector<const TExpToken*> pending;
-  if (root != nullptr) pending.push_back(root);
-  while (!pending.empty()) {
-    const TExpToken* node = pending.back();
-    pending.pop_back();
-    if (found(*node)) return true;
-    if (node->Operand != nullptr) pending.push_back(node->Operand);
-    if (node->RightOperand != nullptr) pending.push_back(node->RightOperand);
-    for (const TExpToken* argument : node->Arguments) {
-      if (argument != nullptr) pending.push_back(argument);
-    }
-  }
-  return false;
-}
 
 bool IsAggregate(const TExpToken& node) { return node.Kind == kNodeFunction && IsAggregateFunction(node.OpCode); }
 
@@ -368,7 +350,7 @@ void TDataStatementParser::ColumnReference(std::string_view message, std::string
   }
   column = r.ExpectName(message);
   if (r.AcceptSymbol('.')) {
-    correlation = TableBaseName(NormalizePath(column), ".DAT");
+    correlation = TableBaseName(NormalizePath(column), kDataFileExtension);
     column = r.ExpectName(message);
   }
 }
