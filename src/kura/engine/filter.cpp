@@ -5,15 +5,13 @@
 #include <utility>
 
 #include "kura/base/engine_error.h"
+#include "kura/engine/column_reader.h"
 #include "kura/engine/cursor_internals.h"
 #include "kura/engine/data_cursor.h"
 #include "kura/engine/filter_optimizer.h"
 #include "kura/expr/expression_binder.h"
 #include "kura/expr/expression_evaluator.h"
 #include "kura/expr/expression_parser.h"
-#include "kura/storage/blob_buffer.h"
-#include "kura/storage/blob_reference.h"
-#include "kura/storage/blob_file.h"
 #include "kura/storage/data_file.h"
 #include "kura/storage/record.h"
 #include "kura/storage/text_index_words.h"
@@ -88,8 +86,7 @@ struct TFilter::TImpl final : filter_detail::TRecordTest {
   TEvaluationContext Context;
   std::vector<const TFieldDefinition*> Fields;  // by field number
   std::unique_ptr<TTextIndexParameters> TextParameters;
-  TBlobBuffer Blob;               // a memo's content while it is evaluated
-  std::vector<uint8_t> BlobText;  // ... zero-terminated
+  TColumnReader Reader{Cursor};
   filter_detail::TFilterOptimizer Optimizer;
 
   void DropExpression() {
@@ -131,58 +128,7 @@ struct TFilter::TImpl final : filter_detail::TRecordTest {
     const TFieldDefinition* field =
         node.FieldNo > 0 && static_cast<size_t>(node.FieldNo) < self.Fields.size() ? self.Fields[node.FieldNo] : nullptr;
     if (field == nullptr || record == nullptr) RaiseUnservedColumn(node);
-    if (field->IsAutoInc()) {
-      node.SetData(FieldValue(record, *field), 4);
-      return;
-    }
-    if (field->Computed || FieldIsNull(record, *field)) {
-      // A computed field has no bytes in the record image.
-      node.IsNull = 1;
-      node.DataLength = 0;
-      return;
-    }
-    const uint8_t* value = FieldValue(record, *field);
-    switch (field->FieldType) {
-      case TFieldType::String: {
-        const size_t length = strnlen(reinterpret_cast<const char*>(value), field->DataSize);
-        node.ReserveData(static_cast<int32_t>(length + 1));
-        std::memcpy(node.Data.data(), value, length);
-        node.Data[length] = 0;
-        node.DataLength = static_cast<int32_t>(length + 1);
-        node.IsNull = length == 0 ? 1 : 0;
-        return;
-      }
-      case TFieldType::Blob:
-        if (field->SubType == TFieldSubType::Memo) {
-          self.ReadMemo(*field, value, node);
-          return;
-        }
-        node.SetData(value, field->DataSize);
-        return;
-      default: node.SetData(value, field->DataSize); return;
-    }
-  }
-
-  // A memo's text: the BLOB's content, zero-terminated.
-  void ReadMemo(const TFieldDefinition& field, const uint8_t* reference, TExpToken& node) {
-    const TBlobReference stored = ReadBlobReference(reference);
-    TBlobFile* file = TCursorInternals::Table(Cursor).BlobFile();
-    if (!stored.IsStored() || file == nullptr) {
-      node.IsNull = 1;
-      node.DataLength = 0;
-      return;
-    }
-    Blob.FieldNo = field.FieldNo;
-    Blob.FirstBlock = stored.FirstBlock;
-    Blob.BlobId = stored.BlobId;
-    file->ReadBlob(Blob);
-    const auto* chars = reinterpret_cast<const char*>(Blob.Data.data());
-    const size_t length = strnlen(chars, Blob.Data.size());
-    node.ReserveData(static_cast<int32_t>(length + 1));
-    std::memcpy(node.Data.data(), chars, length);
-    node.Data[length] = 0;
-    node.DataLength = static_cast<int32_t>(length + 1);
-    node.IsNull = length == 0 ? 1 : 0;
+    self.Reader.Read(*field, record, node);
   }
 
   static const TTextIndexParameters* GetTextIndexParameters(void* data, const TExpToken& column) {

@@ -1,6 +1,7 @@
 # Cursor filters: expression filters optimised through index range scans and record
 # bitmaps, record-by-record evaluation of the rest, and callback filters.
 target_sources(kura_engine PRIVATE
+  engine/column_reader.cpp
   engine/filter.cpp
   engine/filter_optimizer.cpp)
 

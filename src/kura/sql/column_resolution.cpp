@@ -5,6 +5,8 @@
 #include "kura/base/names_paths.h"
 #include "kura/expr/expression_binder.h"
 #include "kura/sql/data_query.h"
+#include "kura/sql/sql_messages.h"
+#include "kura/sql/sub_select.h"
 
 namespace kura {
 
@@ -52,6 +54,17 @@ bool ResolveQueryColumn(void* data, TExpToken& node) {
   while (query.SourceTables[static_cast<size_t>(position)].get() != reference->Table) ++position;
   BindColumnToField(node, field, position, reference->Table);
   return true;
+}
+
+void BindQueryCondition(TDataQuery& query, TExpToken* root, std::string_view contextText) {
+  TBindContext context;
+  context.ErrorCode = KURA_SQLPARSE;
+  context.ContextText = std::string(contextText);
+  context.ResolveColumn = &ResolveQueryColumn;
+  context.DescribeSubSelect = &DescribeSubSelect;
+  context.ResolveData = &query;
+  BindExpression(context, root, root, false, true);
+  if (root->DataType != TFieldType::Boolean) RaiseSqlError(sqlmsg::kWhereNotBoolean);
 }
 
 }  // namespace kura

@@ -40,4 +40,11 @@ std::optional<TColumnReference> ResolveColumnReference(const TDataQuery& query, 
 // resolve to a field.
 bool ResolveQueryColumn(void* data, TExpToken& node);
 
+// Binds a condition of the query (WHERE, ON, a part of either) in place against its
+// sources, IN (SELECT ...) operands described by their sub-queries (which are prepared
+// before the query that uses them), and requires a boolean result: "WHERE or JOIN
+// clause must be a boolean expression". Binding again is how new parameter values take
+// effect. `contextText` ends the binder's messages ("WHERE clause", "JOIN clause").
+void BindQueryCondition(TDataQuery& query, TExpToken* root, std::string_view contextText);
+
 }  // namespace kura

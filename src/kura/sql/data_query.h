@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "kura/base/field_types.h"
+#include "kura/engine/column_reader.h"
 #include "kura/engine/data_cursor.h"
 #include "kura/expr/exp_token.h"
 #include "kura/storage/field_definition.h"
@@ -66,6 +67,28 @@ constexpr bool IsTransactionStatement(TStatementKind kind) {
 enum class TAggregateKind : uint8_t { None = 0, Sum = 1, RunSum = 2, Min = 3, Max = 4, Avg = 5, Count = 6 };
 
 enum class TJoinKind : uint8_t { Inner = 1, LeftOuter = 2, RightOuter = 3 };
+
+// The kind of a join link: Plain links carry no condition (every row of the target for
+// every row of the driver); RightOuter links exist only until the link tree is re-rooted
+// at their target.
+enum class TLinkKind : uint8_t { Plain = 0, Inner = 1, LeftOuter = 2, RightOuter = 3 };
+
+struct TSourceTable;
+
+// One link of a canned query's join tree: for every row of Driver, the rows of Target
+// that satisfy Condition (all rows for an empty condition); a LeftOuter link yields one
+// row with Target's columns NULL when none does.
+struct TJoin {
+  TSourceTable* Driver = nullptr;  // not owned
+  TSourceTable* Target = nullptr;  // not owned
+  TLinkKind Kind = TLinkKind::Plain;
+  // Compares columns of Driver (and tables before it) with columns of Target; bound
+  // against the query's sources while the query runs.
+  TExpTree Condition;
+  // The filter that positions Target for the current driving row (installed on Target's
+  // cursor while the query runs; owned by that cursor).
+  TFilter* Filter = nullptr;
+};
 
 // One item of a select list.
 struct TResultField {
@@ -134,9 +157,22 @@ struct TSourceTable {
   std::string TableName;
   std::string CorrelationName;
   bool CorrelationNameGiven = false;
-  TFilter* Filter = nullptr;   // the WHERE filter placed on the cursor, not owned
+  // The WHERE filters placed on the cursor for the current run (owned by the cursor).
+  std::vector<TFilter*> Filters;
   // The current row of the source while rows are produced (RecordSize bytes once open).
   std::vector<uint8_t> RecordBuffer;
+  // Reads the cursor's fields into expression nodes (made when the source opens).
+  std::unique_ptr<TColumnReader> Reader;
+  // The links that leave this table, in the order they are applied.
+  std::vector<std::unique_ptr<TJoin>> JoinLinks;
+  // Conditions on this table alone taken out of its incoming link's condition;
+  // evaluated on every row read from it.
+  TExpTree LocalCondition;
+  // The current loop over this table has no further row: its columns read as NULL
+  // (the missing side of an outer join).
+  bool AtEnd = false;
+  // 1-based position in the query's JoinOrder (the order of row production).
+  int16_t JoinPosition = 0;
 };
 
 // One JOIN clause: its kind, the table named after JOIN and the ON condition.
@@ -248,6 +284,13 @@ struct TSubSelect : TExpSubQuery {
   TDataQuery& Query;
 };
 
+// The first column's values of a sub-query's result, gathered for IN (SELECT ...) once
+// per execution.
+struct TSubSelectValues {
+  bool Gathered = false;
+  std::vector<TExpTree> Values;
+};
+
 class TDataQuery {
 public:
   explicit TDataQuery(TQueryStatement& statement);
@@ -314,7 +357,12 @@ public:
 
   std::string IntoTableName;  // "" when there is no INTO name
 
+  // In FROM order, which column resolution follows; never reordered once prepared.
   std::vector<std::unique_ptr<TSourceTable>> SourceTables;
+  // The order in which a canned query produces rows: the root of the link tree first.
+  // Starts as SourceTables' order; re-rooting (RIGHT OUTER JOIN, the join order choice)
+  // changes only this.
+  std::vector<TSourceTable*> JoinOrder;
   // Tables named inside LASTAUTOINC() and IDENT_CURRENT(), in order, without repeats.
   std::vector<std::string> FunctionTables;
   std::vector<std::unique_ptr<TJoinExpression>> JoinExpressions;
@@ -334,6 +382,9 @@ public:
   TDataCursor* ResultCursor = nullptr;
   // A canned SELECT's result table, made while the query is prepared.
   std::unique_ptr<TResultTable> CannedResult;
+
+  // For a sub-select: its values as IN (SELECT ...) uses them (see sub_select.h).
+  TSubSelectValues SubSelectValues;
 
   // ---- decided while a SELECT is prepared ----
   // The language and sort order expressions use: LANGUAGE and SORT, else the first

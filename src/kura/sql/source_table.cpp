@@ -3,6 +3,7 @@
 
 #include "kura/base/names_paths.h"
 #include "kura/base/scope_guard.h"
+#include "kura/engine/column_reader.h"
 #include "kura/engine/data_directory.h"
 #include "kura/engine/data_session.h"
 #include "kura/sql/data_query.h"
@@ -53,11 +54,14 @@ void TSourceTable::OpenSource(bool requestLive) {
   Cursor->SetPasswordCallback(Owner.Statement().PasswordCallback());
   Cursor->OpenCursor();
   RecordBuffer.assign(static_cast<size_t>(Cursor->RecordSize()), 0);
+  Reader = std::make_unique<TColumnReader>(*Cursor);
 }
 
 void TSourceTable::CloseSource() {
   RecordBuffer.clear();
-  Filter = nullptr;
+  Filters.clear();
+  for (auto& link : JoinLinks) link->Filter = nullptr;
+  Reader.reset();
   Cursor.reset();
   if (OpenedDirectory != nullptr) {
     TDataDirectory* directory = OpenedDirectory;

@@ -11,6 +11,8 @@ target_sources(kura_sql PRIVATE
   sql/select_list.cpp
   sql/select_prepare.cpp
   sql/result_table.cpp
+  sql/query_values.cpp
+  sql/sub_select.cpp
   sql/statement_parser.cpp
   sql/definition_parser.cpp
   sql/definition_statements.cpp

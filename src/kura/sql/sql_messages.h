@@ -152,6 +152,32 @@ inline constexpr std::string_view kUnionTypeMismatchPrefix = "Type mismatch betw
 inline constexpr std::string_view kUnionTypeMismatchMiddle = " query and column expression ";
 inline constexpr std::string_view kUnionTypeMismatchSuffix = " in the master query";
 
+// ---- running a SELECT (join links, filter placement, row production) ----
+inline constexpr std::string_view kJoinMultipleCorrelations =
+    "The join condition cannot contain multiple table correlation names in either the left or right operand in WHERE "
+    "or JOIN clause";
+inline constexpr std::string_view kJoinValidateError =
+    "Internal join error attempting to validate table correlation names involved in join";
+inline constexpr std::string_view kJoinCombineError = "Internal join error attempting to combine join expressions";
+// kJoinErrorPrefix + "JOIN clause expression for table \"" + name + "\" is invalid", and
+// kJoinCorrelationPrefix + name + "\"" + one of the three suffixes after it
+inline constexpr std::string_view kJoinClauseInvalidPrefix = "Internal join error - JOIN clause expression for table \"";
+inline constexpr std::string_view kJoinClauseInvalidSuffix = "\" is invalid";
+inline constexpr std::string_view kJoinCorrelationPrefix = "Internal join error - table correlation name \"";
+inline constexpr std::string_view kJoinDriverInvalidSuffix = "\" in JOIN clause expression is invalid";
+inline constexpr std::string_view kJoinMultipleTargetSuffix =
+    "\" is target of multiple join conditions in WHERE or JOIN clause";
+inline constexpr std::string_view kJoinRightOuterTargetSuffix = "\" cannot be the target of a RIGHT OUTER JOIN";
+inline constexpr std::string_view kJoinOptimizationError = "Internal join optimization error";
+inline constexpr std::string_view kTableFilterError = "Internal table filter error";
+// kWhereCorrelationPrefix + name + "'" + kWhereCorrelationSuffix
+inline constexpr std::string_view kWhereCorrelationPrefix = "Table correlation name '";
+inline constexpr std::string_view kWhereCorrelationSuffix = " referenced in WHERE clause is not defined in the FROM clause";
+inline constexpr std::string_view kWhereNotBoolean = "WHERE or JOIN clause must be a boolean expression";
+inline constexpr std::string_view kIllegalFunctionTables = "Illegal use of LASTAUTOINC() or IDENT_CURRENT() functions";
+inline constexpr std::string_view kHavingExpressionNotFound = "Expression in HAVING clause not found in source columns";
+inline constexpr std::string_view kHavingNotBoolean = "HAVING clause must be a boolean expression";
+
 // ---- definition statements (definition_parser.cpp, definition_statements.cpp) ----
 // CREATE TABLE and CREATE INDEX
 inline constexpr std::string_view kNotAfterIf = "NOT keyword expected after IF keyword, instead found '";
