@@ -48,17 +48,10 @@ void NormalizeComparisons(TExpToken* node) {
   NormalizeComparisons(node->Operand);
   NormalizeComparisons(node->RightOperand);
   for (TExpToken* argument : node->Arguments) NormalizeComparisons(argument);
-  if (node->Kind != kNodeBinary || node->OpCode < kOpEqual || node->OpCode > kOpLessEqual) return;
+  if (node->Kind != kNodeBinary || !IsComparisonOp(node->OpCode)) return;
   if (node->Operand == nullptr || node->RightOperand == nullptr) return;
   if (HasColumn(node->Operand) || !HasColumn(node->RightOperand)) return;
-  std::swap(node->Operand, node->RightOperand);
-  switch (node->OpCode) {
-    case kOpLess: node->OpCode = kOpGreater; node->Text = ">"; break;
-    case kOpGreater: node->OpCode = kOpLess; node->Text = "<"; break;
-    case kOpLessEqual: node->OpCode = kOpGreaterEqual; node->Text = ">="; break;
-    case kOpGreaterEqual: node->OpCode = kOpLessEqual; node->Text = "<="; break;
-    default: break;
-  }
+  SwapComparisonOperands(*node);
 }
 
 bool OnlyBlanks(const std::string& text) {

@@ -5,10 +5,10 @@
 #include <utility>
 
 #include "kura/base/byte_order.h"
-#include "kura/base/text_forms.h"
 #include "kura/engine/cursor_internals.h"
 #include "kura/engine/data_cursor.h"
 #include "kura/engine/filter.h"
+#include "kura/expr/expression_text.h"
 #include "kura/storage/data_file.h"
 #include "kura/storage/index_walker.h"
 #include "kura/storage/record.h"
@@ -17,18 +17,6 @@
 namespace kura::filter_detail {
 
 namespace {
-
-bool IsComparisonOp(uint8_t op) { return op >= kOpEqual && op <= kOpLessEqual; }
-
-uint8_t FlippedOp(uint8_t op) {
-  switch (op) {
-    case kOpLess: return kOpGreater;
-    case kOpGreater: return kOpLess;
-    case kOpLessEqual: return kOpGreaterEqual;
-    case kOpGreaterEqual: return kOpLessEqual;
-    default: return op;
-  }
-}
 
 bool IsNullConstant(const TExpToken& node) { return node.IsNull != 0 || node.DataType == TFieldType::Unknown; }
 
@@ -45,24 +33,6 @@ std::string_view ConstantText(const TExpToken& node) {
 bool IsTrueConstant(const TExpToken* node) {
   return IsConstant(node) && !IsNullConstant(*node) && node->DataType == TFieldType::Boolean && node->Data.size() >= 2 &&
          ReadU16(node->Data.data()) != 0;
-}
-
-const char* OpText(uint8_t op) {
-  switch (op) {
-    case kOpEqual: return "=";
-    case kOpNotEqual: return "<>";
-    case kOpGreater: return ">";
-    case kOpLess: return "<";
-    case kOpGreaterEqual: return ">=";
-    case kOpLessEqual: return "<=";
-    case kOpAnd: return "AND";
-    case kOpOr: return "OR";
-    case kOpAdd: return "+";
-    case kOpSubtract: return "-";
-    case kOpMultiply: return "*";
-    case kOpDivide: return "/";
-    default: return "?";
-  }
 }
 
 // One closed interval of key ordinals.
@@ -128,67 +98,6 @@ private:
 };
 
 }  // namespace
-
-std::string NodeText(const TExpToken* node) {
-  if (node == nullptr) return "";
-  switch (node->Kind) {
-    case kNodeColumn: return node->ColumnName;
-    case kNodeConstant: {
-      if (node->IsParameter != 0 && IsNullConstant(*node)) return "?";
-      if (IsNullConstant(*node)) return "NULL";
-      const uint8_t* d = node->Data.data();
-      switch (node->DataType) {
-        case TFieldType::String: return "'" + std::string(ConstantText(*node)) + "'";
-        case TFieldType::Boolean: return ReadU16(d) != 0 ? "TRUE" : "FALSE";
-        case TFieldType::SmallInt: return std::to_string(ReadI16(d));
-        case TFieldType::Word: return std::to_string(ReadU16(d));
-        case TFieldType::Integer: return std::to_string(ReadI32(d));
-        case TFieldType::LargeInt: return std::to_string(ReadI64(d));
-        case TFieldType::Float: return FloatToText(ReadF64(d));
-        default: return node->Text.empty() ? "?" : node->Text;
-      }
-    }
-    case kNodeUnary:
-      if (node->OpCode == kOpNot) return "NOT " + NodeText(node->Operand);
-      return std::string(node->OpCode == kOpUnaryMinus ? "-" : "+") + NodeText(node->Operand);
-    case kNodeBinary:
-    case kNodeWildcard: {
-      const auto side = [&](const TExpToken* operand) {
-        const bool group = operand != nullptr && operand->Kind == kNodeBinary &&
-                           (operand->OpCode == kOpAnd || operand->OpCode == kOpOr) && operand->OpCode != node->OpCode;
-        return group ? "(" + NodeText(operand) + ")" : NodeText(operand);
-      };
-      std::string right = side(node->RightOperand);
-      if (node->Kind == kNodeWildcard && node->PatternPosition > 0 && right.size() >= 2 && right.back() == '\'') {
-        right.insert(right.size() - 1, "*");
-      }
-      return side(node->Operand) + " " + OpText(node->OpCode) + " " + right;
-    }
-    case kNodePredicate: {
-      const auto& a = node->Arguments;
-      const auto arg = [&](size_t i) { return i < a.size() ? NodeText(a[i]) : std::string(); };
-      switch (node->OpCode) {
-        case kPredLike: return arg(0) + " LIKE " + arg(1);
-        case kPredNotLike: return arg(0) + " NOT LIKE " + arg(1);
-        case kPredBetween: return arg(0) + " BETWEEN " + arg(1) + " AND " + arg(2);
-        case kPredNotBetween: return arg(0) + " NOT BETWEEN " + arg(1) + " AND " + arg(2);
-        case kPredIn:
-        case kPredNotIn: {
-          std::string list;
-          for (size_t i = 1; i < a.size(); ++i) list += (i > 1 ? ", " : "") + arg(i);
-          return arg(0) + (node->OpCode == kPredIn ? " IN (" : " NOT IN (") + list + ")";
-        }
-        default: return arg(0) + (node->OpCode == kPredInSelect ? " IN (SELECT ...)" : " NOT IN (SELECT ...)");
-      }
-    }
-    case kNodeFunction: {
-      std::string text = node->Text + "(";
-      for (size_t i = 0; i < node->Arguments.size(); ++i) text += (i > 0 ? ", " : "") + NodeText(node->Arguments[i]);
-      return text + ")";
-    }
-    default: return node->Text;
-  }
-}
 
 TFilterOptimizer::TFilterOptimizer(TDataCursor& cursor, const TFilterOptions& options, TRecordTest& test)
     : FCursor(cursor), FOptions(options), FTest(test) {}
@@ -300,7 +209,7 @@ std::unique_ptr<TLeafPlan> TFilterOptimizer::PlanLeaf(const TExpToken* node) {
     } else if (IsColumn(r) && IsConstant(l) && node->Kind == kNodeBinary) {
       column = r;
       constants.push_back(l);
-      op = FlippedOp(op);
+      op = MirroredComparison(op);
     } else {
       return nullptr;
     }
@@ -864,16 +773,16 @@ void TFilterOptimizer::ExplainNode(const TExpToken* node, int depth, std::string
     return s;
   };
   if (info == nullptr || info->Level == kFilterNotOptimized) {
-    out += indent + NodeText(node) + ": evaluated record by record\n";
+    out += indent + ExpressionText(node) + ": evaluated record by record\n";
     return;
   }
   if (info->Constant) {
-    out += indent + NodeText(node) + ": constant\n";
+    out += indent + ExpressionText(node) + ": constant\n";
     return;
   }
   if (info->Plan) {
     const TLeafPlan& p = *info->Plan;
-    out += indent + NodeText(node) + ": index " + std::to_string(p.Index) + " \"" + p.IndexName + "\", " + p.Describe;
+    out += indent + ExpressionText(node) + ": index " + std::to_string(p.Index) + " \"" + p.IndexName + "\", " + p.Describe;
     if (p.Invert) out += ", inverted";
     if (p.Recheck) out += ", records checked";
     out += estimate(*info) + "\n";
@@ -884,7 +793,7 @@ void TFilterOptimizer::ExplainNode(const TExpToken* node, int depth, std::string
     ExplainNode(node->Operand, depth + 1, out);
     return;
   }
-  out += indent + OpText(node->OpCode) + " (level " + std::to_string(info->Level) + estimate(*info) + ")\n";
+  out += indent + OperatorText(node->OpCode) + " (level " + std::to_string(info->Level) + estimate(*info) + ")\n";
   const bool rightFirst = node->OpCode == kOpAnd && info->RightFirst;
   ExplainNode(rightFirst ? node->RightOperand : node->Operand, depth + 1, out);
   ExplainNode(rightFirst ? node->Operand : node->RightOperand, depth + 1, out);

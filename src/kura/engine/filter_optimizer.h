@@ -143,8 +143,5 @@ private:
   int64_t FKeysScanned = 0;
 };
 
-// Text of a node for messages and Explain.
-std::string NodeText(const TExpToken* node);
-
 }  // namespace filter_detail
 }  // namespace kura

@@ -180,6 +180,33 @@ TExpToken* CopyNode(const TExpToken* node) {
   return copy;
 }
 
+const char* OperatorText(uint8_t opCode) {
+  switch (opCode) {
+    case kOpEqual: return "=";
+    case kOpNotEqual: return "<>";
+    case kOpGreater: return ">";
+    case kOpLess: return "<";
+    case kOpGreaterEqual: return ">=";
+    case kOpLessEqual: return "<=";
+    case kOpAnd: return "AND";
+    case kOpOr: return "OR";
+    case kOpAdd: return "+";
+    case kOpSubtract: return "-";
+    case kOpMultiply: return "*";
+    case kOpDivide: return "/";
+    default: return "?";
+  }
+}
+
+void SwapComparisonOperands(TExpToken& node) {
+  if (node.Kind != kNodeBinary || !IsComparisonOp(node.OpCode)) return;
+  std::swap(node.Operand, node.RightOperand);
+  const uint8_t mirrored = MirroredComparison(node.OpCode);
+  if (mirrored == node.OpCode) return;
+  node.OpCode = mirrored;
+  node.Text = OperatorText(mirrored);
+}
+
 TExpToken* CopyTree(const TExpToken* root) {
   if (root == nullptr) return nullptr;
   // Breadth of work without recursion: each entry copies one node and links it to

@@ -161,6 +161,20 @@ constexpr bool IsExtractFunction(uint8_t opCode) {
 }
 constexpr bool IsTrimFunction(uint8_t opCode) { return opCode >= kFuncTrimLeading && opCode <= kFuncTrimBoth; }
 
+// The comparisons =, <>, >, <, >=, <= (binary operator codes).
+constexpr bool IsComparisonOp(uint8_t opCode) { return opCode >= kOpEqual && opCode <= kOpLessEqual; }
+// The comparison that gives the same result with its operands exchanged: < and >, <=
+// and >= trade places; = and <> (and every other code) stay.
+constexpr uint8_t MirroredComparison(uint8_t opCode) {
+  switch (opCode) {
+    case kOpLess: return kOpGreater;
+    case kOpGreater: return kOpLess;
+    case kOpLessEqual: return kOpGreaterEqual;
+    case kOpGreaterEqual: return kOpLessEqual;
+    default: return opCode;
+  }
+}
+
 // Data grows in steps of this many bytes.
 constexpr int32_t kExpDataStep = 256;
 
@@ -267,6 +281,15 @@ bool AnyNode(const TExpToken* root, const std::function<bool(const TExpToken&)>&
 // original's (shared, not copied): release only one of the two as a tree, and hand
 // the other back with ExpTokenStack().Put. Parent is copied as is.
 TExpToken* CopyNode(const TExpToken* node);
+
+// The symbol of a binary operator code ("=", "<>", "AND", "+", ...; "+" also for the
+// concatenation); "?" for any other code.
+const char* OperatorText(uint8_t opCode);
+
+// Exchanges the operands of a comparison node (kNodeBinary with IsComparisonOp) and
+// mirrors its operator, OpCode and Text, so that it means the same; Parent pointers
+// are untouched (the children stay children of the node). Anything else is left as is.
+void SwapComparisonOperands(TExpToken& node);
 
 // A deep copy of a whole tree (every node new from the pool; SubQuery shared). Parent
 // pointers inside the copy point to the copy's nodes; the root's Parent is null.

@@ -181,5 +181,50 @@ TEST(ExpTokenTest, PoolIsSafeAcrossThreads) {
   EXPECT_LE(ExpTokenStack().FreeCount(), TExpTokenStack::kCapacity);
 }
 
+TEST(ExpTokenTest, SwappedComparisonsMeanTheSame) {
+  struct TCase {
+    uint8_t OpCode;
+    const char* Text;
+    uint8_t Mirrored;
+    const char* MirroredText;
+  };
+  const TCase cases[] = {
+      {kOpEqual, "=", kOpEqual, "="},           {kOpNotEqual, "<>", kOpNotEqual, "<>"},
+      {kOpLess, "<", kOpGreater, ">"},          {kOpGreater, ">", kOpLess, "<"},
+      {kOpLessEqual, "<=", kOpGreaterEqual, ">="}, {kOpGreaterEqual, ">=", kOpLessEqual, "<="},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Text);
+    EXPECT_TRUE(IsComparisonOp(c.OpCode));
+    EXPECT_EQ(MirroredComparison(c.OpCode), c.Mirrored);
+    EXPECT_STREQ(OperatorText(c.OpCode), c.Text);
+    TExpTree node = NewExpToken();
+    node->Kind = kNodeBinary;
+    node->OpCode = c.OpCode;
+    node->Text = c.Text;
+    node->Operand = NewExpToken().release();
+    node->RightOperand = NewExpToken().release();
+    TExpToken* const left = node->Operand;
+    TExpToken* const right = node->RightOperand;
+    SwapComparisonOperands(*node);
+    EXPECT_EQ(node->Operand, right);
+    EXPECT_EQ(node->RightOperand, left);
+    EXPECT_EQ(node->OpCode, c.Mirrored);
+    EXPECT_EQ(node->Text, c.MirroredText);
+  }
+  // Not a comparison: untouched.
+  EXPECT_FALSE(IsComparisonOp(kOpAnd));
+  EXPECT_EQ(MirroredComparison(kOpAdd), kOpAdd);
+  TExpTree sum = NewExpToken();
+  sum->Kind = kNodeBinary;
+  sum->OpCode = kOpSubtract;
+  sum->Text = "-";
+  sum->Operand = NewExpToken().release();
+  TExpToken* const minuend = sum->Operand;
+  SwapComparisonOperands(*sum);
+  EXPECT_EQ(sum->Operand, minuend);
+  EXPECT_EQ(sum->Text, "-");
+}
+
 }  // namespace
 }  // namespace kura

@@ -1,8 +1,12 @@
 #include "kura/expr/expression_text.h"
 
 #include <algorithm>
+#include <cstring>
 
+#include "kura/base/byte_order.h"
 #include "kura/base/collation.h"
+#include "kura/base/text_forms.h"
+#include "kura/expr/exp_token.h"
 
 namespace kura {
 
@@ -119,6 +123,143 @@ void ReplaceText(std::string_view search, std::string_view replacement, std::str
     from = at + search.size();
   }
   result.append(text.substr(from));
+}
+
+namespace {
+
+// Binding strength of a node as an operand: the loosest first.
+enum TPrecedence : int {
+  kPrecOr = 1,
+  kPrecAnd,
+  kPrecNot,
+  kPrecComparison,
+  kPrecAdditive,
+  kPrecMultiplicative,
+  kPrecSign,
+  kPrecPrimary,
+};
+
+int PrecedenceOf(const TExpToken& node) {
+  switch (node.Kind) {
+    case kNodeUnary: return node.OpCode == kOpNot ? kPrecNot : kPrecSign;
+    case kNodeBinary:
+    case kNodeWildcard:
+      if (node.OpCode == kOpOr) return kPrecOr;
+      if (node.OpCode == kOpAnd) return kPrecAnd;
+      if (IsComparisonOp(node.OpCode)) return kPrecComparison;
+      if (node.OpCode == kOpAdd || node.OpCode == kOpSubtract) return kPrecAdditive;
+      return kPrecMultiplicative;
+    case kNodePredicate: return kPrecComparison;
+    default: return kPrecPrimary;
+  }
+}
+
+bool IsNullValue(const TExpToken& node) { return node.IsNull != 0 || node.DataType == TFieldType::Unknown; }
+
+class TExpressionWriter {
+public:
+  explicit TExpressionWriter(const TColumnTextWriter& columnText) : ColumnText_(columnText) {}
+
+  std::string Text(const TExpToken* node) const {
+    if (node == nullptr) return "";
+    switch (node->Kind) {
+      case kNodeColumn: return ColumnText_ ? ColumnText_(*node) : node->ColumnName;
+      case kNodeConstant: return ConstantText(*node);
+      case kNodeUnary:
+        if (node->OpCode == kOpNot) return "NOT " + Operand(node->Operand, kPrecNot, false);
+        return std::string(node->OpCode == kOpUnaryMinus ? "-" : "+") + Operand(node->Operand, kPrecSign, false);
+      case kNodeBinary:
+      case kNodeWildcard: return BinaryText(*node);
+      case kNodePredicate: return PredicateText(*node);
+      case kNodeFunction: {
+        std::string text = node->Text + "(";
+        for (size_t i = 0; i < node->Arguments.size(); ++i) text += (i > 0 ? ", " : "") + Text(node->Arguments[i]);
+        return text + ")";
+      }
+      default: return node->Text;
+    }
+  }
+
+private:
+  static std::string ConstantText(const TExpToken& node) {
+    if (node.IsParameter != 0 && IsNullValue(node)) return "?";
+    if (IsNullValue(node)) return "NULL";
+    const uint8_t* d = node.Data.data();
+    switch (node.DataType) {
+      case TFieldType::String: {
+        const auto* chars = reinterpret_cast<const char*>(d);
+        const size_t limit = std::min(static_cast<size_t>(std::max(node.DataLength, 0)), node.Data.size());
+        return "'" + std::string(chars, strnlen(chars, limit)) + "'";
+      }
+      case TFieldType::Boolean: return ReadU16(d) != 0 ? "TRUE" : "FALSE";
+      case TFieldType::SmallInt: return std::to_string(ReadI16(d));
+      case TFieldType::Word: return std::to_string(ReadU16(d));
+      case TFieldType::Integer: return std::to_string(ReadI32(d));
+      case TFieldType::LargeInt: return std::to_string(ReadI64(d));
+      case TFieldType::Float: return FloatToText(ReadF64(d));
+      default: return node.Text.empty() ? "?" : node.Text;
+    }
+  }
+
+  // An operand of an operator of the given precedence; `tight` asks for parentheses
+  // also at equal precedence (the right side of -, / and of comparisons).
+  std::string Operand(const TExpToken* operand, int precedence, bool tight) const {
+    if (operand == nullptr) return "";
+    const int own = PrecedenceOf(*operand);
+    const bool group = own < precedence || (tight && own == precedence);
+    return group ? "(" + Text(operand) + ")" : Text(operand);
+  }
+
+  std::string BinaryText(const TExpToken& node) const {
+    const int precedence = PrecedenceOf(node);
+    std::string left;
+    std::string right;
+    if (node.OpCode == kOpAnd || node.OpCode == kOpOr) {
+      // AND inside OR is grouped too, although it binds tighter: easier to read.
+      const auto side = [&](const TExpToken* operand) {
+        const bool group = operand != nullptr && operand->Kind == kNodeBinary &&
+                           (operand->OpCode == kOpAnd || operand->OpCode == kOpOr) && operand->OpCode != node.OpCode;
+        return group ? "(" + Text(operand) + ")" : Text(operand);
+      };
+      left = side(node.Operand);
+      right = side(node.RightOperand);
+    } else {
+      const bool tight = node.OpCode == kOpSubtract || node.OpCode == kOpDivide || precedence == kPrecComparison;
+      left = Operand(node.Operand, precedence, false);
+      right = Operand(node.RightOperand, precedence, tight);
+    }
+    // A prefix comparison (made when a filter is prepared) marks its constant.
+    if (node.Kind == kNodeWildcard && node.PatternPosition > 0 && right.size() >= 2 && right.back() == '\'') {
+      right.insert(right.size() - 1, "*");
+    }
+    return left + " " + OperatorText(node.OpCode) + " " + right;
+  }
+
+  std::string PredicateText(const TExpToken& node) const {
+    const auto& a = node.Arguments;
+    const auto arg = [&](size_t i) { return i < a.size() ? Operand(a[i], kPrecComparison, true) : std::string(); };
+    switch (node.OpCode) {
+      case kPredLike: return arg(0) + " LIKE " + arg(1);
+      case kPredNotLike: return arg(0) + " NOT LIKE " + arg(1);
+      case kPredBetween: return arg(0) + " BETWEEN " + arg(1) + " AND " + arg(2);
+      case kPredNotBetween: return arg(0) + " NOT BETWEEN " + arg(1) + " AND " + arg(2);
+      case kPredIn:
+      case kPredNotIn: {
+        std::string list;
+        for (size_t i = 1; i < a.size(); ++i) list += (i > 1 ? ", " : "") + Text(a[i]);
+        return arg(0) + (node.OpCode == kPredIn ? " IN (" : " NOT IN (") + list + ")";
+      }
+      default: return arg(0) + (node.OpCode == kPredInSelect ? " IN (SELECT ...)" : " NOT IN (SELECT ...)");
+    }
+  }
+
+  const TColumnTextWriter& ColumnText_;
+};
+
+}  // namespace
+
+std::string ExpressionText(const TExpToken* node, const TColumnTextWriter& columnText) {
+  return TExpressionWriter(columnText).Text(node);
 }
 
 }  // namespace kura

@@ -12,10 +12,13 @@
 // caller's string (its capacity is reused across calls).
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
 namespace kura {
+
+struct TExpToken;
 
 // The driver a comparison runs under: LocaleId 0 is byte order.
 struct TTextCollation {
@@ -61,5 +64,15 @@ int32_t OccursOf(std::string_view search, std::string_view text);
 // replacement (exact, case-sensitive), written into result. An empty search, or one
 // equal to the replacement, leaves the text unchanged.
 void ReplaceText(std::string_view search, std::string_view replacement, std::string_view text, std::string& result);
+
+// The text of an expression tree, for explanations and tools (not parsed back): operators
+// and keywords in upper case between spaces ("x = 5", "NOT (a OR b)", "x LIKE 'a%'"),
+// functions as NAME(arguments), constants as literals (texts quoted, NULL, TRUE/FALSE,
+// "?" for a parameter without a value), a sub-select as "(SELECT ...)".
+// Parentheses are written where the operator precedence needs them, and around an AND
+// or OR inside the other. A column is written by `columnText` when given, else as its
+// column name. Null is the empty text.
+using TColumnTextWriter = std::function<std::string(const TExpToken& column)>;
+std::string ExpressionText(const TExpToken* node, const TColumnTextWriter& columnText = {});
 
 }  // namespace kura

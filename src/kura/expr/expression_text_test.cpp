@@ -5,6 +5,9 @@
 #include <string>
 #include <string_view>
 
+#include "kura/expr/exp_token.h"
+#include "kura/expr/expression_parser.h"
+
 namespace kura {
 namespace {
 
@@ -104,6 +107,49 @@ TEST(ExpressionTextTest, PosOccursAndReplace) {
   EXPECT_EQ(result, "hello");
   ReplaceText("ab", "", "abcab", result);
   EXPECT_EQ(result, "c");
+}
+
+struct TWriterCase {
+  std::string_view Text;
+  std::string_view Written;
+};
+
+// Parsed text written back: precedence decides the parentheses, not how the text was
+// grouped.
+TEST(ExpressionTextTest, WritesATreeWithTheParenthesesItNeeds) {
+  const TWriterCase cases[] = {
+      {"x = 5", "x = 5"},
+      {"(x = 5) and (y <> 'a')", "x = 5 AND y <> 'a'"},
+      {"x = 1 and (y = 2 or z = 3)", "x = 1 AND (y = 2 OR z = 3)"},
+      {"x = 1 or y = 2 and z = 3", "x = 1 OR (y = 2 AND z = 3)"},
+      {"a = 1 and b = 2 and c = 3", "a = 1 AND b = 2 AND c = 3"},
+      {"not (x = 1 or y = 2)", "NOT (x = 1 OR y = 2)"},
+      {"not x = 1", "NOT x = 1"},
+      {"(a + b) * c = a - (b - c)", "(a + b) * c = a - (b - c)"},
+      {"a + b * c >= a / (b * c)", "a + b * c >= a / (b * c)"},
+      {"-(a + 1) < 0", "-(a + 1) < 0"},
+      {"x like 'a%' and y between 1 and 3", "x LIKE 'a%' AND y BETWEEN 1 AND 3"},
+      {"x not in (1, 2, 3) or y is null", "x NOT IN (1, 2, 3) OR y = NULL"},
+      {"upper(x) = 'A' and substring(x from 2 for 1) = 'b'", "UPPER(x) = 'A' AND SUBSTRING(x, 2, 1) = 'b'"},
+      {"x = ?", "x = ?"},
+  };
+  TExpressionParser parser;
+  for (const TWriterCase& c : cases) {
+    SCOPED_TRACE(c.Text);
+    TExpTree tree = parser.ParseText(c.Text, kParseExtendedPredicates | kParseParameters);
+    EXPECT_EQ(ExpressionText(tree.get()), c.Written);
+  }
+  EXPECT_EQ(ExpressionText(nullptr), "");
+}
+
+TEST(ExpressionTextTest, WritesColumnsThroughTheCallersWriter) {
+  TExpressionParser parser;
+  TExpTree tree = parser.ParseText("t.x = y", 0);
+  EXPECT_EQ(ExpressionText(tree.get()), "x = y");
+  const auto qualified = [](const TExpToken& column) {
+    return (column.TableName.empty() ? std::string("?") : column.TableName) + "." + column.ColumnName;
+  };
+  EXPECT_EQ(ExpressionText(tree.get(), qualified), "t.x = ?.y");
 }
 
 }  // namespace

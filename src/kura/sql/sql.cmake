@@ -13,6 +13,7 @@ target_sources(kura_sql PRIVATE
   sql/result_table.cpp
   sql/query_values.cpp
   sql/sub_select.cpp
+  sql/join_links.cpp
   sql/statement_parser.cpp
   sql/definition_parser.cpp
   sql/definition_statements.cpp
@@ -26,4 +27,5 @@ korvane_gtest(kura_sql_test
     sql/query_statement_test.cpp
     sql/source_columns_test.cpp
     sql/definition_text_test.cpp
+    sql/join_links_test.cpp
   LIBS kura_sql kura_engine_testing)
