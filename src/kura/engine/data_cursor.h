@@ -410,6 +410,15 @@ public:
   // the cursor stands before the (now empty) view. Needs a cursor open on an exclusive
   // table (KURA_NEEDEXCLACCESS, also when closed) and writable (KURA_OSEACCES).
   void EmptyTable();
+  // Sorts the records in place as the request asks (its key fields and directions, NOCASE,
+  // duplicates dropped, grouping through its callbacks, a row limit), comparing texts by
+  // the table's language driver, and rebuilds every index over the new record order. The
+  // BLOBs of records the request leaves out are freed. The cursor is refreshed and stands
+  // before the first record. Needs a cursor open on an exclusive table
+  // (KURA_NEEDEXCLACCESS, also when closed) and writable (KURA_OSEACCES); a key field that
+  // is no sortable field (unknown, computed, BLOB) raises KURA_OUTOFRANGE before any
+  // record moves. (The request type lives with the data file, storage/data_file.h.)
+  void SortRecords(const struct TSortRequest& request);
   // Adds a secondary index and fills it from the records (progress reported); the
   // cursor keeps its index and goes before the first record. Needs an open cursor
   // (KURA_NEEDEXCLACCESS when closed); unless the definition is Temporary, an exclusive

@@ -189,6 +189,15 @@ void FillIndexes(TIndexFile& file, TDataFile& data, TBlobFile* blob, const std::
   progress.Finish();
 }
 
+// The regular indexes (0 primary, 1-30 secondary) that have a definition.
+std::vector<int> RegularIndexesInUse(TIndexFile& file) {
+  std::vector<int> indexes;
+  for (int i = 0; i <= kMaxSecondaryIndexes; ++i) {
+    if (file.IndexInUse(i) && file.Descriptor(i).IndexFieldCount > 0) indexes.push_back(i);
+  }
+  return indexes;
+}
+
 // Every page of an index: its tree, its free chain and its parameter chain. False when
 // a link leads somewhere it cannot (a damaged index): the list is then not to be used.
 bool CollectIndexPages(TIndexFile& file, int index, std::vector<int32_t>& pages) {
@@ -288,11 +297,8 @@ void WriteIndexFile(TDataFile& data, TBlobFile* blob, const std::string& fileNam
     file.UpdateDescriptor(kSysTextIndex, text);
     if (layout.TextParameters) file.WriteTextParameters(kSysTextIndex, *layout.TextParameters);
   }
-  std::vector<int> indexes;
-  for (int i = 0; i <= kMaxSecondaryIndexes; ++i) {
-    if (file.IndexInUse(i) && file.Descriptor(i).IndexFieldCount > 0) indexes.push_back(i);
-  }
-  FillIndexes(file, data, blob, indexes, true, progress, tolerant ? TDuplicates::Skip : TDuplicates::Raise, names);
+  FillIndexes(file, data, blob, RegularIndexesInUse(file), true, progress,
+              tolerant ? TDuplicates::Skip : TDuplicates::Raise, names);
   file.FlushPages();
   file.WriteHeader();
 }
@@ -564,28 +570,91 @@ void TDataCursor::RenameTable(const std::string& newName) {
   if (rc < 0) RaiseEngineError(static_cast<TErrorCode>(-rc), Names());
 }
 
+namespace {
+
+// The text-index parameters live in index pages; they survive the emptying.
+void EmptyIndexesKeepingTextParameters(TIndexFile& index) {
+  std::optional<TTextIndexParameters> parameters;
+  if (index.ParameterPage(kSysTextIndex) != 0) parameters = index.ReadTextParameters(kSysTextIndex);
+  index.EmptyIndexFile();
+  if (parameters) index.WriteTextParameters(kSysTextIndex, *parameters);
+}
+
+// After a table's files were rewritten as a whole: outside a transaction the buffers
+// go to the files and are read afresh; inside one the change waits for the commit.
+void SettleRewrittenTable(TDataTable& table, bool forceFlush) {
+  if (table.InTransaction()) {
+    table.MarkChanged();
+    return;
+  }
+  table.FlushTable(forceFlush);
+  table.DiscardBuffers(false);
+  table.MarkChanged();
+}
+
+// The BLOB chains (first block, BLOB id) that the active records of a data file reference.
+std::set<std::pair<int32_t, int32_t>> StoredBlobChains(TDataFile& data) {
+  std::set<std::pair<int32_t, int32_t>> chains;
+  const int32_t count = data.RecordCount();
+  for (int32_t recNo = 1; recNo <= count; ++recNo) {
+    TRecordPin record(data, data.GetRecord(recNo, TReadAhead{true, false, count - recNo + 1}));
+    if (record->IsDeleted()) continue;
+    for (const TFieldDefinition& field : data.FieldDefinitions()) {
+      if (field.FieldType != TFieldType::Blob || !field.IsStored() || FieldIsNull(record->Bytes(), field)) continue;
+      const TBlobReference reference = BlobReferenceOf(record->Bytes(), field);
+      if (reference.IsStored()) chains.emplace(reference.FirstBlock, reference.BlobId);
+    }
+  }
+  return chains;
+}
+
+}  // namespace
+
 void TDataCursor::EmptyTable() {
   if (!FTable || !FTable->Exclusive()) RaiseEngineError(KURA_NEEDEXCLACCESS, Names());
   if (FCursorReadOnly) RaiseEngineError(KURA_OSEACCES, Names());
   TDataTable& table = *FTable;
   TIndexFile& index = table.IndexFile();
   FreeAllBlobs();
-  // The text-index parameters live in index pages; they survive the emptying.
-  std::optional<TTextIndexParameters> parameters;
-  if (index.ParameterPage(kSysTextIndex) != 0) parameters = index.ReadTextParameters(kSysTextIndex);
   table.DataFile().EmptyDataFile();
-  index.EmptyIndexFile();
+  EmptyIndexesKeepingTextParameters(index);
   if (TBlobFile* blob = table.BlobFile()) blob->EmptyBlobFile();
-  if (parameters) index.WriteTextParameters(kSysTextIndex, *parameters);
-  if (table.InTransaction()) {
-    table.MarkChanged();
-  } else {
-    table.FlushTable(FDirectory.Session().ForceBufferFlush());
-    table.DiscardBuffers(false);
-    table.MarkChanged();
-  }
+  SettleRewrittenTable(table, FDirectory.Session().ForceBufferFlush());
   SyncCounters();
   FTextParameters.reset();
+  SelectIndex(FIndexNo, false);
+  SetToBegin();
+}
+
+void TDataCursor::SortRecords(const TSortRequest& request) {
+  if (!FTable || !FTable->Exclusive()) RaiseEngineError(KURA_NEEDEXCLACCESS, Names());
+  if (FCursorReadOnly) RaiseEngineError(KURA_OSEACCES, Names());
+  TDataTable& table = *FTable;
+  TDataFile& data = table.DataFile();
+  TIndexFile& index = table.IndexFile();
+  TBlobFile* blob = table.BlobFile();
+  BeginWrite();
+  auto endWrite = OnScopeExit([this] { EndWrite(); });
+
+  TSortRequest sort = request;
+  if (sort.Mapper == nullptr) sort.Mapper = FMapper.get();
+  // Records left out (duplicates, group members, filtered, beyond the limit) must not
+  // keep their BLOB chains: whatever no record references afterwards is freed.
+  const bool mayDrop = sort.Distinct || sort.Aggregate || sort.Filter || sort.Limit >= 0;
+  std::set<std::pair<int32_t, int32_t>> chains;
+  if (blob != nullptr && data.BlobFieldCount() > 0 && mayDrop) chains = StoredBlobChains(data);
+  data.SortRecords(sort);
+  if (!chains.empty()) {
+    for (const auto& kept : StoredBlobChains(data)) chains.erase(kept);
+    for (const auto& [firstBlock, blobId] : chains) blob->FreeBlobChain(firstBlock, blobId);
+  }
+
+  // Every record has a new number: the indexes are filled anew.
+  EmptyIndexesKeepingTextParameters(index);
+  TProgressReporter silent({}, 0);
+  FillIndexes(index, data, blob, RegularIndexesInUse(index), true, silent, TDuplicates::Raise, Names());
+  SettleRewrittenTable(table, FDirectory.Session().ForceBufferFlush());
+  SyncCounters();
   SelectIndex(FIndexNo, false);
   SetToBegin();
 }

@@ -1,6 +1,8 @@
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -9,6 +11,7 @@
 #include "kura/base/byte_order.h"
 #include "kura/engine/cursor_internals.h"
 #include "kura/engine/progress_reporter.h"
+#include "kura/storage/blob_file.h"
 #include "kura/storage/index_tree.h"
 #include "testing/cursor_fixture.h"
 #include "testing/definition_builders.h"
@@ -232,6 +235,131 @@ TEST_F(MaintenanceTest, EmptyTableRemovesEveryRecord) {
   cursor->CloseCursor();
   EXPECT_EQ(WalkIndex("ByNameDesc"), (std::vector<int32_t>{2, 1}));
   ExpectSoundIndexes();
+}
+
+// ---- SortRecords -----------------------------------------------------------------------
+
+// People 1..20 in groups i % 7, each VAL i.
+std::vector<int32_t> SortedIds(std::vector<int32_t> ids, const std::function<bool(int32_t, int32_t)>& before) {
+  std::stable_sort(ids.begin(), ids.end(), before);
+  return ids;
+}
+
+TEST_F(MaintenanceTest, SortRecordsPutsTheRecordsInTheRequestedOrderAndRebuildsTheIndexes) {
+  struct TCase {
+    const char* Name;
+    TSortRequest Request;
+    std::vector<int32_t> Expected;  // the IDs in record-number order afterwards
+  };
+  const auto byGroupThenValueDescending = [](int32_t a, int32_t b) {
+    return a % 7 != b % 7 ? a % 7 < b % 7 : a > b;
+  };
+  // The VAL field of the table being sorted, for the grouping callbacks.
+  const TFieldDefinition* value = nullptr;
+  std::vector<TCase> cases;
+  cases.push_back({"value descending", {}, SortedIds(Ids(1, 20), std::greater<>())});
+  cases.back().Request.Fields = {{4, true}};
+  cases.push_back({"group, then value descending", {}, SortedIds(Ids(1, 20), byGroupThenValueDescending)});
+  cases.back().Request.Fields = {{3, false}, {4, true}};
+  // Equal keys keep their order: the first record of each group stays.
+  cases.push_back({"distinct groups", {}, {7, 1, 2, 3, 4, 5, 6}});
+  cases.back().Request.Fields = {{3, false}};
+  cases.back().Request.Distinct = true;
+  cases.push_back({"limited", {}, {20, 19, 18}});
+  cases.back().Request.Fields = {{4, true}};
+  cases.back().Request.Limit = 3;
+  // Groups fold their later records into the first; the filter sees finished groups.
+  cases.push_back({"grouped and filtered", {}, {1, 3, 5}});
+  cases.back().Request.Fields = {{3, false}};
+  cases.back().Request.Aggregate = [&value](TRecord& group, const TRecord& member) {
+    uint8_t sum[4];
+    WriteI32(sum, ReadI32(group.FieldData(*value)) + ReadI32(member.FieldData(*value)));
+    group.SetFieldData(*value, sum);
+  };
+  // Sums 1+8+15 = 24, 3+10+17 = 30 and 5+12+19 = 36 are even, the others odd.
+  cases.back().Request.Filter = [&value](TRecord& group) { return ReadI32(group.FieldData(*value)) % 2 == 0; };
+
+  for (size_t i = 0; i < cases.size(); ++i) {
+    const TCase& c = cases[i];
+    SCOPED_TRACE(c.Name);
+    const std::string table = "people" + std::to_string(i);
+    CreatePeople(table);
+    Fill(*Open(table), 20, 7);
+    auto cursor = Open(table, true, true);
+    value = &cursor->FieldDefinitions()[3];
+    cursor->SortRecords(c.Request);
+    EXPECT_EQ(cursor->GetRecordCount(), static_cast<int32_t>(c.Expected.size()));
+    EXPECT_TRUE(cursor->Bof());
+    EXPECT_EQ(WalkForward(*cursor), c.Expected);
+    cursor->CloseCursor();
+    // The indexes know every record at its new place.
+    std::vector<int32_t> byId = c.Expected;
+    std::sort(byId.begin(), byId.end());
+    EXPECT_EQ(WalkIndex("", table), byId);
+    ExpectSoundIndexes(table);
+  }
+}
+
+TEST_F(MaintenanceTest, SortRecordsNeedsAnExclusiveWritableCursorAndSortableKeys) {
+  CreatePeople();
+  Fill(*Open(), 5);
+  TSortRequest request;
+  request.Fields = {{4, true}};
+  EXPECT_ENGINE_ERROR(KURA_NEEDEXCLACCESS, Open()->SortRecords(request));
+  EXPECT_ENGINE_ERROR(KURA_NEEDEXCLACCESS, Closed()->SortRecords(request));
+  {
+    auto readOnly = Closed();
+    readOnly->SetReadOnly(true);
+    readOnly->OpenCursor();
+    EXPECT_ENGINE_ERROR(KURA_OSEACCES, readOnly->SortRecords(request));
+  }
+  auto cursor = Open("people", true, true);
+  request.Fields = {{4, true}, {9, false}};
+  EXPECT_ENGINE_ERROR(KURA_OUTOFRANGE, cursor->SortRecords(request));
+  EXPECT_EQ(WalkForward(*cursor), Ids(1, 5));
+}
+
+TEST_F(MaintenanceTest, SortRecordsFreesTheBlobsOfTheRecordsItLeavesOut) {
+  ASSERT_EQ(Directory->CreateTableFiles("notes", false,
+                                        [] {
+                                          TTableDefinition d;
+                                          d.Fields = {Field("ID", TFieldType::Integer),
+                                                      Field("TEXT", TFieldType::Blob, 0, TFieldSubType::Memo)};
+                                          return d;
+                                        }()),
+            0);
+  auto cursor = Open("notes", true, true);
+  std::vector<uint8_t> record(static_cast<size_t>(cursor->RecordSize()));
+  const std::string text(1500, 'x');  // several blocks each
+  auto append = [&](int32_t id) {
+    cursor->InitRecord(record.data());
+    uint8_t value[4];
+    WriteI32(value, id);
+    cursor->SetField(1, record.data(), value);
+    int32_t size = 0;
+    ASSERT_EQ(cursor->OpenBlob(2, record.data(), TBlobOpenMode::ReadWrite, size), 0);
+    ASSERT_EQ(cursor->PutBlob(2, record.data(), 0, static_cast<int32_t>(text.size()),
+                              reinterpret_cast<const uint8_t*>(text.data())),
+              0);
+    cursor->AppendRecord(record.data(), false);
+  };
+  for (int32_t id = 1; id <= 5; ++id) append(id);
+  TBlobFile& blobs = *TCursorInternals::Table(*cursor).BlobFile();
+  const int32_t blocks = blobs.Header().NextBlockNo;
+  TSortRequest request;
+  request.Fields = {{1, true}};
+  request.Limit = 2;
+  cursor->SortRecords(request);
+  EXPECT_EQ(WalkForward(*cursor), (std::vector<int32_t>{5, 4}));
+  // The kept records still read their text; the new ones reuse the freed blocks.
+  cursor->SetToBegin();
+  ASSERT_EQ(cursor->GetNextRecord(record.data()), 0);
+  int32_t size = 0;
+  ASSERT_EQ(cursor->OpenBlob(2, record.data(), TBlobOpenMode::Read, size), 0);
+  EXPECT_EQ(size, static_cast<int32_t>(text.size()));
+  EXPECT_EQ(cursor->FreeBlob(2, record.data()), 0);
+  for (int32_t id = 6; id <= 8; ++id) append(id);
+  EXPECT_EQ(blobs.Header().NextBlockNo, blocks);
 }
 
 // ---- AddSecondaryIndex, DeleteIndex ------------------------------------------------------

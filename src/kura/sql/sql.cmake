@@ -11,6 +11,7 @@ target_sources(kura_sql PRIVATE
   sql/select_list.cpp
   sql/select_prepare.cpp
   sql/result_table.cpp
+  sql/result_rows.cpp
   sql/query_values.cpp
   sql/sub_select.cpp
   sql/join_links.cpp
@@ -26,6 +27,7 @@ korvane_gtest(kura_sql_test
     sql/definition_statements_test.cpp
     sql/query_statement_test.cpp
     sql/source_columns_test.cpp
+    sql/result_rows_test.cpp
     sql/definition_text_test.cpp
     sql/join_links_test.cpp
   LIBS kura_sql kura_engine_testing)
