@@ -8,6 +8,7 @@
 #include "kura/base/names_paths.h"
 #include "kura/base/scope_guard.h"
 #include "kura/engine/cursor_blobs.h"
+#include "kura/engine/cursor_field_map.h"
 #include "kura/engine/cursor_edit_indexes.h"
 #include "kura/engine/data_directory.h"
 #include "kura/engine/data_session.h"
@@ -320,6 +321,7 @@ void TDataCursor::CloseCursor(bool discardTemporary) {
   }
   FLockedRecord = 0;
   ReleaseState();
+  FFieldMap.reset();
   FTable = nullptr;
   const int rc = FDirectory.CloseTable(table, discardTemporary);
   if (rc < 0) {
@@ -554,6 +556,17 @@ void TDataCursor::EndRead() {
     FReadLocked = false;
     FTable->ReadUnlock();
   }
+}
+
+bool TDataCursor::QueryReadLock() {
+  if (!FTable) RaiseEngineError(KURA_NOTINITIALIZED, Names());
+  if (FTable->LockFree() || FTable->HasQueryReadLock()) return false;
+  FTable->QueryReadLock();  // its result says whether the table changed, which Refresh finds out
+  return FTable->HasQueryReadLock();
+}
+
+void TDataCursor::QueryReadUnlock() {
+  if (FTable) FTable->QueryReadUnlock();
 }
 
 // Puts the cursor back on its record after the table changed: the same key (or record

@@ -48,6 +48,7 @@
 namespace kura {
 
 class TCursorBlobs;
+struct TCursorFieldMap;
 struct TCursorEditIndexes;
 struct TCursorInternals;
 class TDataDirectory;
@@ -238,6 +239,13 @@ public:
   // nothing. Every public read does this itself.
   void BeginRead();
   void EndRead();
+  // The table's query read lock, held across many reads (a query's whole run) so that
+  // no other session or process writes the table meanwhile. True when this call took
+  // it (false when the table needs no lock or holds a query read, write or transaction
+  // lock already): only then must QueryReadUnlock follow. KURA_LOCKTIMEOUT when it
+  // cannot be had; QueryReadUnlock raises KURA_UNLOCKFAILED.
+  bool QueryReadLock();
+  void QueryReadUnlock();
 
   // ---- Record locks ----------------------------------------------------------------
   // recNo 0 means the current record. Exclusive tables and read-only files take no
@@ -348,6 +356,25 @@ public:
   int FreeBlob(int fieldNo, uint8_t* record);
   // Forgets every handle of this cursor; images that still hold one must not be posted.
   void FreeAllBlobs();
+
+  // ---- Field map (cursor_field_map.cpp) ----------------------------------------------
+  // A live query result shows its table through a map: one definition per result column,
+  // in result order. A plain column is its table field's definition (FieldNo, offset,
+  // type) under the column's name; a computed column has Computed set, its result type,
+  // and Expression holding its bound tree (a std::shared_ptr<TExpToken> whose columns
+  // are bound to this table's field numbers). Records, editing, indexes and filters keep
+  // using the table's own fields. An empty map removes it; the map goes when the cursor
+  // closes. Raises what preparing an expression raises.
+  void SetFieldMap(std::vector<TFieldDefinition> map);
+  bool HasFieldMap() const;
+  // The map when one is set, else the table's field definitions.
+  const std::vector<TFieldDefinition>& ResultFields() const;
+  // The value of a computed field of the map (`field` is an element of ResultFields())
+  // for the record image `record`: a node typed as the field, IsNull for NULL. A field
+  // that is not a computed field of the map raises KURA_OUTOFRANGE.
+  TExpTree ComputeField(const TFieldDefinition& field, const uint8_t* record);
+  // A table field's value of `record` as an expression value node (see TColumnReader).
+  void ReadColumn(const TFieldDefinition& field, const uint8_t* record, TExpToken& node);
 
   // ---- Filters and key searches (data_cursor_filters.cpp) ----------------------------
   // At most 64 filters (KURA_INTERNALLIMIT beyond). Filters are added inactive; an
@@ -634,6 +661,7 @@ private:
   bool FResultSetCursor = false;
   bool FCloneOfExclusive = false;
   TPasswordCallback FPasswordCallback;
+  std::unique_ptr<TCursorFieldMap> FFieldMap;
 
   // Open state.
   TDataTable* FTable = nullptr;

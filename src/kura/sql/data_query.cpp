@@ -9,6 +9,8 @@
 #include "kura/sql/definition_statements.h"
 #include "kura/sql/query_statement.h"
 #include "kura/sql/result_table.h"
+#include "kura/sql/result_rows.h"
+#include "kura/sql/select_execute.h"
 #include "kura/sql/select_prepare.h"
 #include "kura/sql/sql_messages.h"
 #include "kura/storage/table_files.h"
@@ -57,6 +59,8 @@ void TDataQuery::Reset() {
   NextUnionQuery = ParentQuery = InsertSourceQuery = nullptr;
   IntoTableName.clear();
   SourceTables.clear();
+  JoinOrder.clear();
+  SubSelectValues = {};
   FunctionTables.clear();
   JoinExpressions.clear();
   ResultFields.clear();
@@ -117,6 +121,15 @@ void TDataQuery::ExecuteQuery(TDataCursor*& resultCursor) {
     ExecuteDefinitionStatement(*this);
   } else if (IsTransactionStatement(StatementKind)) {
     ExecuteTransaction();
+  } else if (StatementKind == TStatementKind::Select) {
+    ExecuteSelect(*this);
+    // The members of a UNION ran before their head (they were made after it): the
+    // head's result takes in theirs.
+    if (HasUnion && !IsUnionMember) {
+      MergeUnion(*this);
+      Rows = ResultCursor->GetRecordCount();
+    }
+    resultCursor = ResultCursor;
   } else {
     RaiseSqlError(std::string(StatementKindName(StatementKind)) + std::string(sqlmsg::kNotSupportedYet));
   }

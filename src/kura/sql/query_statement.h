@@ -37,8 +37,8 @@ namespace kura {
 
 class TDataDirectory;
 
-// Told the progress of a running query in percent; setting `abort` stops the query
-// (it then raises the engine's abort error).
+// Told the progress of a running query in percent; setting `abort` stops the query's
+// row loop: the rows made so far are its result (no error).
 using TQueryProgressCallback = std::function<void(TQueryStatement& statement, int32_t percentDone, bool& abort)>;
 
 class TQueryStatement : public TExpressionParserOwner {

@@ -13,7 +13,7 @@ namespace kura {
 
 namespace {
 
-void GetColumnValue(void* /*data*/, const uint8_t* /*record*/, TExpToken& node) {
+void GetColumnValue(void* /*data*/, const uint8_t* record, TExpToken& node) {
   auto* source = static_cast<TSourceTable*>(node.SourceTable);
   if (source == nullptr || !source->Cursor || node.FieldNo < 1 || node.FieldNo > source->Cursor->FieldCount()) {
     RaiseUnservedColumn(node);
@@ -24,7 +24,7 @@ void GetColumnValue(void* /*data*/, const uint8_t* /*record*/, TExpToken& node) 
     return;
   }
   const TFieldDefinition& field = source->Cursor->FieldDefinitions()[static_cast<size_t>(node.FieldNo - 1)];
-  source->Reader->Read(field, source->RecordBuffer.data(), node);
+  source->Reader->Read(field, record != nullptr ? record : source->RecordBuffer.data(), node);
 }
 
 // The tables named in LASTAUTOINC() and IDENT_CURRENT() were opened while the query

@@ -16,7 +16,9 @@ class TDataQuery;
 // must stay alive while the context is used). A column of a source whose loop is at its
 // end (AtEnd: the NULL row of an outer join) is NULL; any other column is read from the
 // source's RecordBuffer (a memo whole). The language and sort order are the query's.
-// The record argument of the evaluation functions is not used (pass nullptr).
+// Pass nullptr as the record of the evaluation functions; a record image instead is
+// read for every column (only for a tree over one table, whose image it is: a cursor
+// filter's test).
 TEvaluationContext QueryEvaluationContext(TDataQuery& query);
 
 }  // namespace kura

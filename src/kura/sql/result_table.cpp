@@ -1,5 +1,7 @@
 #include "kura/sql/result_table.h"
 
+#include <algorithm>
+
 #include "kura/base/engine_error.h"
 #include "kura/base/names_paths.h"
 #include "kura/base/scope_guard.h"
@@ -16,7 +18,8 @@ namespace {
 constexpr int32_t kResultBlobBlockSize = 512;
 constexpr char kAvgCountPrefix[] = "Sys__Avg__Count";
 
-// The field of a result column.
+}  // namespace
+
 TFieldDefinition ResultFieldOf(const TResultField& column, uint16_t fieldNo) {
   TFieldDefinition field;
   field.FieldNo = fieldNo;
@@ -39,8 +42,6 @@ TFieldDefinition ResultFieldOf(const TResultField& column, uint16_t fieldNo) {
   }
   return field;
 }
-
-}  // namespace
 
 TResultTable::~TResultTable() {
   if (Cursor) {
@@ -115,6 +116,17 @@ void CreateResultTable(TDataQuery& query) {
     if (addPassword) session.RemovePassword(password);
   });
   cursor.OpenCursor();
+  // The hidden AVG counts are the table's, not the result's: readers see the result
+  // columns through a map that leaves them out.
+  if (query.HasAvgColumn) {
+    std::vector<TFieldDefinition> visible;
+    for (const TFieldDefinition& field : cursor.FieldDefinitions()) {
+      const bool hidden = std::any_of(query.ResultFields.begin(), query.ResultFields.end(),
+                                      [&](const auto& column) { return column->AvgCountField == field.FieldNo; });
+      if (!hidden) visible.push_back(field);
+    }
+    cursor.SetFieldMap(std::move(visible));
+  }
   query.CannedResult = std::move(result);
 }
 

@@ -11,6 +11,7 @@ namespace kura {
 
 class TDataDirectory;
 class TDataQuery;
+struct TResultField;
 
 // A canned result: the directory it lies in (opened for it) and the cursor on it. When
 // it goes, a temporary result's files are deleted (also after a failure half-way
@@ -25,6 +26,11 @@ public:
   TDataDirectory* Directory = nullptr;
   std::unique_ptr<TDataCursor> Cursor;
 };
+
+// The result table's field for a result column: named by the column, of its result type
+// (a string's Size in characters; an auto-increment subtype dropped), numbered fieldNo,
+// the source field's description for a plain column.
+TFieldDefinition ResultFieldOf(const TResultField& column, uint16_t fieldNo);
 
 // Creates and opens the result table of a prepared, canned SELECT (its select list
 // resolved) as query.CannedResult, replacing one made before: INTO MEMORY [name] in the

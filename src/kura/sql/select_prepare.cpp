@@ -4,9 +4,13 @@
 
 #include "kura/base/names_paths.h"
 #include "kura/engine/data_directory.h"
+#include "kura/sql/column_resolution.h"
 #include "kura/sql/data_query.h"
+#include "kura/sql/join_links.h"
 #include "kura/sql/query_statement.h"
+#include "kura/sql/result_rows.h"
 #include "kura/sql/result_table.h"
+#include "kura/sql/select_execute.h"
 #include "kura/sql/select_list.h"
 #include "kura/sql/sql_messages.h"
 
@@ -191,8 +195,19 @@ void PrepareSelect(TDataQuery& query) {
   query.OrderByIndex = query.RequestLive ? OrderByIndex(query) : -1;
   query.OrderByIndexed = query.OrderByIndex >= 0;
   query.LiveResult = IsLiveResult(query);
-  if (query.LiveResult) return;
+  if (query.HasWhere && query.WhereCondition) {
+    BindQueryCondition(query, query.WhereCondition.get(), sqlmsg::kContextWhere);
+  }
+  if (query.LiveResult) {
+    SingleSourceJoinOrder(query);
+    if (query.HasWhere) ExtractJoinConditions(query);
+    SetUpLiveResult(query);
+    return;
+  }
+  BuildJoinLinks(query);
+  if (query.HasWhere) ExtractJoinConditions(query);
   ResolveResultOrder(query);
+  if (query.HasHaving) ResolveHaving(query);
   CreateResultTable(query);
 }
 

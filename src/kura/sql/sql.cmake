@@ -15,6 +15,7 @@ target_sources(kura_sql PRIVATE
   sql/query_values.cpp
   sql/sub_select.cpp
   sql/join_links.cpp
+  sql/select_execute.cpp
   sql/statement_parser.cpp
   sql/definition_parser.cpp
   sql/definition_statements.cpp
@@ -30,4 +31,5 @@ korvane_gtest(kura_sql_test
     sql/result_rows_test.cpp
     sql/definition_text_test.cpp
     sql/join_links_test.cpp
-  LIBS kura_sql kura_engine_testing)
+    sql/select_execute_test.cpp
+  LIBS kura_sql kura_sql_testing kura_engine_testing)

@@ -33,6 +33,7 @@
 #include "kura/expr/expression_type_rules.h"
 #include "kura/sql/definition_text.h"
 #include "kura/sql/query_statement.h"
+#include "kura/sql/select_execute.h"
 #include "kura/storage/record.h"
 #include "tools/kura/table_report.h"
 
@@ -172,10 +173,25 @@ std::optional<std::string> ValueText(TDataCursor& cursor, const TFieldDefinition
   }
 }
 
+// A computed column of a live result: its value laid out as a one-field record.
+std::optional<std::string> ComputedText(TDataCursor& cursor, const TFieldDefinition& field, const uint8_t* record,
+                                        uint16_t codePage) {
+  const TExpTree value = cursor.ComputeField(field, record);
+  if (value->IsNull != 0) return std::nullopt;
+  TFieldDefinition layout = field;
+  layout.Computed = false;
+  layout.Offset = 0;
+  layout.DataSize = static_cast<uint8_t>(std::min<int32_t>(value->DataLength, 255));
+  std::vector<uint8_t> image(1 + static_cast<size_t>(layout.DataSize) + 1, 0);
+  image[0] = 1;
+  std::memcpy(image.data() + 1, value->Data.data(), layout.DataSize);
+  return ValueText(cursor, layout, image.data(), codePage);
+}
+
 }  // namespace
 
 TResultSet ReadResult(TDataCursor& cursor) {
-  const std::vector<TFieldDefinition>& fields = cursor.FieldDefinitions();
+  const std::vector<TFieldDefinition>& fields = cursor.ResultFields();
   const uint16_t codePage = TextCodePage(cursor.LocaleId());
   TResultSet result;
   for (const TFieldDefinition& field : fields) {
@@ -185,7 +201,10 @@ TResultSet ReadResult(TDataCursor& cursor) {
   cursor.SetToBegin();
   while (cursor.GetNextRecord(record.data()) == 0) {
     std::vector<std::optional<std::string>> row;
-    for (const TFieldDefinition& field : fields) row.push_back(ValueText(cursor, field, record.data(), codePage));
+    for (const TFieldDefinition& field : fields) {
+      row.push_back(field.Computed ? ComputedText(cursor, field, record.data(), codePage)
+                                   : ValueText(cursor, field, record.data(), codePage));
+    }
     result.Rows.push_back(std::move(row));
   }
   return result;
@@ -461,6 +480,7 @@ constexpr const char* kHelpText =
     "  .indexes TABLE              the indexes of TABLE\n"
     "  .mode [table|csv|tsv|json]  how results are printed (alone: the current mode)\n"
     "  .timer on|off               print each statement's time\n"
+    "  .explain on|off             print how each SELECT is run before its rows\n"
     "  .help                       this text\n"
     "  .quit                       leave the shell\n";
 
@@ -527,6 +547,8 @@ private:
 
   void RunStatement(const std::string& utf8) {
     TQueryStatement statement(FDirectory);
+    // As the program's screens ask: a live result where the query allows one.
+    statement.RequestLive = true;
     const auto start = std::chrono::steady_clock::now();
     statement.Prepare(ToEngineText(utf8));
     TDataCursor* result = nullptr;
@@ -542,6 +564,7 @@ private:
       statement.Execute(result);
     }
     if (result != nullptr) {
+      if (FExplain && statement.StatementKind() == TStatementKind::Select) FOut << ExplainSelect(statement.MasterQuery());
       PrintResult(FOut, ReadResult(*result), FMode);
     } else {
       FOut << statement.RowsAffected() << " row(s) affected\n";
@@ -573,14 +596,17 @@ private:
       PrintIndexes(ToEngineText(argument));
     } else if (command == ".timer" && (argument == "on" || argument == "off")) {
       FTimer = argument == "on";
+    } else if (command == ".explain" && (argument == "on" || argument == "off")) {
+      FExplain = argument == "on";
     } else if (command == ".mode" && argument.empty()) {
       FOut << OutputModeName(FMode) << '\n';
     } else if (command == ".mode" && OutputModeByName(argument)) {
       FMode = *OutputModeByName(argument);
-    } else if (command == ".indexes" || command == ".timer" || command == ".mode") {
-      throw TShellError{"usage: " + std::string(command == ".indexes" ? ".indexes TABLE"
-                                                : command == ".timer"  ? ".timer on|off"
-                                                                       : ".mode [table|csv|tsv|json]")};
+    } else if (command == ".indexes" || command == ".timer" || command == ".explain" || command == ".mode") {
+      throw TShellError{"usage: " + std::string(command == ".indexes"   ? ".indexes TABLE"
+                                                : command == ".timer"   ? ".timer on|off"
+                                                : command == ".explain" ? ".explain on|off"
+                                                                        : ".mode [table|csv|tsv|json]")};
     } else {
       throw TShellError{"unknown command '" + command + "' (.help lists the commands)"};
     }
@@ -656,6 +682,7 @@ private:
   std::string FPending;
   TOutputMode FMode;
   bool FTimer = false;
+  bool FExplain = false;
 };
 
 // Reads lines until the end of the input, .quit, or (unless `goOn`) the first error.

@@ -1,0 +1,486 @@
+#include "kura/sql/select_execute.h"
+
+#include <algorithm>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <sstream>
+#include <unordered_map>
+#include <vector>
+
+#include "kura/base/engine_error.h"
+#include "kura/base/scope_guard.h"
+#include "kura/engine/data_cursor.h"
+#include "kura/engine/data_directory.h"
+#include "kura/engine/data_session.h"
+#include "kura/engine/progress_reporter.h"
+#include "kura/expr/expression_evaluator.h"
+#include "kura/sql/column_resolution.h"
+#include "kura/sql/data_query.h"
+#include "kura/sql/join_links.h"
+#include "kura/sql/query_statement.h"
+#include "kura/sql/query_values.h"
+#include "kura/sql/result_rows.h"
+#include "kura/sql/result_table.h"
+#include "kura/sql/sql_messages.h"
+
+namespace kura {
+
+namespace {
+
+constexpr int kNaturalOrderIndex = 255;
+
+// Every node of a tree, parents before children (not the trees of sub-selects).
+void ForEachNode(TExpToken* node, const std::function<void(TExpToken&)>& visit) {
+  if (node == nullptr) return;
+  visit(*node);
+  ForEachNode(node->Operand, visit);
+  ForEachNode(node->RightOperand, visit);
+  for (TExpToken* argument : node->Arguments) ForEachNode(argument, visit);
+}
+
+// The source tables a bound subtree reads, in the order met.
+std::vector<TSourceTable*> TablesOf(const TExpToken* node) {
+  std::vector<TSourceTable*> tables;
+  AnyNode(node, [&](const TExpToken& n) {
+    if (n.Kind == kNodeColumn && n.SourceTable != nullptr) {
+      auto* table = static_cast<TSourceTable*>(n.SourceTable);
+      if (std::find(tables.begin(), tables.end(), table) == tables.end()) tables.push_back(table);
+    }
+    return false;
+  });
+  return tables;
+}
+
+// Sub-selects and LASTAUTOINC()/IDENT_CURRENT() need the query to evaluate; a cursor's
+// own expression filter cannot serve them.
+bool NeedsQueryContext(const TExpToken* node) {
+  return AnyNode(node, [](const TExpToken& n) {
+    return n.Kind == kNodeSubSelect ||
+           (n.Kind == kNodeFunction && (n.OpCode == kFuncLastAutoInc || n.OpCode == kFuncIdentCurrent));
+  });
+}
+
+// A comparison of a constant with a column is turned column first: the filter optimiser
+// finds index ranges for column-op-constant.
+void ColumnFirst(TExpToken& node) {
+  if (node.Kind != kNodeBinary || !IsComparisonOp(node.OpCode) || node.Operand == nullptr ||
+      node.RightOperand == nullptr) {
+    return;
+  }
+  if (node.Operand->Kind != kNodeColumn && node.RightOperand->Kind == kNodeColumn) SwapComparisonOperands(node);
+}
+
+bool IsLeftOuterTarget(const TDataQuery& query, const TSourceTable& table) {
+  for (const TSourceTable* source : query.JoinOrder) {
+    for (const auto& link : source->JoinLinks) {
+      if (link->Target == &table && link->Kind == TLinkKind::LeftOuter) return true;
+    }
+  }
+  return false;
+}
+
+// How WHERE conditions are placed on the sources' cursors.
+enum class TPlacementRule : uint8_t {
+  Filters,         // live result or single count: everything becomes a cursor filter
+  OptimisedFirst,  // canned, before the join order: what indexes serve
+  RestSecond,      // canned, after it: the rest, as filters or per-row conditions
+};
+
+class TSelectRun {
+public:
+  explicit TSelectRun(TDataQuery& query) : FQuery(query), FContext(QueryEvaluationContext(query)) {}
+
+  void Run();
+
+private:
+  struct TPlacement {
+    TSourceTable* Table;
+    const TExpToken* Node;
+    bool Optimised = false;
+  };
+
+  void DropRunFilters();
+  void BindConditions();
+  void CollectPlacements(const TExpToken* node, std::vector<TPlacement>& out) const;
+  void Place(std::vector<TPlacement>& placements, TPlacementRule rule);
+  TFilter* Install(TSourceTable& table, const TExpToken& node, bool activate);
+  void RunLive();
+  void RunCanned();
+  void RunRowLoop(TResultRows& rows);
+
+  // Row production over the join tree.
+  bool ReadQualifying(TSourceTable& table, bool first);
+  bool First(TSourceTable& table, TLinkKind kind);
+  bool Next(TSourceTable& table);
+  bool Apply(TJoin& link);
+  bool ApplyAll(TSourceTable& table);
+  void MarkAtEnd(TSourceTable& table);
+  void PositionTarget(TJoin& link);
+  bool Holds(const TExpTree& prepared) {
+    return !prepared || EvaluateCondition(*prepared, nullptr, FContext);
+  }
+
+  TDataQuery& FQuery;
+  TEvaluationContext FContext;
+  std::vector<TPlacement> FPlacements;
+  TExpTree FResidual;  // prepared for this run
+  TExpTree FPostFilter;
+  std::unordered_map<const TSourceTable*, TExpTree> FLocal;  // prepared LocalConditions
+  std::unordered_map<const TJoin*, bool> FNullRow;  // a left outer link gave its NULL row
+};
+
+void TSelectRun::DropRunFilters() {
+  for (const auto& source : FQuery.SourceTables) {
+    source->AtEnd = false;
+    if (!source->Cursor) continue;
+    for (TFilter* filter : source->Filters) source->Cursor->DropFilter(filter);
+    source->Filters.clear();
+    for (auto& link : source->JoinLinks) {
+      if (link->Filter != nullptr && link->Target->Cursor) link->Target->Cursor->DropFilter(link->Filter);
+      link->Filter = nullptr;
+    }
+  }
+  FQuery.PostFilterCondition.reset();
+}
+
+void TSelectRun::BindConditions() {
+  if (FQuery.WhereCondition) BindQueryCondition(FQuery, FQuery.WhereCondition.get(), sqlmsg::kContextWhere);
+  if (FQuery.ResidualCondition) BindQueryCondition(FQuery, FQuery.ResidualCondition.get(), sqlmsg::kContextWhere);
+  for (const auto& source : FQuery.SourceTables) {
+    for (auto& link : source->JoinLinks) {
+      if (link->Condition) BindQueryCondition(FQuery, link->Condition.get(), sqlmsg::kContextJoin);
+    }
+  }
+  SplitLinkConditions(FQuery);
+  for (const auto& source : FQuery.SourceTables) {
+    if (source->LocalCondition) BindQueryCondition(FQuery, source->LocalCondition.get(), sqlmsg::kContextJoin);
+  }
+}
+
+// Splits WHERE into single-table conditions: AND over several tables into its sides,
+// anything else (NOT, OR, a comparison, a predicate, a function) whole on its one table;
+// a condition without columns goes to the root table.
+void TSelectRun::CollectPlacements(const TExpToken* node, std::vector<TPlacement>& out) const {
+  if (node == nullptr) return;
+  const std::vector<TSourceTable*> tables = TablesOf(node);
+  if (tables.size() > 1) {
+    if (node->Kind == kNodeBinary && node->OpCode == kOpAnd) {
+      CollectPlacements(node->Operand, out);
+      CollectPlacements(node->RightOperand, out);
+      return;
+    }
+    // Join extraction leaves only single-table conditions under OR and NOT.
+    RaiseSqlError(sqlmsg::kTableFilterError);
+  }
+  TSourceTable* table = tables.empty() ? FQuery.JoinOrder.front() : tables.front();
+  out.push_back({table, node});
+}
+
+TFilter* TSelectRun::Install(TSourceTable& table, const TExpToken& node, bool activate) {
+  TDataCursor& cursor = *table.Cursor;
+  TFilter* filter = nullptr;
+  if (NeedsQueryContext(&node)) {
+    // Evaluated against the record the filter is given (the tree reads only this table).
+    auto prepared = std::shared_ptr<TExpToken>(PrepareExpression(node, FContext, false, false).release(), ReleaseTree);
+    TEvaluationContext context = FContext;
+    filter = cursor.AddCallbackFilter(
+        [prepared, context](TDataCursor& /*cursor*/, const uint8_t* record, int32_t /*recNo*/) {
+          return EvaluateCondition(*prepared, record, context);
+        },
+        false);
+  } else {
+    filter = cursor.AddExprFilter(CopyTree(&node));
+  }
+  table.Filters.push_back(filter);
+  if (activate) cursor.ActivateFilter(filter);
+  return filter;
+}
+
+void TSelectRun::Place(std::vector<TPlacement>& placements, TPlacementRule rule) {
+  for (TPlacement& placement : placements) {
+    TSourceTable& table = *placement.Table;
+    switch (rule) {
+      case TPlacementRule::Filters: Install(table, *placement.Node, true); break;
+      case TPlacementRule::OptimisedFirst: {
+        if (IsLeftOuterTarget(FQuery, table)) {
+          // The missing side of an outer join is NULL only when the link found no row:
+          // the target's own WHERE conditions are tested on the combination instead.
+          placement.Optimised = true;
+          AndCondition(FQuery.PostFilterCondition, TExpTree(CopyTree(placement.Node)));
+          break;
+        }
+        if (NeedsQueryContext(placement.Node)) break;
+        TFilter* filter = Install(table, *placement.Node, false);
+        if (table.Cursor->GetFilterOptimizeLevel(filter) > kFilterNotOptimized) {
+          placement.Optimised = true;
+          table.Cursor->ActivateFilter(filter);
+        } else {
+          table.Cursor->DropFilter(filter);
+          table.Filters.pop_back();
+        }
+        break;
+      }
+      case TPlacementRule::RestSecond:
+        if (placement.Optimised) break;
+        if (FQuery.SourceTables.size() == 1) {
+          AndCondition(FQuery.PostFilterCondition, TExpTree(CopyTree(placement.Node)));
+        } else {
+          Install(table, *placement.Node, true);
+        }
+        break;
+    }
+  }
+}
+
+void TSelectRun::Run() {
+  DropRunFilters();
+  BindConditions();
+  for (const auto& source : FQuery.SourceTables) source->Cursor->Refresh();
+  for (const auto& source : FQuery.FunctionSources) source->Cursor->Refresh();
+  FQuery.SubSelectValues.Gathered = false;
+  FPlacements.clear();
+  CollectPlacements(FQuery.WhereCondition.get(), FPlacements);
+  if (FQuery.LiveResult) {
+    RunLive();
+  } else {
+    RunCanned();
+  }
+}
+
+void TSelectRun::RunLive() {
+  CollectPlacements(FQuery.ResidualCondition.get(), FPlacements);
+  Place(FPlacements, TPlacementRule::Filters);
+  TDataCursor& cursor = *FQuery.SourceTables.front()->Cursor;
+  cursor.SetToBegin();
+  FQuery.ResultCursor = &cursor;
+  FQuery.Rows = cursor.GetRecordCount();
+}
+
+void TSelectRun::RunCanned() {
+  std::vector<TDataCursor*> locked;
+  const auto unlock = OnScopeExit([&] {
+    for (TDataCursor* cursor : locked) {
+      try {
+        cursor->QueryReadUnlock();
+      } catch (const EKuraEngineError&) {
+        // The run's own outcome is what the caller hears about.
+      }
+    }
+  });
+  if (FQuery.WithLocks) {
+    for (const auto& source : FQuery.SourceTables) {
+      if (source->Cursor->QueryReadLock()) locked.push_back(source->Cursor.get());
+    }
+  }
+  TDataCursor& result = *FQuery.CannedResult->Cursor;
+  if (result.FilterCount() > 0) result.DropFilter(nullptr);
+  result.EmptyTable();
+
+  TResultRows rows(FQuery);
+  if (FQuery.SingleCount && !FQuery.ResidualCondition) {
+    Place(FPlacements, TPlacementRule::Filters);
+    rows.FinishSingleCount(FQuery.SourceTables.front()->Cursor->GetRecordCount());
+  } else {
+    Place(FPlacements, TPlacementRule::OptimisedFirst);
+    ChooseJoinOrder(FQuery);
+    Place(FPlacements, TPlacementRule::RestSecond);
+    RunRowLoop(rows);
+  }
+  result.Refresh();
+  result.SetToBegin();
+  FQuery.ResultCursor = &result;
+  FQuery.Rows = result.GetRecordCount();
+}
+
+void TSelectRun::RunRowLoop(TResultRows& rows) {
+  if (FQuery.ResidualCondition) FResidual = PrepareExpression(*FQuery.ResidualCondition, FContext, false, false);
+  if (FQuery.PostFilterCondition) FPostFilter = PrepareExpression(*FQuery.PostFilterCondition, FContext, false, false);
+  for (const auto& source : FQuery.SourceTables) {
+    if (source->LocalCondition) FLocal[source.get()] = PrepareExpression(*source->LocalCondition, FContext, false, false);
+  }
+  TQueryStatement& statement = FQuery.Statement();
+  bool abort = false;
+  const TQueryProgressCallback& callback = statement.ProgressCallback();
+  TProgressReporter progress(
+      [&](int32_t percent) {
+        if (callback) callback(statement, percent, abort);
+      },
+      FQuery.Directory().Session().ProgressSteps());
+
+  TSourceTable& root = *FQuery.JoinOrder.front();
+  const int64_t total = root.Cursor->GetRecordCount();
+  if (First(root, TLinkKind::Plain)) {
+    int32_t position = root.Cursor->GetRecNo();
+    int64_t driving = 1;
+    do {
+      if (abort) break;
+      if (const int32_t now = root.Cursor->GetRecNo(); now != position) {
+        position = now;
+        // The driving row just left counts as done, the new one does not.
+        if (total > 0) progress.Step(driving, total);
+        ++driving;
+        if (abort) break;
+      }
+      if (Holds(FResidual) && Holds(FPostFilter) && !rows.Add()) break;
+    } while (Next(root));
+  }
+  rows.Finish();
+  progress.Finish();
+}
+
+bool TSelectRun::ReadQualifying(TSourceTable& table, bool first) {
+  TDataCursor& cursor = *table.Cursor;
+  if (first) cursor.SetToBegin();
+  const auto local = FLocal.find(&table);
+  while (true) {
+    const int code = cursor.GetNextRecord(table.RecordBuffer.data());
+    if (code != 0) {
+      if (code != KURA_EOF) RaiseEngineError(static_cast<TErrorCode>(code));
+      table.AtEnd = true;
+      return false;
+    }
+    table.AtEnd = false;
+    if (local == FLocal.end() || Holds(local->second)) return true;
+  }
+}
+
+void TSelectRun::MarkAtEnd(TSourceTable& table) {
+  table.AtEnd = true;
+  for (auto& link : table.JoinLinks) {
+    FNullRow[link.get()] = true;
+    MarkAtEnd(*link->Target);
+  }
+}
+
+bool TSelectRun::First(TSourceTable& table, TLinkKind kind) {
+  if (!ReadQualifying(table, true)) {
+    // The tables reached only through a missing row are missing too.
+    if (kind == TLinkKind::LeftOuter) MarkAtEnd(table);
+    return false;
+  }
+  if (table.JoinLinks.empty()) return true;
+  do {
+    if (ApplyAll(table)) return true;
+  } while (ReadQualifying(table, false));
+  return false;
+}
+
+bool TSelectRun::ApplyAll(TSourceTable& table) {
+  for (auto& link : table.JoinLinks) {
+    if (!Apply(*link)) return false;
+  }
+  return true;
+}
+
+bool TSelectRun::Apply(TJoin& link) {
+  FNullRow[&link] = false;
+  if (link.Condition) PositionTarget(link);
+  if (First(*link.Target, link.Kind)) return true;
+  if (link.Kind != TLinkKind::LeftOuter) return false;
+  MarkAtEnd(*link.Target);
+  FNullRow[&link] = true;
+  return true;
+}
+
+// The link's condition with every column of the tables before the target replaced by
+// its current value becomes the target's link filter: the target's cursor then shows
+// only the rows that match the current driving row (through an index where one serves).
+void TSelectRun::PositionTarget(TJoin& link) {
+  TExpTree tree(CopyTree(link.Condition.get()));
+  ForEachNode(tree.get(), [&](TExpToken& node) {
+    if (node.Kind != kNodeColumn || node.SourceTable == link.Target) return;
+    FContext.GetColumnValue(FContext.Data, nullptr, node);
+    node.Kind = kNodeConstant;
+    node.IsBound = 0;
+    node.SourceTable = nullptr;
+  });
+  ForEachNode(tree.get(), [](TExpToken& node) { ColumnFirst(node); });
+  TDataCursor& cursor = *link.Target->Cursor;
+  if (link.Filter != nullptr) {
+    cursor.ReplaceFilterExpression(link.Filter, tree.release());
+  } else {
+    link.Filter = cursor.AddExprFilter(tree.release());
+    cursor.ActivateFilter(link.Filter);
+  }
+}
+
+bool TSelectRun::Next(TSourceTable& table) {
+  auto& links = table.JoinLinks;
+  size_t i = links.size();
+  while (i > 0) {
+    TJoin& link = *links[i - 1];
+    if (!FNullRow[&link] && Next(*link.Target)) {
+      bool complete = true;
+      for (size_t j = i; j < links.size() && complete; ++j) complete = Apply(*links[j]);
+      if (complete) return true;
+      continue;  // a later link has no row for this one: advance it again
+    }
+    --i;
+  }
+  while (ReadQualifying(table, false)) {
+    if (ApplyAll(table)) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+void SetUpLiveResult(TDataQuery& query) {
+  TSourceTable& source = *query.SourceTables.front();
+  TDataCursor& cursor = *source.Cursor;
+  const auto& fields = cursor.FieldDefinitions();
+  std::vector<TFieldDefinition> map;
+  for (const auto& column : query.ResultFields) {
+    const bool plain = !column->IsExpression && column->AggregateKind == TAggregateKind::None &&
+                       column->SourceTable == &source && column->SourceFieldNo >= 1 &&
+                       static_cast<size_t>(column->SourceFieldNo) <= fields.size();
+    if (plain) {
+      TFieldDefinition field = fields[static_cast<size_t>(column->SourceFieldNo - 1)];
+      field.Name = column->ColumnName;
+      map.push_back(std::move(field));
+      continue;
+    }
+    TFieldDefinition field = ResultFieldOf(*column, static_cast<uint16_t>(column->ResultFieldNo));
+    field.Computed = true;
+    field.DataSize = column->Size;
+    field.DataScale = column->Scale;
+    field.Expression = std::shared_ptr<TExpToken>(CopyTree(column->Expression.get()), ReleaseTree);
+    map.push_back(std::move(field));
+  }
+  cursor.SetFieldMap(std::move(map));
+  cursor.SetIndexNumber(query.OrderByIndexed ? query.OrderByIndex : kNaturalOrderIndex);
+}
+
+void ExecuteSelect(TDataQuery& query) {
+  TSelectRun run(query);
+  run.Run();
+}
+
+std::string ExplainSelect(const TDataQuery& query) {
+  std::ostringstream text;
+  text << (query.LiveResult ? "live result" : "canned result");
+  if (query.LiveResult && query.OrderByIndexed && !query.SourceTables.empty() && query.SourceTables.front()->Cursor) {
+    const TDataCursor& cursor = *query.SourceTables.front()->Cursor;
+    // The primary index has no name of its own; filters explain it as "primary" too.
+    const std::string name = cursor.IndexNumber() == 0 ? "primary" : cursor.IndexName();
+    text << ", ordered by index " << cursor.IndexNumber() << " \"" << name << "\"";
+  }
+  text << "\n" << DescribeJoinLinks(query);
+  for (const TSourceTable* source : query.JoinOrder) {
+    text << "source " << source->CorrelationName << ":";
+    if (source->Filters.empty()) text << " no filter";
+    text << "\n";
+    for (const TFilter* filter : source->Filters) {
+      std::istringstream lines(filter->Explain());
+      for (std::string line; std::getline(lines, line);) text << "  " << line << "\n";
+    }
+  }
+  if (query.ResidualCondition) text << "per row combination: " << ConditionText(query, query.ResidualCondition.get()) << "\n";
+  if (query.PostFilterCondition) {
+    text << "per row combination: " << ConditionText(query, query.PostFilterCondition.get()) << "\n";
+  }
+  return text.str();
+}
+
+}  // namespace kura
