@@ -88,6 +88,8 @@ struct TJoin {
   // The filter that positions Target for the current driving row (installed on Target's
   // cursor while the query runs; owned by that cursor).
   TFilter* Filter = nullptr;
+  // When the last run found Target's rows by hashing instead: how ("hash on ...").
+  std::string HashProbe;
 };
 
 // One item of a select list.

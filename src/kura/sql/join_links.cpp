@@ -677,6 +677,7 @@ std::string DescribeJoinLinks(const TDataQuery& query) {
     for (const auto& link : table->JoinLinks) {
       text += link->Driver->CorrelationName + " -> " + link->Target->CorrelationName + " " + KindName(link->Kind);
       if (link->Condition) text += ": " + ConditionText(query, link->Condition.get());
+      if (!link->HashProbe.empty()) text += " (" + link->HashProbe + ")";
       text += "\n";
     }
   }

@@ -18,6 +18,7 @@
 #include "kura/sql/column_resolution.h"
 #include "kura/sql/data_query.h"
 #include "kura/sql/join_links.h"
+#include "kura/sql/link_probe.h"
 #include "kura/sql/query_statement.h"
 #include "kura/sql/query_values.h"
 #include "kura/sql/result_rows.h"
@@ -29,6 +30,8 @@ namespace kura {
 namespace {
 
 constexpr int kNaturalOrderIndex = 255;
+// The memory a run may take for the rows of one hashed join link.
+constexpr int64_t kHashMemoryLimit = int64_t{256} << 20;
 
 // Every node of a tree, parents before children (not the trees of sub-selects).
 void ForEachNode(TExpToken* node, const std::function<void(TExpToken&)>& visit) {
@@ -128,6 +131,14 @@ private:
   TExpTree FPostFilter;
   std::unordered_map<const TSourceTable*, TExpTree> FLocal;  // prepared LocalConditions
   std::unordered_map<const TJoin*, bool> FNullRow;  // a left outer link gave its NULL row
+  // Links whose target is found by hashing (see TLinkProbe), by target, with the link
+  // condition each candidate must pass; built at the link's first use in the run.
+  struct THashedLink {
+    std::unique_ptr<TLinkProbe> Probe;
+    TExpTree Condition;  // prepared
+  };
+  std::unordered_map<const TSourceTable*, THashedLink> FHashed;
+  std::unordered_map<const TJoin*, bool> FProbeTried;
 };
 
 void TSelectRun::DropRunFilters() {
@@ -330,6 +341,16 @@ void TSelectRun::RunRowLoop(TResultRows& rows) {
 }
 
 bool TSelectRun::ReadQualifying(TSourceTable& table, bool first) {
+  if (const auto hashed = FHashed.find(&table); hashed != FHashed.end()) {
+    TLinkProbe& probe = *hashed->second.Probe;
+    if (first) probe.Restart();
+    while (probe.Next(table)) {
+      table.AtEnd = false;
+      if (Holds(hashed->second.Condition)) return true;
+    }
+    table.AtEnd = true;
+    return false;
+  }
   TDataCursor& cursor = *table.Cursor;
   if (first) cursor.SetToBegin();
   const auto local = FLocal.find(&table);
@@ -387,6 +408,21 @@ bool TSelectRun::Apply(TJoin& link) {
 // its current value becomes the target's link filter: the target's cursor then shows
 // only the rows that match the current driving row (through an index where one serves).
 void TSelectRun::PositionTarget(TJoin& link) {
+  if (!FProbeTried[&link]) {
+    FProbeTried[&link] = true;
+    link.HashProbe.clear();
+    const auto local = FLocal.find(link.Target);
+    std::unique_ptr<TLinkProbe> probe = TLinkProbe::Build(
+        link, local == FLocal.end() ? nullptr : local->second.get(), FContext, kHashMemoryLimit);
+    if (probe) {
+      link.HashProbe = probe->Describe();
+      FHashed[link.Target] = {std::move(probe), PrepareExpression(*link.Condition, FContext, false, false)};
+    }
+  }
+  if (const auto hashed = FHashed.find(link.Target); hashed != FHashed.end()) {
+    hashed->second.Probe->Position(FContext);
+    return;
+  }
   TExpTree tree(CopyTree(link.Condition.get()));
   ForEachNode(tree.get(), [&](TExpToken& node) {
     if (node.Kind != kNodeColumn || node.SourceTable == link.Target) return;

@@ -260,6 +260,9 @@ TEST_F(SelectTest, JoinsOfEveryKindWithTheirNullRows) {
       {"select a.x, b.x from a, b where a.x + b.x = 7 order by 1, 2", {"2|5", "2|5"}},
       {"select a.x, b.x from a, b where a.x < b.x and b.x < 3 order by 1, 2", {"1|2", "1|2"}},
       {"select count(*) from a, b", {"20"}},
+      // Texts are joined through a filter per driving row, integers through a hash.
+      {"select a1.n, a2.z from a a1, a a2 where a1.n = a2.n and a1.z < a2.z order by 1, 2", {"two|21"}},
+      {"select a.x, c.w from a left join c on a.n = c.w order by 1", {"NULL|NULL", "1|NULL", "2|NULL", "2|NULL", "3|NULL"}},
   };
   for (const auto& [sql, expected] : cases) {
     SCOPED_TRACE(sql);
@@ -347,6 +350,8 @@ TEST_F(SelectTest, ExplainNamesTheLiveIndexAndTheJoin) {
   Store.SelectWith(join, "select * from a, b where a.x = b.x and b.y > 150");
   const std::string canned = ExplainSelect(join.MasterQuery());
   EXPECT_NE(canned.find("canned result"), std::string::npos) << canned;
+  EXPECT_NE(canned.find("inner: "), std::string::npos) << canned;
+  EXPECT_NE(canned.find("(hash on "), std::string::npos) << canned;
 }
 
 }  // namespace
