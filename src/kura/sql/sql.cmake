@@ -33,4 +33,13 @@ korvane_gtest(kura_sql_test
     sql/definition_text_test.cpp
     sql/join_links_test.cpp
     sql/select_execute_test.cpp
+    sql/result_leak_test.cpp
   LIBS kura_sql kura_sql_testing kura_engine_testing)
+
+# SELECT against SQLite on generated tables and queries (SQLite is the oracle only).
+if(KORVANE_BUILD_TESTS)
+  find_package(SQLite3 REQUIRED)
+  korvane_gtest(kura_sql_differential_test
+    SOURCES sql/select_differential_test.cpp
+    LIBS kura_sql SQLite::SQLite3)
+endif()
