@@ -48,8 +48,9 @@ struct TLeakCase {
 // sub-selects; and the failures.
 const TLeakCase kCases[] = {
     {"select * from t order by b desc, a", 2, false, false, false},
-    {"select a, count(*), avg(b), sum(c) from t group by a having count(a) > 1 order by 3", 1, false, false, false},
-    {"select t.a, u.c from t join u on t.a = u.b left outer join t t2 on u.c = t2.b order by 1, 2", 1, false, false,
+    {"select a, count(a), avg(b), sum(c) from t group by a having count(a) > 1 order by 3", 1, false, false, false},
+    {"select t.a, u.c from t join u on t.a = u.b left outer join t t2 on u.c = t2.b where t.a < 5 order by 1, 2", 1,
+     false, false,
      false},
     {"select distinct c from t where a > 3", 3, false, false, false},
     {"select a from t union select b from u order by 1 top 5", 1, false, false, false},

@@ -12,8 +12,8 @@
 //     they are never NULL: = as IS, <> as IS NOT, orderings and predicates inside
 //     ifnull(..., 0), texts inside ifnull(t, ''), IN (SELECT) as EXISTS with IS.
 //   - An aggregate query without GROUP BY over no rows gives one row of NULLs in Kura,
-//     its COUNT included; only COUNT(*) alone over one table counts (0). SQLite's COUNT
-//     gives 0 there: its text makes such a COUNT NULL when COUNT(*) is 0.
+//     its COUNT(column) included (COUNT(*) is 0). SQLite's COUNT gives 0 there: its text
+//     makes such a COUNT NULL when COUNT(*) is 0.
 //   - Integer / integer is a float in Kura: SQLite divides the real of the left side.
 //   - Kept out: the empty text (NULL in Kura); upper-case and non-letter texts (Kura
 //     compares texts with the table's collation, SQLite by bytes); texts that name a
@@ -702,6 +702,10 @@ private:
       for (int t = 0; t < 3; ++t) FSources.push_back({t, Tables()[static_cast<size_t>(t)].Name});
       joins.push_back({Chance(70) ? links[0] : links[2], kind()});
       joins.push_back({links[3], kind()});
+      // After t1 LEFT JOIN t2, t2 may be the NULL row: a join driven by it is LEFT too.
+      // Kura's join tree keeps the outer row when an inner or right join below the NULL
+      // row finds nothing, where SQL's left-to-right joins drop or re-pair it.
+      if (joins[0].second == 2) joins[1].second = 2;
     }
     if (Chance(20)) {
       // Aliases instead of table names.
@@ -999,7 +1003,7 @@ private:
   }
 
   // An aggregate column. `implicitGroup`: the query has aggregates and no GROUP BY, so
-  // over no rows Kura's COUNT is NULL like the other aggregates.
+  // over no rows Kura's COUNT of a column is NULL like the other aggregates.
   TSql Aggregate(const std::vector<TColumnRef>& refs, bool implicitGroup) {
     const std::vector<TColumnRef> numbers = ColumnsOfType(refs, false);
     const int kind = Pick(6);
@@ -1015,7 +1019,7 @@ private:
     }
     static const char* names[] = {"COUNT", "SUM", "MIN", "MAX", "AVG", "COUNT"};
     const std::string call = std::string(names[kind]) + "(" + argument + ")";
-    if ((kind == 0 || kind == 5) && implicitGroup) {
+    if ((kind == 0 || kind == 5) && implicitGroup && argument != "*") {
       return {call, "(CASE WHEN COUNT(*) = 0 THEN NULL ELSE " + call + " END)"};
     }
     return Same(call);
@@ -1454,7 +1458,7 @@ std::string ParamsText(const TQuery& q) {
 }
 
 constexpr uint64_t kSeeds[] = {20250101, 20250202, 20250303};
-constexpr int kQueriesPerSeed = 800;
+constexpr int kQueriesPerSeed = 500;
 constexpr size_t kReportedFailures = 25;
 constexpr int kFilterConditions = 2000;
 
