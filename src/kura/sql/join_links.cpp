@@ -117,13 +117,6 @@ TJoin* FindLink(const TSourceTable* driver, const TSourceTable* target) {
   return nullptr;
 }
 
-TJoin* IncomingLink(const TDataQuery& query, const TSourceTable* target) {
-  for (const auto& table : query.SourceTables) {
-    if (TJoin* link = FindLink(table.get(), target)) return link;
-  }
-  return nullptr;
-}
-
 bool HasKind(const TJoin* link) { return link != nullptr && link->Kind != TLinkKind::Plain; }
 
 TJoin* AddLink(TSourceTable* driver, TSourceTable* target, TLinkKind kind) {
@@ -506,6 +499,13 @@ const char* KindName(TLinkKind kind) {
 }
 
 }  // namespace
+
+TJoin* IncomingLink(const TDataQuery& query, const TSourceTable* target) {
+  for (const auto& table : query.SourceTables) {
+    if (TJoin* link = FindLink(table.get(), target)) return link;
+  }
+  return nullptr;
+}
 
 void AndCondition(TExpTree& condition, TExpTree part) {
   if (!part) return;

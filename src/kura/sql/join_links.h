@@ -30,6 +30,8 @@
 namespace kura {
 
 class TDataQuery;
+struct TJoin;
+struct TSourceTable;
 
 // Builds the links of a canned query from FROM and the JOIN clauses: a Plain link from
 // each source to the next in FROM order; for each JOIN, its ON condition is bound
@@ -98,6 +100,9 @@ void SplitLinkConditions(TDataQuery& query);
 // Needs the sources open and no link filter installed (one still installed on a
 // reversed link is dropped).
 void ChooseJoinOrder(TDataQuery& query);
+
+// The link that leads into `target`, or null (the root, or a table without links).
+TJoin* IncomingLink(const TDataQuery& query, const TSourceTable* target);
 
 // ANDs `part` onto `condition`: an empty condition becomes the part itself, otherwise
 // a new AND node (boolean, as the parser makes it) takes both. Parent pointers are

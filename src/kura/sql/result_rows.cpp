@@ -39,6 +39,7 @@
 #include "kura/sql/column_resolution.h"
 #include "kura/sql/data_query.h"
 #include "kura/sql/query_values.h"
+#include "kura/sql/select_prepare.h"
 #include "kura/sql/result_table.h"
 #include "kura/sql/sql_messages.h"
 #include "kura/sql/sub_select.h"
@@ -583,25 +584,6 @@ void BindToResultColumn(TExpToken& node, THavingBinding& binding, size_t index) 
   BindColumnToField(node, field, -1, &column);
 }
 
-// The result column a HAVING name means, as ORDER BY reads names: with a correlation
-// name a non-aggregate column of that table and source column; without one the first
-// column that is a non-aggregate of that source column or has that result name.
-std::optional<size_t> NamedResultColumn(const TDataQuery& query, const std::string& columnName,
-                                        const std::string& correlationName) {
-  for (size_t i = 0; i < query.ResultFields.size(); ++i) {
-    const TResultField& column = *query.ResultFields[i];
-    const bool plain = column.AggregateKind == TAggregateKind::None && !column.IsExpression;
-    if (!correlationName.empty()) {
-      if (plain && SameText(column.CorrelationName, correlationName) && SameText(column.SourceColumnName, columnName)) {
-        return i;
-      }
-    } else if ((plain && SameText(column.SourceColumnName, columnName)) || SameText(column.ColumnName, columnName)) {
-      return i;
-    }
-  }
-  return std::nullopt;
-}
-
 bool ResolveHavingColumn(void* data, TExpToken& node) {
   auto& binding = *static_cast<THavingBinding*>(data);
   const auto replaced = binding.Replaced.find(&node);
@@ -613,7 +595,7 @@ bool ResolveHavingColumn(void* data, TExpToken& node) {
     for (size_t i = 0; i < binding.Query.ResultFields.size() && node.IsBound != 0; ++i) {
       if (node.SourceTable == binding.Query.ResultFields[i].get()) index = i;
     }
-    if (!index) index = NamedResultColumn(binding.Query, node.ColumnName, node.TableName);
+    if (!index) index = ResultColumnByName(binding.Query, node.ColumnName, node.TableName);
   }
   if (!index) return false;
   BindToResultColumn(node, binding, *index);

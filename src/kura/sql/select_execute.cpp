@@ -74,20 +74,10 @@ void ColumnFirst(TExpToken& node) {
   if (node.Operand->Kind != kNodeColumn && node.RightOperand->Kind == kNodeColumn) SwapComparisonOperands(node);
 }
 
-// The link that leads into `table`, or null for the root.
-const TJoin* IncomingLink(const TDataQuery& query, const TSourceTable& table) {
-  for (const TSourceTable* source : query.JoinOrder) {
-    for (const auto& link : source->JoinLinks) {
-      if (link->Target == &table) return link.get();
-    }
-  }
-  return nullptr;
-}
-
 // Whether the table lies below a left outer link: its rows may be the NULL row of an
 // outer join, which a WHERE condition must still see (a filter on its cursor would not).
 bool BelowOuterLink(const TDataQuery& query, const TSourceTable& table) {
-  for (const TJoin* link = IncomingLink(query, table); link != nullptr; link = IncomingLink(query, *link->Driver)) {
+  for (const TJoin* link = IncomingLink(query, &table); link != nullptr; link = IncomingLink(query, link->Driver)) {
     if (link->Kind == TLinkKind::LeftOuter) return true;
   }
   return false;

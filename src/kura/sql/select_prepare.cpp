@@ -39,18 +39,7 @@ size_t ItemColumn(const TDataQuery& query, const std::string& columnName, const 
     }
     return static_cast<size_t>(columnNumber - 1);
   }
-  for (size_t i = 0; i < columns.size(); ++i) {
-    const TResultField& column = *columns[i];
-    const bool plain = column.AggregateKind == TAggregateKind::None && !column.IsExpression;
-    if (!correlationName.empty()) {
-      if (plain && SameText(column.CorrelationName, correlationName) &&
-          SameText(column.SourceColumnName, columnName)) {
-        return i;
-      }
-    } else if ((plain && SameText(column.SourceColumnName, columnName)) || SameText(column.ColumnName, columnName)) {
-      return i;
-    }
-  }
+  if (const std::optional<size_t> named = ResultColumnByName(query, columnName, correlationName)) return *named;
   RaiseSqlError(std::string(sqlmsg::kInvalidSourceColumnPrefix) + columnName + "'" +
                 std::string(sqlmsg::kInvalidSourceColumnMiddle) + "'" + correlationName + "'" + InClause(clause));
 }
@@ -82,6 +71,23 @@ bool Serves(const TIndexDefinition& index, const std::vector<uint16_t>& fields, 
 }
 
 }  // namespace
+
+std::optional<size_t> ResultColumnByName(const TDataQuery& query, const std::string& columnName,
+                                         const std::string& correlationName) {
+  for (size_t i = 0; i < query.ResultFields.size(); ++i) {
+    const TResultField& column = *query.ResultFields[i];
+    const bool plain = column.AggregateKind == TAggregateKind::None && !column.IsExpression;
+    if (!correlationName.empty()) {
+      if (plain && SameText(column.CorrelationName, correlationName) &&
+          SameText(column.SourceColumnName, columnName)) {
+        return i;
+      }
+    } else if ((plain && SameText(column.SourceColumnName, columnName)) || SameText(column.ColumnName, columnName)) {
+      return i;
+    }
+  }
+  return std::nullopt;
+}
 
 void ResolveResultOrder(TDataQuery& query) {
   CheckClauseSize(query.OrderByFields.size(), "ORDER BY");

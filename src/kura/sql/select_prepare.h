@@ -2,6 +2,10 @@
 
 // Preparing a SELECT: what is decided before any row is read.
 
+#include <cstddef>
+#include <optional>
+#include <string>
+
 namespace kura {
 
 class TDataQuery;
@@ -30,6 +34,13 @@ void PrepareSelect(TDataQuery& query);
 // correlation name '...' specified in ORDER BY clause". The select list must be
 // resolved.
 int OrderByIndex(const TDataQuery& query);
+
+// The 0-based result column a name means in ORDER BY, GROUP BY and HAVING: with a
+// correlation name, a column (not an aggregate) of that table and source column; without,
+// the first column that is a non-aggregate of that source column or has that result
+// name. Empty when none does.
+std::optional<size_t> ResultColumnByName(const TDataQuery& query, const std::string& columnName,
+                                         const std::string& correlationName);
 
 // For a canned result: each ORDER BY and GROUP BY item is tied to the result column it
 // names (by number, not a BLOB column, or by name as OrderByIndex reads them), DISTINCT
