@@ -74,13 +74,59 @@ void ColumnFirst(TExpToken& node) {
   if (node.Operand->Kind != kNodeColumn && node.RightOperand->Kind == kNodeColumn) SwapComparisonOperands(node);
 }
 
-bool IsLeftOuterTarget(const TDataQuery& query, const TSourceTable& table) {
+// The link that leads into `table`, or null for the root.
+const TJoin* IncomingLink(const TDataQuery& query, const TSourceTable& table) {
   for (const TSourceTable* source : query.JoinOrder) {
     for (const auto& link : source->JoinLinks) {
-      if (link->Target == &table && link->Kind == TLinkKind::LeftOuter) return true;
+      if (link->Target == &table) return link.get();
     }
   }
+  return nullptr;
+}
+
+// Whether the table lies below a left outer link: its rows may be the NULL row of an
+// outer join, which a WHERE condition must still see (a filter on its cursor would not).
+bool BelowOuterLink(const TDataQuery& query, const TSourceTable& table) {
+  for (const TJoin* link = IncomingLink(query, table); link != nullptr; link = IncomingLink(query, *link->Driver)) {
+    if (link->Kind == TLinkKind::LeftOuter) return true;
+  }
   return false;
+}
+
+// The top-level AND parts of a condition.
+void Conjuncts(const TExpToken* node, std::vector<const TExpToken*>& parts) {
+  if (node != nullptr && node->Kind == kNodeBinary && node->OpCode == kOpAnd) {
+    Conjuncts(node->Operand, parts);
+    Conjuncts(node->RightOperand, parts);
+  } else if (node != nullptr) {
+    parts.push_back(node);
+  }
+}
+
+// A link's condition may compare the target with a table that, once the tree was
+// re-rooted, comes after it in the production order: those parts cannot position the
+// target and are tested on the whole row combination instead.
+void MoveLateLinkParts(TDataQuery& query) {
+  for (TSourceTable* source : query.JoinOrder) {
+    for (auto& link : source->JoinLinks) {
+      if (!link->Condition) continue;
+      std::vector<const TExpToken*> parts;
+      Conjuncts(link->Condition.get(), parts);
+      const auto late = [&](const TExpToken* part) {
+        return AnyNode(part, [&](const TExpToken& n) {
+          const auto* table = static_cast<const TSourceTable*>(n.SourceTable);
+          return n.Kind == kNodeColumn && table != nullptr && table != link->Target &&
+                 table->JoinPosition > link->Target->JoinPosition;
+        });
+      };
+      if (std::none_of(parts.begin(), parts.end(), late)) continue;
+      TExpTree kept;
+      for (const TExpToken* part : parts) {
+        AndCondition(late(part) ? query.ResidualCondition : kept, TExpTree(CopyTree(part)));
+      }
+      link->Condition = std::move(kept);
+    }
+  }
 }
 
 // How WHERE conditions are placed on the sources' cursors.
@@ -214,7 +260,7 @@ void TSelectRun::Place(std::vector<TPlacement>& placements, TPlacementRule rule)
     switch (rule) {
       case TPlacementRule::Filters: Install(table, *placement.Node, true); break;
       case TPlacementRule::OptimisedFirst: {
-        if (IsLeftOuterTarget(FQuery, table)) {
+        if (BelowOuterLink(FQuery, table)) {
           // The missing side of an outer join is NULL only when the link found no row:
           // the target's own WHERE conditions are tested on the combination instead.
           placement.Optimised = true;
@@ -295,6 +341,7 @@ void TSelectRun::RunCanned() {
   } else {
     Place(FPlacements, TPlacementRule::OptimisedFirst);
     ChooseJoinOrder(FQuery);
+    MoveLateLinkParts(FQuery);
     Place(FPlacements, TPlacementRule::RestSecond);
     RunRowLoop(rows);
   }
@@ -376,9 +423,21 @@ void TSelectRun::MarkAtEnd(TSourceTable& table) {
 
 bool TSelectRun::First(TSourceTable& table, TLinkKind kind) {
   if (!ReadQualifying(table, true)) {
-    // The tables reached only through a missing row are missing too.
-    if (kind == TLinkKind::LeftOuter) MarkAtEnd(table);
-    return false;
+    if (kind != TLinkKind::LeftOuter) return false;
+    // The missing side of an outer join is one row of NULLs. It drives its own outer
+    // links like any row (NULL = NULL holds in this language, so a NULL row can find
+    // partners there); the tables it reaches through inner links (a re-rooted inner
+    // join among them) are missing with it.
+    table.AtEnd = true;
+    for (auto& link : table.JoinLinks) {
+      if (link->Kind == TLinkKind::LeftOuter) {
+        Apply(*link);
+      } else {
+        MarkAtEnd(*link->Target);
+        FNullRow[link.get()] = true;
+      }
+    }
+    return true;
   }
   if (table.JoinLinks.empty()) return true;
   do {
@@ -387,9 +446,25 @@ bool TSelectRun::First(TSourceTable& table, TLinkKind kind) {
   return false;
 }
 
+// A later link's condition may read the target of an earlier one (a comparison between
+// two tables that one table drives): when a link finds no row, the earlier links are
+// advanced, odometer-like, before the table's row is given up.
 bool TSelectRun::ApplyAll(TSourceTable& table) {
-  for (auto& link : table.JoinLinks) {
-    if (!Apply(*link)) return false;
+  auto& links = table.JoinLinks;
+  size_t i = 0;
+  while (i < links.size()) {
+    if (Apply(*links[i])) {
+      ++i;
+      continue;
+    }
+    while (true) {
+      if (i == 0) return false;
+      --i;
+      if (!FNullRow[links[i].get()] && Next(*links[i]->Target)) {
+        ++i;
+        break;
+      }
+    }
   }
   return true;
 }
@@ -397,11 +472,7 @@ bool TSelectRun::ApplyAll(TSourceTable& table) {
 bool TSelectRun::Apply(TJoin& link) {
   FNullRow[&link] = false;
   if (link.Condition) PositionTarget(link);
-  if (First(*link.Target, link.Kind)) return true;
-  if (link.Kind != TLinkKind::LeftOuter) return false;
-  MarkAtEnd(*link.Target);
-  FNullRow[&link] = true;
-  return true;
+  return First(*link.Target, link.Kind);
 }
 
 // The link's condition with every column of the tables before the target replaced by

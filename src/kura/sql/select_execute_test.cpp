@@ -260,6 +260,9 @@ TEST_F(SelectTest, JoinsOfEveryKindWithTheirNullRows) {
       {"select a.x, b.x from a, b where a.x + b.x = 7 order by 1, 2", {"2|5", "2|5"}},
       {"select a.x, b.x from a, b where a.x < b.x and b.x < 3 order by 1, 2", {"1|2", "1|2"}},
       {"select count(*) from a, b", {"20"}},
+      {"select count(*) from a ta, b tb where tb.x = ta.x and 2 <= tb.x", {"4"}},
+      {"select a.z, c.w from a, b, c where a.x <= c.y and b.y = c.y and b.x = a.x order by 1", {"10|c100", "20|c201", "21|c201"}},
+      {"select count(*) from b where x in (select x from a where z between 38 and -36.75)", {"0"}},
       // Texts are joined through a filter per driving row, integers through a hash.
       {"select a1.n, a2.z from a a1, a a2 where a1.n = a2.n and a1.z < a2.z order by 1, 2", {"two|21"}},
       {"select a.x, c.w from a left join c on a.n = c.w order by 1", {"NULL|NULL", "1|NULL", "2|NULL", "2|NULL", "3|NULL"}},
@@ -310,6 +313,11 @@ TEST_F(SelectTest, UnionIntoAndSubSelects) {
   EXPECT_EQ(Store.Select("select x, y from b where x in (select x from a where z > 15) order by y"),
             (Rows{"2|200", "2|201"}));
   EXPECT_EQ(Store.Select("select x from b where x not in (select x from a where x is not null)"), Rows{"5"});
+  EXPECT_EQ(Store.Select("select x from a where 2 >= x", true), (Rows{"1", "2", "2"}));
+  EXPECT_EQ(Store.Select("select x from a where 2 >= x", false), (Rows{"1", "2", "2"}));
+  EXPECT_EQ(Store.Select("select count(*) from b where x in (select x from a where 2 >= x)"), Rows{"3"});
+  EXPECT_EQ(Store.Select("select count(*) from b where y > 150 and x in (select x from a where 2 >= x)"), Rows{"2"});
+  EXPECT_EQ(Store.Select("select x from b where x in (select z from a) union all select x from b where x in (select x from a where z = 10)"), Rows{"1"});
   Store.Run("select x, z into kept from a where x = 2");
   EXPECT_EQ(Store.Select("select * from kept"), (Rows{"2|20", "2|21"}));
   EXPECT_TRUE(std::filesystem::exists(Store.Temp.Path() / "kept.DAT"));

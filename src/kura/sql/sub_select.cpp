@@ -69,7 +69,15 @@ bool SubSelectContains(void* data, const uint8_t* /*record*/, const TExpToken& s
   equal->OpCode = kOpEqual;
   equal->DataType = TFieldType::Boolean;
   const TEvaluationContext context = QueryEvaluationContext(outer);
-  equal->Operand = const_cast<TExpToken*>(&value);
+  // The tested value as a constant: evaluated as a column it would be read again, from
+  // the source's buffer rather than from the record being tested.
+  TExpTree tested(CopyNode(&value));
+  tested->Kind = kNodeConstant;
+  tested->IsBound = 0;
+  tested->SourceTable = nullptr;
+  tested->Operand = tested->RightOperand = nullptr;
+  tested->Arguments.clear();
+  equal->Operand = tested.get();
   bool found = false;
   for (const TExpTree& candidate : values.Values) {
     equal->RightOperand = candidate.get();
