@@ -201,6 +201,8 @@ void PrepareSelect(TDataQuery& query) {
   query.OrderByIndex = query.RequestLive ? OrderByIndex(query) : -1;
   query.OrderByIndexed = query.OrderByIndex >= 0;
   query.LiveResult = IsLiveResult(query);
+  // A canned result is filled in the sources' record order: its ORDER BY needs its sort.
+  if (!query.LiveResult) query.OrderByIndexed = false;
   if (query.HasWhere && query.WhereCondition) {
     BindQueryCondition(query, query.WhereCondition.get(), sqlmsg::kContextWhere);
   }
