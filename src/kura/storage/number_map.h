@@ -14,7 +14,14 @@ namespace kura {
 // cache, while numbers spread wider than the table, or spaced by a power of two, are
 // still scattered over it.
 //
-// Key 0 marks an empty slot and is never stored. Insert requires that the key is absent.
+// Key 0 marks an empty slot and -1 an erased one; neither is ever stored. Insert
+// requires that the key is absent.
+//
+// Erasing leaves a marker instead of moving the rest of the probe run back: with
+// consecutive numbers in consecutive slots one run may span the whole table, and a
+// cache that drops its oldest entries one by one would walk that run on every erase.
+// A marker directly before an empty slot guards nothing and is cleared at once; the
+// others are reused by inserts and dropped when the table is rebuilt.
 template <typename T>
 class TNumberMap {
 public:
@@ -23,38 +30,39 @@ public:
     for (size_t i = Home(key);; i = (i + 1) & FMask) {
       const TSlot& slot = FSlots[i];
       if (slot.Key == key) return slot.Value;
-      if (slot.Key == 0) return nullptr;
+      if (slot.Key == kEmpty) return nullptr;
     }
   }
 
   void Insert(int32_t key, T* value) {
-    if ((FSize + 1) * 2 > FSlots.size()) Grow();
+    if ((FSize + FErased + 1) * 2 > FSlots.size()) Rebuild();
     size_t i = Home(key);
-    while (FSlots[i].Key != 0) i = (i + 1) & FMask;
+    while (FSlots[i].Key > 0) i = (i + 1) & FMask;
+    if (FSlots[i].Key == kErased) --FErased;
     FSlots[i] = {key, value};
     ++FSize;
   }
 
-  // Removes the key when present. The entries after it in its probe run move back so
-  // that no lookup stops early at the hole (no tombstones).
+  // Removes the key when present.
   void Erase(int32_t key) {
     if (FSize == 0) return;
-    size_t hole = Home(key);
-    while (FSlots[hole].Key != key) {
-      if (FSlots[hole].Key == 0) return;
-      hole = (hole + 1) & FMask;
+    size_t at = Home(key);
+    while (FSlots[at].Key != key) {
+      if (FSlots[at].Key == kEmpty) return;
+      at = (at + 1) & FMask;
     }
-    for (size_t j = (hole + 1) & FMask; FSlots[j].Key != 0; j = (j + 1) & FMask) {
-      const size_t home = Home(FSlots[j].Key);
-      // The entry at j may fill the hole unless its home lies cyclically in (hole, j].
-      const bool stays = hole <= j ? (home > hole && home <= j) : (home > hole || home <= j);
-      if (!stays) {
-        FSlots[hole] = FSlots[j];
-        hole = j;
-      }
-    }
-    FSlots[hole] = TSlot{};
     --FSize;
+    if (FSlots[(at + 1) & FMask].Key != kEmpty) {
+      FSlots[at] = TSlot{kErased, nullptr};
+      ++FErased;
+      return;
+    }
+    // The run ends here: this slot and the markers just before it guard nothing.
+    FSlots[at] = TSlot{};
+    for (size_t i = (at - 1) & FMask; FSlots[i].Key == kErased; i = (i - 1) & FMask) {
+      FSlots[i] = TSlot{};
+      --FErased;
+    }
   }
 
   void Clear() {
@@ -62,6 +70,7 @@ public:
     FMask = 0;
     FBits = 4;
     FSize = 0;
+    FErased = 0;
   }
 
   size_t Size() const { return FSize; }
@@ -71,12 +80,15 @@ public:
   template <typename TVisit>
   void ForEach(TVisit&& visit) const {
     for (const TSlot& slot : FSlots)
-      if (slot.Key != 0) visit(slot.Key, slot.Value);
+      if (slot.Key > 0) visit(slot.Key, slot.Value);
   }
 
 private:
+  static constexpr int32_t kEmpty = 0;
+  static constexpr int32_t kErased = -1;
+
   struct TSlot {
-    int32_t Key = 0;
+    int32_t Key = kEmpty;
     T* Value = nullptr;
   };
 
@@ -85,24 +97,29 @@ private:
     return static_cast<size_t>(k ^ (k >> FBits) ^ (k >> (2 * FBits))) & FMask;
   }
 
-  void Grow() {
+  // Re-inserts the entries without markers, doubling the table unless erased slots
+  // made most of its load; live entries fill at most a quarter of it afterwards.
+  void Rebuild() {
     std::vector<TSlot> old;
     old.swap(FSlots);
-    const size_t size = old.empty() ? 16 : old.size() * 2;
+    size_t size = old.empty() ? 16 : old.size();
+    while ((FSize + 1) * 4 > size) size *= 2;
     FSlots.assign(size, TSlot{});
     FMask = size - 1;
     int bits = 0;
     while ((size_t{1} << bits) < size) ++bits;
     FBits = bits;
     FSize = 0;
+    FErased = 0;
     for (const TSlot& slot : old)
-      if (slot.Key != 0) Insert(slot.Key, slot.Value);
+      if (slot.Key > 0) Insert(slot.Key, slot.Value);
   }
 
   std::vector<TSlot> FSlots;
   size_t FMask = 0;
   int FBits = 4;
   size_t FSize = 0;
+  size_t FErased = 0;  // slots holding the erased marker
 };
 
 }  // namespace kura

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <random>
 
@@ -55,6 +56,29 @@ TEST(NumberMap, AgreesWithAnOrderedMapUnderRandomInsertsAndErases) {
     map.Insert(c.Stride, &values[0]);
     EXPECT_EQ(map.Find(c.Stride), &values[0]);
   }
+}
+
+// A cache dropping its oldest entries while new ones arrive: consecutive keys in a
+// sliding window, so erased slots sit inside long runs and must keep them searchable.
+TEST(NumberMap, SlidingWindowOfConsecutiveKeysStaysFindable) {
+  constexpr int32_t kWindow = 300;
+  TNumberMap<int> map;
+  std::vector<int> values(5000);
+  for (int32_t key = 1; key <= 5000; ++key) {
+    map.Insert(key, &values[static_cast<size_t>(key - 1)]);
+    if (key > kWindow) map.Erase(key - kWindow);
+    if (key % 487 == 0) {
+      ASSERT_EQ(map.Size(), static_cast<size_t>(std::min(key, kWindow)));
+      for (int32_t k = 1; k <= key; ++k) {
+        const bool inWindow = k > key - kWindow;
+        ASSERT_EQ(map.Find(k), inWindow ? &values[static_cast<size_t>(k - 1)] : nullptr) << "key " << k;
+      }
+    }
+  }
+  // Erasing from the newest end empties the table down to nothing.
+  for (int32_t key = 5000; key > 5000 - kWindow; --key) map.Erase(key);
+  EXPECT_EQ(map.Size(), 0u);
+  EXPECT_EQ(map.Find(4999), nullptr);
 }
 
 TEST(NumberMap, ErasingAMissingKeyChangesNothing) {
