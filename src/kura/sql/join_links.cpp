@@ -424,11 +424,13 @@ TJoinExtractor::TOutcome TJoinExtractor::JoinComparison(TExpToken& node, TSource
     SwapComparisonOperands(node);
     std::swap(a, b);
   }
+  // A left outer link between the two, or above either: a link's condition there would
+  // decide whether the outer join finds a row, where WHERE tests the rows it gives (the
+  // NULL row included).
+  if (BelowOuterLink(Q, a) || BelowOuterLink(Q, b)) return Residual();
   TJoin* const ab = FindLink(a, b);
   if (ab != nullptr && ab->Kind == TLinkKind::Inner) return Into(ab);
   TJoin* const ba = FindLink(b, a);
-  const auto isLeftOuter = [](const TJoin* link) { return link != nullptr && link->Kind == TLinkKind::LeftOuter; };
-  if (isLeftOuter(ab) || isLeftOuter(ba)) return Residual();
   if (ba != nullptr && ba->Kind == TLinkKind::Inner) {
     SwapComparisonOperands(node);
     return Into(ba);
@@ -505,6 +507,13 @@ TJoin* IncomingLink(const TDataQuery& query, const TSourceTable* target) {
     if (TJoin* link = FindLink(table.get(), target)) return link;
   }
   return nullptr;
+}
+
+bool BelowOuterLink(const TDataQuery& query, const TSourceTable* table) {
+  for (const TJoin* link = IncomingLink(query, table); link != nullptr; link = IncomingLink(query, link->Driver)) {
+    if (link->Kind == TLinkKind::LeftOuter) return true;
+  }
+  return false;
 }
 
 void AndCondition(TExpTree& condition, TExpTree part) {

@@ -62,8 +62,8 @@ void RemoveSurplusLinks(TDataQuery& query);
 // the top:
 //   - a comparison of columns of two tables becomes (or joins) an inner link between
 //     them, or goes to ResidualCondition when it cannot link (a left outer link between
-//     the two, or a target that cannot be given a second incoming link); a NOT above it
-//     goes with it;
+//     the two, either table below a left outer link (see BelowOuterLink), or a target
+//     that cannot be given a second incoming link); a NOT above it goes with it;
 //   - comparisons of a column with a value are turned column first;
 //   - ORs over several tables, NOTs over an AND over several tables, NOTs over an OR
 //     (with no NOT above them; also inside a one-table OR, which then goes whole), and
@@ -103,6 +103,11 @@ void ChooseJoinOrder(TDataQuery& query);
 
 // The link that leads into `target`, or null (the root, or a table without links).
 TJoin* IncomingLink(const TDataQuery& query, const TSourceTable* target);
+
+// Whether a left outer link lies on the way from the root to `table` (the table may be
+// the NULL row of an outer join). A WHERE condition over such a table is tested on the
+// row combination: as part of a link it would decide whether the outer join matches.
+bool BelowOuterLink(const TDataQuery& query, const TSourceTable* table);
 
 // ANDs `part` onto `condition`: an empty condition becomes the part itself, otherwise
 // a new AND node (boolean, as the parser makes it) takes both. Parent pointers are

@@ -245,8 +245,12 @@ const TJoinCase kLinkCases[] = {
      "join order: a, b\na -> b left outer: a.x = b.x\n", "a.y = b.y", "b.z = 1"},
     {"select * from a left join b on a.x = b.x left join c on a.y = c.y where b.z = c.z",
      "join order: a, b, c\na -> b left outer: a.x = b.x\na -> c left outer: a.y = c.y\n", "b.z = c.z"},
+    // Below a left outer link WHERE links nothing: as part of a link it would decide
+    // whether the outer join finds a row.
     {"select * from a left join b on a.x = b.x, c where b.y = c.y",
-     "join order: a, b, c\na -> b left outer: a.x = b.x\nb -> c inner: b.y = c.y\n"},
+     "join order: a, b, c\na -> b left outer: a.x = b.x\nb -> c plain\n", "b.y = c.y"},
+    {"select * from a join b on a.x = b.x right join c on b.y = c.y where a.z = b.z",
+     "join order: c, b, a\nc -> b left outer: b.y = c.y\nb -> a inner: a.x = b.x\n", "b.z = a.z"},
     // RIGHT OUTER: the joined table drives, the link turns into a left outer one.
     {"select * from a right join b on a.x = b.x", "join order: b, a\nb -> a left outer: a.x = b.x\n"},
     {"select * from a, b right outer join c on b.x = c.x",
@@ -284,7 +288,7 @@ const TJoinCase kLinkCases[] = {
      "join order: b, a\nb local: b.z > 3\nb -> a inner: a.x = b.x\n", "", "", TSteps::Order},
     // ... not through the target of a left outer link, nor (UPDATE) away from the
     // updated table.
-    {"select * from a left join c on a.x = c.x, b where c.y = b.y",
+    {"select * from a left join c on a.x = c.x join b on c.y = b.y",
      "join order: a, c, b\na -> c left outer: a.x = c.x\nc -> b inner: c.y = b.y\n", "", "", TSteps::Order},
     {"update a set x = 1 from a, b where a.x = b.x", "join order: a, b\na -> b inner: a.x = b.x\n", "", "",
      TSteps::Order},

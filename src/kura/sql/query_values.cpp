@@ -18,7 +18,10 @@ void GetColumnValue(void* /*data*/, const uint8_t* record, TExpToken& node) {
   if (source == nullptr || !source->Cursor || node.FieldNo < 1 || node.FieldNo > source->Cursor->FieldCount()) {
     RaiseUnservedColumn(node);
   }
-  if (source->AtEnd) {
+  // A record image handed in is the row a cursor filter tests: the source's end flag
+  // belongs to the row loop (the cursor is rebuilding its view, maybe after the loop ran
+  // to its end for the previous driving row) and says nothing about that image.
+  if (record == nullptr && source->AtEnd) {
     node.IsNull = 1;
     node.DataLength = 0;
     return;

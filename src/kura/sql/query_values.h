@@ -17,8 +17,8 @@ class TDataQuery;
 // end (AtEnd: the NULL row of an outer join) is NULL; any other column is read from the
 // source's RecordBuffer (a memo whole). The language and sort order are the query's.
 // Pass nullptr as the record of the evaluation functions; a record image instead is
-// read for every column (only for a tree over one table, whose image it is: a cursor
-// filter's test).
+// read for every column whatever the source's end flag (only for a tree over one table,
+// whose image it is: a cursor filter's test).
 TEvaluationContext QueryEvaluationContext(TDataQuery& query);
 
 }  // namespace kura

@@ -74,15 +74,6 @@ void ColumnFirst(TExpToken& node) {
   if (node.Operand->Kind != kNodeColumn && node.RightOperand->Kind == kNodeColumn) SwapComparisonOperands(node);
 }
 
-// Whether the table lies below a left outer link: its rows may be the NULL row of an
-// outer join, which a WHERE condition must still see (a filter on its cursor would not).
-bool BelowOuterLink(const TDataQuery& query, const TSourceTable& table) {
-  for (const TJoin* link = IncomingLink(query, &table); link != nullptr; link = IncomingLink(query, link->Driver)) {
-    if (link->Kind == TLinkKind::LeftOuter) return true;
-  }
-  return false;
-}
-
 // The top-level AND parts of a condition.
 void Conjuncts(const TExpToken* node, std::vector<const TExpToken*>& parts) {
   if (node != nullptr && node->Kind == kNodeBinary && node->OpCode == kOpAnd) {
@@ -250,9 +241,10 @@ void TSelectRun::Place(std::vector<TPlacement>& placements, TPlacementRule rule)
     switch (rule) {
       case TPlacementRule::Filters: Install(table, *placement.Node, true); break;
       case TPlacementRule::OptimisedFirst: {
-        if (BelowOuterLink(FQuery, table)) {
-          // The missing side of an outer join is NULL only when the link found no row:
-          // the target's own WHERE conditions are tested on the combination instead.
+        if (BelowOuterLink(FQuery, &table)) {
+          // The missing side of an outer join is NULL only when the join found no row (a
+          // filter on its cursor would not see the NULL row): the table's own WHERE
+          // conditions are tested on the combination instead.
           placement.Optimised = true;
           AndCondition(FQuery.PostFilterCondition, TExpTree(CopyTree(placement.Node)));
           break;
@@ -411,29 +403,37 @@ void TSelectRun::MarkAtEnd(TSourceTable& table) {
   }
 }
 
+// The first complete row of `table`'s part of the tree (the table and everything its
+// links reach) for the current rows of the tables before it.
+//
+// A left outer link keeps its driving row: its target gives one NULL row when its part
+// of the tree yields no complete row, whether the target has no qualifying row or none
+// of its rows finds partners through every link below it (the matched flag of a
+// nested-loop outer join). So a left outer link into b with an inner link from b to c
+// joins as LEFT JOIN (b JOIN c), and a re-rooted RIGHT OUTER JOIN keeps every row of
+// its preserved table.
 bool TSelectRun::First(TSourceTable& table, TLinkKind kind) {
-  if (!ReadQualifying(table, true)) {
-    if (kind != TLinkKind::LeftOuter) return false;
-    // The missing side of an outer join is one row of NULLs. It drives its own outer
-    // links like any row (NULL = NULL holds in this language, so a NULL row can find
-    // partners there); the tables it reaches through inner links (a re-rooted inner
-    // join among them) are missing with it.
-    table.AtEnd = true;
-    for (auto& link : table.JoinLinks) {
-      if (link->Kind == TLinkKind::LeftOuter) {
-        Apply(*link);
-      } else {
-        MarkAtEnd(*link->Target);
-        FNullRow[link.get()] = true;
-      }
-    }
-    return true;
+  if (ReadQualifying(table, true)) {
+    if (table.JoinLinks.empty()) return true;
+    do {
+      if (ApplyAll(table)) return true;
+    } while (ReadQualifying(table, false));
   }
-  if (table.JoinLinks.empty()) return true;
-  do {
-    if (ApplyAll(table)) return true;
-  } while (ReadQualifying(table, false));
-  return false;
+  if (kind != TLinkKind::LeftOuter) return false;
+  // The missing side of an outer join is one row of NULLs. It drives its own outer
+  // links like any row (NULL = NULL holds in this language, so a NULL row can find
+  // partners there); the tables it reaches through inner links (a re-rooted inner
+  // join among them) are missing with it.
+  table.AtEnd = true;
+  for (auto& link : table.JoinLinks) {
+    if (link->Kind == TLinkKind::LeftOuter) {
+      Apply(*link);
+    } else {
+      MarkAtEnd(*link->Target);
+      FNullRow[link.get()] = true;
+    }
+  }
+  return true;
 }
 
 // A later link's condition may read the target of an earlier one (a comparison between

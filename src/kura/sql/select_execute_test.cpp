@@ -266,6 +266,25 @@ TEST_F(SelectTest, JoinsOfEveryKindWithTheirNullRows) {
       // Texts are joined through a filter per driving row, integers through a hash.
       {"select a1.n, a2.z from a a1, a a2 where a1.n = a2.n and a1.z < a2.z order by 1, 2", {"two|21"}},
       {"select a.x, c.w from a left join c on a.n = c.w order by 1", {"NULL|NULL", "1|NULL", "2|NULL", "2|NULL", "3|NULL"}},
+      // c drives and a is positioned through a filter per row of c: the sub-select's
+      // condition on a holds for every row of c, not only the first.
+      {"select a.z, c.y from a, c where a.x in (select x from b where y > 150) and a.z <= c.y order by 1, 2",
+       {"20|100", "20|201", "20|999", "21|100", "21|201", "21|999"}},
+      {"select a.z, c.y from a, c where a.x not in (select x from b where y > 150) and a.z <= c.y order by 1, 2",
+       {"10|100", "10|201", "10|999", "40|100", "40|201", "40|999"}},
+      // Re-rooted to a LEFT JOIN (b JOIN c): the rows of a whose rows of b all lack a row
+      // of c come once with b and c NULL, as those without a row of b do.
+      {"select a.x, a.z, b.y, c.w from c join b on c.y = b.y and c.w = 'c100' right outer join a on b.x = a.x "
+       "order by 2",
+       {"3|NULL|NULL|NULL", "1|10|100|c100", "2|20|NULL|NULL", "2|21|NULL|NULL", "NULL|40|NULL|NULL"}},
+      // WHERE over two tables below the outer link is tested on the rows the join gives,
+      // the NULL rows included (NULL <> NULL is false): it is no part of the join.
+      {"select a.x, a.z, b.y, c.w from c join b on c.y = b.y right outer join a on b.x = a.x where b.x <> c.y "
+       "order by 2",
+       {"1|10|100|c100", "2|20|201|c201", "2|21|201|c201"}},
+      // An inner join onto the target of a left join joins inside it: a LEFT JOIN (b JOIN c).
+      {"select a.x, a.z, b.y, c.w from a left join b on a.x = b.x join c on b.y = c.y and c.w = 'c100' order by 2",
+       {"3|NULL|NULL|NULL", "1|10|100|c100", "2|20|NULL|NULL", "2|21|NULL|NULL", "NULL|40|NULL|NULL"}},
   };
   for (const auto& [sql, expected] : cases) {
     SCOPED_TRACE(sql);
