@@ -124,6 +124,15 @@ struct TResultField {
   TExpTree Expression;
 };
 
+// An ascending index of a source whose first field is an integer one: it can serve a key
+// range instead of a filter (see index_range.h).
+struct TRangeIndex {
+  int Number = 0;  // as TDataCursor::SetIndexNumber takes it
+  std::string Name;
+  uint16_t Field = 0;  // the first index field
+  bool UniqueOnField = false;  // unique, and that field is its only one
+};
+
 // One table named in FROM, JOIN, INSERT INTO, UPDATE, DELETE or a definition statement.
 struct TSourceTable {
   explicit TSourceTable(TDataQuery& owner) : Owner(owner) {}
@@ -175,6 +184,13 @@ struct TSourceTable {
   bool AtEnd = false;
   // 1-based position in the query's JoinOrder (the order of row production).
   int16_t JoinPosition = 0;
+  // The indexes that can serve a key range, found at the first run that looks for one.
+  std::optional<std::vector<TRangeIndex>> RangeIndexes;
+  // A key range serves part of WHERE in the current run: the index the cursor had
+  // before, and the range's text for explanations.
+  bool RangeApplied = false;
+  int IndexBeforeRange = 0;
+  std::string RangeText;
 };
 
 // One JOIN clause: its kind, the table named after JOIN and the ON condition.

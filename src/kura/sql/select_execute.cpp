@@ -17,6 +17,7 @@
 #include "kura/expr/expression_evaluator.h"
 #include "kura/sql/column_resolution.h"
 #include "kura/sql/data_query.h"
+#include "kura/sql/index_range.h"
 #include "kura/sql/join_links.h"
 #include "kura/sql/link_probe.h"
 #include "kura/sql/query_statement.h"
@@ -135,6 +136,7 @@ private:
   void CollectPlacements(const TExpToken* node, std::vector<TPlacement>& out) const;
   void Place(std::vector<TPlacement>& placements, TPlacementRule rule);
   TFilter* Install(TSourceTable& table, const TExpToken& node, bool activate);
+  void PlaceRange(TRangeUse use);
   void RunLive();
   void RunCanned();
   void RunRowLoop(TResultRows& rows);
@@ -235,6 +237,37 @@ TFilter* TSelectRun::Install(TSourceTable& table, const TExpToken& node, bool ac
   return filter;
 }
 
+// A one-table query: the first WHERE part a key range of the cursor can serve becomes
+// that range instead of a filter (see index_range.h for why and when).
+//
+// The range of the run before stays on the cursor until this decides (the next run of
+// a prepared point query then only moves the range: the cursor keeps its index and never
+// rebuilds a view of the whole table in between).
+void TSelectRun::PlaceRange(TRangeUse use) {
+  if (FQuery.SourceTables.size() == 1) {
+    TSourceTable& source = *FQuery.SourceTables.front();
+    for (auto it = FPlacements.begin(); it != FPlacements.end(); ++it) {
+      if (it->Table != &source || NeedsQueryContext(it->Node)) continue;
+      std::vector<const TExpToken*> parts;
+      Conjuncts(it->Node, parts);
+      for (size_t i = 0; i < parts.size(); ++i) {
+        TIndexRange range;
+        if (!PlanIndexRange(source, *parts[i], use, range)) continue;
+        ApplyIndexRange(source, range);
+        source.RangeText = "key range on index " + std::to_string(range.IndexNumber) + " \"" + range.IndexName +
+                           "\": " + ConditionText(FQuery, parts[i]);
+        // The other parts of the AND stay conditions of the table.
+        it = FPlacements.erase(it);
+        for (size_t j = 0; j < parts.size(); ++j) {
+          if (j != i) it = std::next(FPlacements.insert(it, TPlacement{&source, parts[j]}));
+        }
+        return;
+      }
+    }
+  }
+  for (const auto& source : FQuery.SourceTables) ClearIndexRange(*source);
+}
+
 void TSelectRun::Place(std::vector<TPlacement>& placements, TPlacementRule rule) {
   for (TPlacement& placement : placements) {
     TSourceTable& table = *placement.Table;
@@ -289,6 +322,8 @@ void TSelectRun::Run() {
 
 void TSelectRun::RunLive() {
   CollectPlacements(FQuery.ResidualCondition.get(), FPlacements);
+  // The live result shows the cursor in its index's order when ORDER BY chose one.
+  PlaceRange(FQuery.OrderByIndexed ? TRangeUse::CurrentIndex : TRangeUse::SingleRow);
   Place(FPlacements, TPlacementRule::Filters);
   TDataCursor& cursor = *FQuery.SourceTables.front()->Cursor;
   cursor.SetToBegin();
@@ -318,9 +353,11 @@ void TSelectRun::RunCanned() {
 
   TResultRows rows(FQuery);
   if (FQuery.SingleCount && !FQuery.ResidualCondition) {
+    PlaceRange(TRangeUse::Count);
     Place(FPlacements, TPlacementRule::Filters);
     rows.FinishSingleCount(FQuery.SourceTables.front()->Cursor->GetRecordCount());
   } else {
+    PlaceRange(TRangeUse::SingleRow);
     Place(FPlacements, TPlacementRule::OptimisedFirst);
     ChooseJoinOrder(FQuery);
     MoveLateLinkParts(FQuery);
@@ -566,8 +603,9 @@ std::string ExplainSelect(const TDataQuery& query) {
   text << "\n" << DescribeJoinLinks(query);
   for (const TSourceTable* source : query.JoinOrder) {
     text << "source " << source->CorrelationName << ":";
-    if (source->Filters.empty()) text << " no filter";
+    if (source->Filters.empty() && !source->RangeApplied) text << " no filter";
     text << "\n";
+    if (source->RangeApplied) text << "  " << source->RangeText << "\n";
     for (const TFilter* filter : source->Filters) {
       std::istringstream lines(filter->Explain());
       for (std::string line; std::getline(lines, line);) text << "  " << line << "\n";

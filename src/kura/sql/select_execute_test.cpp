@@ -365,6 +365,67 @@ TEST_F(SelectTest, AProgressCallbackStopsTheRunAndKeepsTheRowsSoFar) {
   EXPECT_EQ(reports, (std::vector<int32_t>{20, 40, 100}));
 }
 
+// A one-table WHERE part that a key range serves (an integer equality on a unique
+// index's only field, or any indexed integer comparison when only the count is read)
+// must select exactly what the filter would: bounds that do not fit the field, NULL and
+// reversed bounds fall back to the filter; other parts still filter; parameters change
+// the range from run to run.
+TEST_F(SelectTest, KeyRangesSelectWhatTheirConditionsDo) {
+  Store.Run("create table r (id integer, k smallint, s integer, primary key (id)); create index ByK on r (k)");
+  testing_support::AppendRows(*Store.Directory, "r",
+                              {{"1", "5", "0"}, {"2", "7", "1"}, {"3", "5", "1"}, {"4", std::nullopt, "0"},
+                               {"5", "-2", "1"}, {"6", "7", "0"}});
+  struct TCase {
+    const char* Sql;
+    bool Live;
+    std::vector<std::vector<int32_t>> Runs;  // parameters of each run of one statement
+    std::vector<Rows> Expected;
+    bool Range;  // explain names a key range
+  } const cases[] = {
+      {"select * from r where id = ?", false, {{3}, {9}, {6}}, {{"3|5|1"}, {}, {"6|7|0"}}, true},
+      {"select * from r where id = ?", true, {{2}, {0}}, {{"2|7|1"}, {}}, true},
+      {"select * from r where ? = id and s = 1", false, {{3}, {6}}, {{"3|5|1"}, {}}, true},
+      {"select count(*) from r where k between ? and ?", false, {{-40000, 40000}, {7, 5}, {-5, 0}, {5, 7}},
+       {{"5"}, {"0"}, {"1"}, {"4"}}, true},
+      {"select count(*) from r where k = ?", false, {{70000}, {5}}, {{"0"}, {"2"}}, true},
+      {"select count(*) from r where k = 7 and s = 0", false, {{}}, {{"1"}}, true},
+      // Not single rows: the order of the rows would change, so filters serve them.
+      {"select id from r where k = 5", false, {{}}, {{"1", "3"}}, false},
+      {"select id from r where k between 5 and 7", true, {{}}, {{"1", "2", "3", "6"}}, false},
+      // A live result ordered by the index keeps its order with the range.
+      {"select id, k from r where k between ? and ? order by k", true, {{-2, 5}}, {{"5|-2", "1|5", "3|5"}}, true},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Sql);
+    TQueryStatement statement(*Store.Directory);
+    statement.RequestLive = c.Live;
+    statement.Prepare(c.Sql);
+    for (size_t run = 0; run < c.Runs.size(); ++run) {
+      SCOPED_TRACE("run " + std::to_string(run + 1));
+      TDataCursor* result = TStore::Execute(statement, c.Runs[run]);
+      ASSERT_NE(result, nullptr);
+      EXPECT_EQ(statement.LiveResult(), c.Live);
+      EXPECT_EQ(ResultRows(*result), c.Expected[run]);
+    }
+    // What the last run did.
+    const std::string explained = ExplainSelect(statement.MasterQuery());
+    EXPECT_EQ(explained.find("key range on index") != std::string::npos, c.Range) << explained;
+  }
+  // NULL as the bound: the filter answers (NULL = NULL holds in this language), not a
+  // range of non-NULL keys.
+  TQueryStatement nulls(*Store.Directory);
+  nulls.Prepare("select count(*) from r where k = ?");
+  std::vector<TFieldDefinition> definitions(1);
+  definitions[0].FieldType = TFieldType::Integer;
+  definitions[0].DataSize = 4;
+  uint8_t nullValue[5] = {0, 0, 0, 0, 0};
+  TDataCursor* result = nullptr;
+  nulls.Execute(definitions, nullValue, result);
+  ASSERT_NE(result, nullptr);
+  EXPECT_EQ(ResultRows(*result), Rows{"1"});
+  EXPECT_EQ(ExplainSelect(nulls.MasterQuery()).find("key range"), std::string::npos);
+}
+
 TEST_F(SelectTest, ExplainNamesTheLiveIndexAndTheJoin) {
   TQueryStatement statement(*Store.Directory);
   statement.RequestLive = true;

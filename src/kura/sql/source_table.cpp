@@ -62,6 +62,9 @@ void TSourceTable::CloseSource() {
   Filters.clear();
   for (auto& link : JoinLinks) link->Filter = nullptr;
   Reader.reset();
+  RangeIndexes.reset();
+  RangeApplied = false;
+  RangeText.clear();
   Cursor.reset();
   if (OpenedDirectory != nullptr) {
     TDataDirectory* directory = OpenedDirectory;

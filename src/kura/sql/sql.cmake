@@ -15,6 +15,7 @@ target_sources(kura_sql PRIVATE
   sql/query_values.cpp
   sql/sub_select.cpp
   sql/join_links.cpp
+  sql/index_range.cpp
   sql/link_probe.cpp
   sql/select_execute.cpp
   sql/statement_parser.cpp
