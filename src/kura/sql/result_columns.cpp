@@ -46,7 +46,8 @@ void MakeColumnNamesUnique(std::vector<std::string>& names) {
     const std::string base = names[i].substr(0, kMaxResultColumnName);
     std::string name = base;
     for (int n = 1; takenBefore(i, name); ++n) {
-      const std::string suffix = "_" + std::to_string(n);
+      std::string suffix = "_";  // appended, not "_" + ...: GCC 12 warns falsely on that at -O2
+      suffix += std::to_string(n);
       name = base.substr(0, kMaxResultColumnName - suffix.size()) + suffix;
     }
     names[i] = std::move(name);

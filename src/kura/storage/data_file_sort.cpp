@@ -224,9 +224,20 @@ void TDataFileSorter::SortInMemory() {
     MakeKey(record->Bytes(), record->SortKey.data());
     records.push_back(record);
   }
-  std::sort(records.begin(), records.end(), [this](const TRecord* a, const TRecord* b) {
+  const auto less = [this](const TRecord* a, const TRecord* b) {
     return Compare(a->SortKey.data(), b->SortKey.data(), true) < 0;
-  });
+  };
+  // With a limit and every sorted record an output record, only the first `Limit` need
+  // their order (the keys end in the record id: the order is total, so these are the
+  // same records a full sort puts first).
+  const bool eachOutput = !R.Distinct && !R.Aggregate && !R.Filter;
+  if (eachOutput && R.Limit >= 0 && static_cast<size_t>(R.Limit) < records.size()) {
+    const auto end = records.begin() + static_cast<std::ptrdiff_t>(R.Limit);
+    std::partial_sort(records.begin(), end, records.end(), less);
+    records.erase(end, records.end());
+  } else {
+    std::sort(records.begin(), records.end(), less);
+  }
   for (TRecord* record : records) {
     if (!Add(record->Bytes(), record->SortKey.data())) break;
   }

@@ -220,6 +220,26 @@ TEST_F(DataFileSortTest, DistinctKeepsTheFirstOfEqualKeysAndLimitStops) {
   ExpectBothPaths(request, {});
 }
 
+// A limit without DISTINCT or grouping keeps the first records of the full order, ties
+// in record-id order, as many as asked (all when more are asked than there are).
+TEST_F(DataFileSortTest, LimitKeepsTheFirstRecordsOfTheFullOrder) {
+  CreateTable();
+  const auto sorted = ExpectedIds([](const TRow& a, const TRow& b) { return a.Name < b.Name; });
+  TSortRequest request;
+  request.Fields = {{2, false}};
+  for (const size_t limit : {size_t{0}, size_t{1}, size_t{4}, sorted.size() - 1, sorted.size() + 3}) {
+    SCOPED_TRACE(limit);
+    request.Limit = static_cast<int64_t>(limit);
+    const size_t kept = std::min(limit, sorted.size());
+    const std::vector<int32_t> expected(sorted.begin(), sorted.begin() + static_cast<std::ptrdiff_t>(kept));
+    ExpectBothPaths(request, expected);  // with a filter that keeps every record
+    CreateTableCopy();
+    auto file = Open(8192, true);
+    file->SortRecords(request);  // without: only the kept records are put in order
+    EXPECT_EQ(IdsInSlotOrder(*file), expected);
+  }
+}
+
 TEST_F(DataFileSortTest, CaseInsensitiveSortFoldsLetterCase) {
   CreateTable();
   auto upper = [](std::string s) {
