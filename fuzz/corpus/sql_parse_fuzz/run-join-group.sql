@@ -1,0 +1,1 @@
+select t.a, u.d, count(t.a), sum(t.c), avg(u.a) from t left outer join u on t.a = u.a where t.b like '%o%' or u.d is null group by t.a, u.d having count(t.a) > 0 order by 1, 2

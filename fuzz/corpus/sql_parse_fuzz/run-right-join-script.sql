@@ -1,0 +1,1 @@
+select count(*) from u where a = 2; select u.d, t.b from u right outer join t on u.a = t.a join u u2 on u2.d = u.d

@@ -1,0 +1,1 @@
+select distinct d from u where a between 1 and 5 union all select b from t where a in (select a from u) order by 1 top 3
