@@ -9,35 +9,16 @@
 #include "kura/engine/data_directory.h"
 #include "kura/expr/exp_token.h"
 #include "kura/sql/data_query.h"
+#include "kura/sql/integer_values.h"
 #include "kura/storage/index_file.h"
 
 namespace kura {
 namespace {
 
-bool IsIntegerType(TFieldType type) {
-  switch (type) {
-    case TFieldType::SmallInt:
-    case TFieldType::Integer:
-    case TFieldType::Word:
-    case TFieldType::LongWord:
-    case TFieldType::LargeInt: return true;
-    default: return false;
-  }
-}
-
 // The value of a non-NULL integer constant.
 std::optional<int64_t> IntegerConstant(const TExpToken* node) {
-  if (node == nullptr || node->Kind != kNodeConstant || node->IsNull != 0) return std::nullopt;
-  const uint8_t* data = node->Data.data();
-  const size_t length = node->Data.size();
-  switch (node->DataType) {
-    case TFieldType::SmallInt: return length >= 2 ? std::optional<int64_t>(ReadI16(data)) : std::nullopt;
-    case TFieldType::Word: return length >= 2 ? std::optional<int64_t>(ReadU16(data)) : std::nullopt;
-    case TFieldType::Integer: return length >= 4 ? std::optional<int64_t>(ReadI32(data)) : std::nullopt;
-    case TFieldType::LongWord: return length >= 4 ? std::optional<int64_t>(ReadU32(data)) : std::nullopt;
-    case TFieldType::LargeInt: return length >= 8 ? std::optional<int64_t>(ReadI64(data)) : std::nullopt;
-    default: return std::nullopt;
-  }
+  if (node == nullptr || node->Kind != kNodeConstant) return std::nullopt;
+  return IntegerValueOf(*node);
 }
 
 // The field's stored bytes of `value`; false when the field cannot hold it (the range
@@ -76,7 +57,7 @@ const std::vector<TRangeIndex>& RangeIndexesOf(TSourceTable& source) {
     const uint16_t field = index.Fields[0];
     if (field < 1 || field > definition.Fields.size()) return;
     const TFieldDefinition& f = definition.Fields[field - 1];
-    if (!IsIntegerType(f.FieldType) || f.SubType == TFieldSubType::AutoInc || f.Computed) return;
+    if (!IsStoredIntegerType(f.FieldType) || f.SubType == TFieldSubType::AutoInc || f.Computed) return;
     found.push_back({number, name, field, index.Unique && index.Fields.size() == 1});
   };
   if (definition.PrimaryIndex) {

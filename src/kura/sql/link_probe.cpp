@@ -9,39 +9,21 @@
 #include "kura/engine/data_cursor.h"
 #include "kura/expr/exp_token.h"
 #include "kura/sql/data_query.h"
+#include "kura/sql/integer_values.h"
 
 namespace kura {
 
 namespace {
 
-bool IsIntegerType(TFieldType type) {
-  switch (type) {
-    case TFieldType::SmallInt:
-    case TFieldType::Integer:
-    case TFieldType::Word:
-    case TFieldType::LongWord:
-    case TFieldType::LargeInt: return true;
-    default: return false;
-  }
-}
-
 // The hash key of a non-NULL integer or float value; empty for a float that no integer
 // equals (no row can match it).
 std::optional<int64_t> KeyOf(const TExpToken& value) {
-  const uint8_t* data = value.Data.data();
-  switch (value.DataType) {
-    case TFieldType::SmallInt: return ReadI16(data);
-    case TFieldType::Word: return ReadU16(data);
-    case TFieldType::Integer: return ReadI32(data);
-    case TFieldType::LongWord: return ReadU32(data);
-    case TFieldType::LargeInt: return ReadI64(data);
-    case TFieldType::Float: {
-      const double number = ReadF64(data);
-      if (!std::isfinite(number) || number != std::floor(number) || std::fabs(number) >= 9.2e18) return std::nullopt;
-      return static_cast<int64_t>(number);
-    }
-    default: return std::nullopt;
+  if (value.DataType == TFieldType::Float) {
+    const double number = ReadF64(value.Data.data());
+    if (!std::isfinite(number) || number != std::floor(number) || std::fabs(number) >= 9.2e18) return std::nullopt;
+    return static_cast<int64_t>(number);
   }
+  return IntegerValueOf(value);
 }
 
 bool RefersTo(const TExpToken* node, const TSourceTable* table) {
@@ -70,11 +52,11 @@ bool FindEquality(const TExpToken* node, const TSourceTable* target, const TExpT
   for (const bool left : {true, false}) {
     const TExpToken* candidate = left ? node->Operand : node->RightOperand;
     const TExpToken* rest = left ? node->RightOperand : node->Operand;
-    if (candidate->Kind != kNodeColumn || candidate->SourceTable != target || !IsIntegerType(candidate->DataType)) {
+    if (candidate->Kind != kNodeColumn || candidate->SourceTable != target || !IsStoredIntegerType(candidate->DataType)) {
       continue;
     }
     if (RefersTo(rest, target) || Unsuitable(rest)) continue;
-    if (!IsIntegerType(rest->DataType) && rest->DataType != TFieldType::Float) continue;
+    if (!IsStoredIntegerType(rest->DataType) && rest->DataType != TFieldType::Float) continue;
     column = candidate;
     other = rest;
     return true;

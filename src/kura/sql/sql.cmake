@@ -16,6 +16,7 @@ target_sources(kura_sql PRIVATE
   sql/sub_select.cpp
   sql/join_links.cpp
   sql/index_range.cpp
+  sql/integer_values.cpp
   sql/link_probe.cpp
   sql/select_execute.cpp
   sql/statement_parser.cpp
