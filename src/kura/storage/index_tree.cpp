@@ -86,7 +86,7 @@ bool TIndexTree::Insert(const uint8_t* key, int32_t value) {
   leaf.Page->InsertKey(leaf.Pos, key, value, 0);
   const int leafLevel = static_cast<int>(path.Levels.size()) - 1;
   if (leaf.Pos == 0) PropagateFirstKey(path, leafLevel);
-  if (leaf.Page->OverCapacity()) SplitUp(path, leafLevel);
+  if (leaf.Page->OverCapacity()) SplitUp(path, leafLevel, leaf.Pos);
   return true;
 }
 
@@ -103,17 +103,26 @@ void TIndexTree::PropagateFirstKey(TPath& path, int level) {
   }
 }
 
-void TIndexTree::SplitUp(TPath& path, int level) {
+void TIndexTree::SplitUp(TPath& path, int level, int insertedAt) {
   TPage* page = path.Levels[static_cast<size_t>(level)].Page;
   const bool leaf = page->IsLeaf();
   const bool wasRoot = page->IsRoot();
+  const int n = page->Count();
+  // An entry that went after the last one of the last page of its level (no right
+  // sibling; the root has none) is an append in key order: the page keeps everything it
+  // held and the new page starts with the new entry alone, so that a table loaded in key
+  // order leaves its pages full instead of half full. The page held those entries before
+  // this insert, so it fits again (a compressed leaf as well: its earlier entries keep
+  // their encoding). Any other insert splits the page in halves.
+  const bool append = page->NextPage == 0 && insertedAt == n - 1;
   TPage* fresh = path.Keep(FFile.AllocatePage(FIndex));
   fresh->Type = leaf ? TPageType::Leaf : TPageType::Internal;
   page->Type = leaf ? TPageType::Leaf : TPageType::Internal;
-  const int n = page->Count();
-  page->MoveEntries(n - n / 2, n / 2, *fresh, 0);
+  const int moved = append ? 1 : n / 2;
+  page->MoveEntries(n - moved, moved, *fresh, 0);
   if (page->IsCompressedLeaf()) {
-    // Move entries one at a time from the fuller half until both fit.
+    // Move entries one at a time from the fuller half until both fit (a no-op after an
+    // append split).
     for (int guard = 0; guard < n && page->OverCapacity() && page->Count() > 1; ++guard)
       page->MoveEntries(page->Count() - 1, 1, *fresh, 0);
     for (int guard = 0; guard < n && fresh->OverCapacity() && fresh->Count() > 1; ++guard)
@@ -140,7 +149,7 @@ void TIndexTree::SplitUp(TPath& path, int level) {
   TLevel& parent = path.Levels[static_cast<size_t>(level - 1)];
   parent.Page->SetRecordCount(parent.Pos, static_cast<int32_t>(page->SubtreeCount()));
   parent.Page->InsertKey(parent.Pos + 1, fresh->Key(0), fresh->PageNo, static_cast<int32_t>(fresh->SubtreeCount()));
-  if (parent.Page->OverCapacity()) SplitUp(path, level - 1);
+  if (parent.Page->OverCapacity()) SplitUp(path, level - 1, parent.Pos + 1);
 }
 
 bool TIndexTree::Delete(const uint8_t* key) {

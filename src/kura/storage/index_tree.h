@@ -39,7 +39,10 @@ private:
   class TPath;
 
   void Descend(const uint8_t* key, TPath& path);
-  void SplitUp(TPath& path, int level);
+  // Splits the over-full page at `level` of the path, whose entry `insertedAt` was just
+  // inserted, and inserts the new page's entry into the parent (splitting it in turn, or
+  // adding a new root).
+  void SplitUp(TPath& path, int level, int insertedAt);
   void PropagateFirstKey(TPath& path, int level);
   void Rebalance(TPath& path, int level);
   void CollapseRoot(TPage* root);
