@@ -60,6 +60,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <utility>
 #include <fstream>
 #include <functional>
 #include <map>
@@ -335,6 +336,8 @@ struct TCase {
 };
 
 std::vector<TCase> gCases;
+// The sizes of the Kura table's data and index files after case 1 (0 before it ran).
+std::pair<uintmax_t, uintmax_t> gBulkFileBytes;
 bool gFailed = false;  // some answer differed or a case raised
 
 TCase& Case(const std::string& name) {
@@ -448,6 +451,8 @@ struct TKura {
     }
     check->CloseCursor();
     Loaded = true;
+    gBulkFileBytes = {std::filesystem::file_size(File(kTable, ".DAT")),
+                      std::filesystem::file_size(File(kTable, ".IDX"))};
     return seconds;
   }
 
@@ -1545,6 +1550,12 @@ std::string Rate(double operations, double seconds) {
 }
 
 void PrintSummary() {
+  if (gBulkFileBytes.first > 0) {
+    // The index file holds the primary index (appended in key order), the index on k
+    // (random order) and the record index every table keeps (key order).
+    std::printf("\nKura files after the bulk insert: data %ju bytes, index %ju bytes\n",
+                static_cast<uintmax_t>(gBulkFileBytes.first), static_cast<uintmax_t>(gBulkFileBytes.second));
+  }
   std::printf("\n| case | unit | Kura | SQLite | Kura time / SQLite time | goal |\n|---|---|---:|---:|---:|---:|\n");
   for (const TCase& c : gCases) {
     const double sqliteOps = c.SqliteOperations > 0 ? c.SqliteOperations : c.Operations;
