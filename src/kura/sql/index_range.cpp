@@ -90,7 +90,7 @@ bool PlanIndexRange(TSourceTable& source, const TExpToken& node, TRangeUse use, 
     low = IntegerConstant(node.Arguments[1]);
     high = IntegerConstant(node.Arguments[2]);
   }
-  // Bounds the wrong way round select nothing; the filter says so as well as a range.
+  // Reversed bounds select nothing: left to the filter, which says so too.
   if (column == nullptr || column->Kind != kNodeColumn || !low || !high || *low > *high) return false;
   if (column->SourceTable != nullptr && column->SourceTable != &source) return false;
 
@@ -100,17 +100,17 @@ bool PlanIndexRange(TSourceTable& source, const TExpToken& node, TRangeUse use, 
     // The index the cursor has apart from a range an earlier run left on it.
     const int current = source.RangeApplied ? source.IndexBeforeRange : source.Cursor->IndexNumber();
     if (use == TRangeUse::CurrentIndex && index.Number != current) continue;
-    const TFieldDefinition& field = source.Cursor->FieldDefinitions().at(index.Field - 1u);
     TDataCursor& cursor = *source.Cursor;
-    range.Low.assign(static_cast<size_t>(cursor.RecordSize()), 0);
-    range.High.assign(range.Low.size(), 0);
-    cursor.InitRecord(range.Low.data());
-    cursor.InitRecord(range.High.data());
-    uint8_t value[8];
-    if (!EncodeInteger(field.FieldType, *low, value)) return false;
-    cursor.SetField(index.Field, range.Low.data(), value);
-    if (!EncodeInteger(field.FieldType, *high, value)) return false;
-    cursor.SetField(index.Field, range.High.data(), value);
+    const TFieldType type = cursor.FieldDefinitions().at(index.Field - 1u).FieldType;
+    auto bound = [&](std::vector<uint8_t>& image, int64_t value) {
+      uint8_t bytes[8];
+      if (!EncodeInteger(type, value, bytes)) return false;
+      image.assign(static_cast<size_t>(cursor.RecordSize()), 0);
+      cursor.InitRecord(image.data());
+      cursor.SetField(index.Field, image.data(), bytes);
+      return true;
+    };
+    if (!bound(range.Low, *low) || !bound(range.High, *high)) return false;
     range.IndexNumber = index.Number;
     range.IndexName = index.Name;
     return true;
