@@ -216,6 +216,9 @@ public:
   int CompareBookmarks(const uint8_t* a, const uint8_t* b) const;
   bool Bof() const { return FBof; }
   bool Eof() const { return FEof; }
+  // The physical number of the record the cursor stands on (the same in every index
+  // order); 0 before the first, after the last, or on no record.
+  int32_t CurrentRecordNumber() const { return FBof || FEof ? 0 : FRecordNumber; }
 
   // ---- Ranges ----------------------------------------------------------------------
   // Restricts the current index to the keys between a start and an end record image. A
@@ -291,7 +294,9 @@ public:
   // until CancelRecord (PostFailed); the record is locked for the change only. Under
   // lpPessimistic unlock releases this cursor's lock afterwards. A record deleted
   // meanwhile raises KURA_KEYORRECDELETED. The cursor stays on the changed record
-  // wherever its keys put it (reposition has no further effect).
+  // wherever its keys put it; when the change takes the record out of the cursor's view
+  // (a filter or the range no longer holds it) the cursor stands just before the record
+  // that followed, as after DeleteRecord (reposition has no further effect).
   void ModifyRecord(uint8_t* buffer, bool unlock, bool reposition);
   // Deletes the current record (KURA_NOCURRREC on no record). When another cursor of the
   // session holds its lock: KURA_RECLOCKFAILED; when this one does, its open BLOBs are

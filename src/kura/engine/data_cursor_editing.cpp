@@ -311,13 +311,18 @@ void TDataCursor::AfterWrite(int32_t recNo, int change, const uint8_t* record) {
 }
 
 void TDataCursor::RepositionOn(const uint8_t* record, int32_t recNo) {
+  bool exact;
   if (FNatural) {
-    SeekNaturalBookmark(recNo, true);
+    exact = SeekNaturalBookmark(recNo, false);
   } else {
     std::vector<uint8_t> key(static_cast<size_t>(FKeySize));
     BuildKey(record, key.data());
-    SeekBookmarkKey(key.data(), true);
+    exact = SeekBookmarkKey(key.data(), false);
   }
+  // A record the cursor's view does not show (a filter or the range no longer holds
+  // it): the cursor stands just before the record that follows, so that a walk that
+  // changes records as it goes meets the next one instead of stepping over it.
+  if (!exact && FOnKey) FCrack = true;
 }
 
 void TDataCursor::InitRecord(uint8_t* buffer) {

@@ -96,6 +96,32 @@ TEST_F(CursorFilterTest, TheViewFollowsEditsThroughTheCursor) {
   }
 }
 
+// A walk that changes each record it meets so that the filter drops it: after each
+// change the cursor stands before the next record, which the walk then reads.
+TEST_F(CursorFilterTest, AWalkThatChangesRecordsOutOfTheViewMeetsEveryRecord) {
+  CreatePeople();
+  for (const bool natural : {false, true}) {
+    SCOPED_TRACE(natural ? "natural" : "index");
+    const std::string name = natural ? "n" : "i";
+    CreatePeople(name);
+    auto cursor = Open(name, false, natural);
+    Fill(*cursor, 30);
+    cursor->ActivateFilter(cursor->AddExprFilter("VAL > 20"));
+    std::vector<uint8_t> record(static_cast<size_t>(cursor->RecordSize()));
+    TRecordImage image(TCursorInternals::Table(*cursor).DataFile());
+    std::vector<int32_t> met;
+    cursor->SetToBegin();
+    while (cursor->GetNextRecord(record.data()) == KURA_NONE) {
+      met.push_back(CurrentId(*cursor));
+      image.Bytes = record;
+      image.SetInt(4, 1);
+      cursor->ModifyRecord(image.Bytes.data(), true, false);
+    }
+    EXPECT_EQ(met, (std::vector<int32_t>{21, 22, 23, 24, 25, 26, 27, 28, 29, 30}));
+    EXPECT_EQ(cursor->GetRecordCount(), 0);
+  }
+}
+
 TEST_F(CursorFilterTest, FilterHandlesAndLimits) {
   CreatePeople();
   auto cursor = Open();

@@ -6,6 +6,7 @@
 #include "kura/engine/data_cursor.h"
 #include "kura/engine/data_directory.h"
 #include "kura/engine/data_session.h"
+#include "kura/sql/data_statements.h"
 #include "kura/sql/definition_statements.h"
 #include "kura/sql/query_statement.h"
 #include "kura/sql/result_table.h"
@@ -110,7 +111,11 @@ void TDataQuery::CheckCorrelationName(const TSourceTable& table) const {
 void TDataQuery::PrepareQuery() {
   // Definition and transaction statements open nothing here: their table's place was
   // fixed when the name was read.
-  if (StatementKind == TStatementKind::Select) PrepareSelect(*this);
+  if (StatementKind == TStatementKind::Select) {
+    PrepareSelect(*this);
+  } else if (IsDataStatement(StatementKind)) {
+    PrepareDataStatement(*this);
+  }
 }
 
 void TDataQuery::ExecuteQuery(TDataCursor*& resultCursor) {
@@ -130,6 +135,8 @@ void TDataQuery::ExecuteQuery(TDataCursor*& resultCursor) {
       Rows = ResultCursor->GetRecordCount();
     }
     resultCursor = ResultCursor;
+  } else if (IsDataStatement(StatementKind)) {
+    ExecuteDataStatement(*this);
   } else {
     RaiseSqlError(std::string(StatementKindName(StatementKind)) + std::string(sqlmsg::kNotSupportedYet));
   }

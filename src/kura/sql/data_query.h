@@ -60,6 +60,10 @@ std::string_view StatementKindName(TStatementKind kind);
 constexpr bool IsDefinitionStatement(TStatementKind kind) {
   return kind >= TStatementKind::CreateTable && kind <= TStatementKind::DropIndex;
 }
+// INSERT, UPDATE and DELETE.
+constexpr bool IsDataStatement(TStatementKind kind) {
+  return kind >= TStatementKind::Insert && kind <= TStatementKind::Delete;
+}
 constexpr bool IsTransactionStatement(TStatementKind kind) {
   return kind >= TStatementKind::StartTransaction && kind <= TStatementKind::Commit;
 }

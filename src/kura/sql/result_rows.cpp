@@ -38,6 +38,7 @@
 #include "kura/expr/expression_values.h"
 #include "kura/sql/column_resolution.h"
 #include "kura/sql/data_query.h"
+#include "kura/sql/field_values.h"
 #include "kura/sql/query_values.h"
 #include "kura/sql/select_prepare.h"
 #include "kura/sql/result_table.h"
@@ -148,38 +149,6 @@ void CopyFieldValue(const TFieldDefinition& from, const uint8_t* fromRecord, con
   const size_t length = from.IsAutoInc() ? 4 : from.DataSize;
   const TFieldType type = from.IsAutoInc() ? TFieldType::Integer : from.FieldType;
   StoreValue(type, from.DataScale, FieldValue(fromRecord, from), length, to, toRecord);
-}
-
-[[noreturn]] void RaiseBlobError(int code, const TDataCursor& cursor) {
-  TErrorNames names;
-  names.TableName = cursor.TableName();
-  RaiseEngineError(static_cast<TErrorCode>(code), names);
-}
-
-// Writes `length` bytes as a BLOB field's value of a record that the cursor will append
-// (the handle stays open; appending writes and releases it).
-void PutBlobValue(TDataCursor& cursor, int fieldNo, uint8_t* record, const uint8_t* bytes, int32_t length) {
-  if (length <= 0) return;
-  int32_t size = 0;
-  int code = cursor.OpenBlob(fieldNo, record, TBlobOpenMode::ReadWrite, size);
-  if (code == KURA_NONE) code = cursor.PutBlob(fieldNo, record, 0, length, bytes);
-  if (code != KURA_NONE) RaiseBlobError(code, cursor);
-}
-
-// A BLOB field's whole value from one cursor's record into another cursor's record.
-void CopyBlob(TDataCursor& from, int fromFieldNo, uint8_t* fromRecord, TDataCursor& to, int toFieldNo,
-              uint8_t* toRecord, std::vector<uint8_t>& buffer) {
-  if (FieldIsNull(fromRecord, FieldOf(from, fromFieldNo))) return;
-  int32_t size = 0;
-  int code = from.OpenBlob(fromFieldNo, fromRecord, TBlobOpenMode::Read, size);
-  if (code != KURA_NONE) RaiseBlobError(code, from);
-  buffer.resize(static_cast<size_t>(std::max(size, 1)));
-  int32_t count = 0;
-  code = from.GetBlob(fromFieldNo, fromRecord, 0, size, buffer.data(), count);
-  const int freed = from.FreeBlob(fromFieldNo, fromRecord);
-  if (code != KURA_NONE) RaiseBlobError(code, from);
-  if (freed != KURA_NONE) RaiseBlobError(freed, from);
-  PutBlobValue(to, toFieldNo, toRecord, buffer.data(), count);
 }
 
 // An evaluated value into a result field: BLOBs through the cursor (a memo without the

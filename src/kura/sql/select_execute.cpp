@@ -123,6 +123,7 @@ public:
   explicit TSelectRun(TDataQuery& query) : FQuery(query), FContext(QueryEvaluationContext(query)) {}
 
   void Run();
+  void RunCombinations(const TRowVisitor& visit);
 
 private:
   struct TPlacement {
@@ -138,8 +139,13 @@ private:
   TFilter* Install(TSourceTable& table, const TExpToken& node, bool activate);
   void PlaceRange(TRangeUse use);
   void RunLive();
+  void Prepare();
   void RunCanned();
-  void RunRowLoop(TResultRows& rows);
+  void PlaceForRowLoop();
+  void RunRowLoop(const TRowVisitor& visit);
+  // The next row of the table itself (its links' targets not advanced) that completes its
+  // part of the tree.
+  bool NextOwnRow(TSourceTable& table);
 
   // Row production over the join tree.
   bool ReadQualifying(TSourceTable& table, bool first);
@@ -306,6 +312,21 @@ void TSelectRun::Place(std::vector<TPlacement>& placements, TPlacementRule rule)
 }
 
 void TSelectRun::Run() {
+  Prepare();
+  if (FQuery.LiveResult) {
+    RunLive();
+  } else {
+    RunCanned();
+  }
+}
+
+void TSelectRun::RunCombinations(const TRowVisitor& visit) {
+  Prepare();
+  PlaceForRowLoop();
+  RunRowLoop(visit);
+}
+
+void TSelectRun::Prepare() {
   DropRunFilters();
   BindConditions();
   for (const auto& source : FQuery.SourceTables) source->Cursor->Refresh();
@@ -313,11 +334,6 @@ void TSelectRun::Run() {
   FQuery.SubSelectValues.Gathered = false;
   FPlacements.clear();
   CollectPlacements(FQuery.WhereCondition.get(), FPlacements);
-  if (FQuery.LiveResult) {
-    RunLive();
-  } else {
-    RunCanned();
-  }
 }
 
 void TSelectRun::RunLive() {
@@ -357,12 +373,9 @@ void TSelectRun::RunCanned() {
     Place(FPlacements, TPlacementRule::Filters);
     rows.FinishSingleCount(FQuery.SourceTables.front()->Cursor->GetRecordCount());
   } else {
-    PlaceRange(TRangeUse::SingleRow);
-    Place(FPlacements, TPlacementRule::OptimisedFirst);
-    ChooseJoinOrder(FQuery);
-    MoveLateLinkParts(FQuery);
-    Place(FPlacements, TPlacementRule::RestSecond);
-    RunRowLoop(rows);
+    PlaceForRowLoop();
+    RunRowLoop([&rows] { return rows.Add() ? TRowStep::Next : TRowStep::Stop; });
+    rows.Finish();
   }
   result.Refresh();
   result.SetToBegin();
@@ -370,7 +383,15 @@ void TSelectRun::RunCanned() {
   FQuery.Rows = result.GetRecordCount();
 }
 
-void TSelectRun::RunRowLoop(TResultRows& rows) {
+void TSelectRun::PlaceForRowLoop() {
+  PlaceRange(TRangeUse::SingleRow);
+  Place(FPlacements, TPlacementRule::OptimisedFirst);
+  ChooseJoinOrder(FQuery);
+  MoveLateLinkParts(FQuery);
+  Place(FPlacements, TPlacementRule::RestSecond);
+}
+
+void TSelectRun::RunRowLoop(const TRowVisitor& visit) {
   if (FQuery.ResidualCondition) FResidual = PrepareExpression(*FQuery.ResidualCondition, FContext, false, false);
   if (FQuery.PostFilterCondition) FPostFilter = PrepareExpression(*FQuery.PostFilterCondition, FContext, false, false);
   for (const auto& source : FQuery.SourceTables) {
@@ -387,23 +408,30 @@ void TSelectRun::RunRowLoop(TResultRows& rows) {
 
   TSourceTable& root = *FQuery.JoinOrder.front();
   const int64_t total = root.Cursor->GetRecordCount();
-  if (First(root, TLinkKind::Plain)) {
-    int32_t position = root.Cursor->GetRecNo();
-    int64_t driving = 1;
-    do {
+  bool more = First(root, TLinkKind::Plain);
+  int32_t position = more ? root.Cursor->GetRecNo() : 0;
+  int64_t driving = 1;
+  while (more && !abort) {
+    if (const int32_t now = root.Cursor->GetRecNo(); now != position) {
+      position = now;
+      // The driving row just left counts as done, the new one does not.
+      if (total > 0) progress.Step(driving, total);
+      ++driving;
       if (abort) break;
-      if (const int32_t now = root.Cursor->GetRecNo(); now != position) {
-        position = now;
-        // The driving row just left counts as done, the new one does not.
-        if (total > 0) progress.Step(driving, total);
-        ++driving;
-        if (abort) break;
-      }
-      if (Holds(FResidual) && Holds(FPostFilter) && !rows.Add()) break;
-    } while (Next(root));
+    }
+    TRowStep step = TRowStep::Next;
+    if (Holds(FResidual) && Holds(FPostFilter)) step = visit();
+    if (step == TRowStep::Stop) break;
+    more = step == TRowStep::NextDrivingRow ? NextOwnRow(root) : Next(root);
   }
-  rows.Finish();
   progress.Finish();
+}
+
+bool TSelectRun::NextOwnRow(TSourceTable& table) {
+  while (ReadQualifying(table, false)) {
+    if (ApplyAll(table)) return true;
+  }
+  return false;
 }
 
 bool TSelectRun::ReadQualifying(TSourceTable& table, bool first) {
@@ -506,7 +534,11 @@ bool TSelectRun::Apply(TJoin& link) {
 // its current value becomes the target's link filter: the target's cursor then shows
 // only the rows that match the current driving row (through an index where one serves).
 void TSelectRun::PositionTarget(TJoin& link) {
-  if (!FProbeTried[&link]) {
+  // The changed table of UPDATE and DELETE is changed through its cursor, which must
+  // stand on the row: it is never read by hashing.
+  const bool changed = (FQuery.StatementKind == TStatementKind::Update || FQuery.StatementKind == TStatementKind::Delete) &&
+                       link.Target == FQuery.SourceTables.front().get();
+  if (!FProbeTried[&link] && !changed) {
     FProbeTried[&link] = true;
     link.HashProbe.clear();
     const auto local = FLocal.find(link.Target);
@@ -552,10 +584,7 @@ bool TSelectRun::Next(TSourceTable& table) {
     }
     --i;
   }
-  while (ReadQualifying(table, false)) {
-    if (ApplyAll(table)) return true;
-  }
-  return false;
+  return NextOwnRow(table);
 }
 
 }  // namespace
@@ -589,6 +618,11 @@ void SetUpLiveResult(TDataQuery& query) {
 void ExecuteSelect(TDataQuery& query) {
   TSelectRun run(query);
   run.Run();
+}
+
+void RunRowCombinations(TDataQuery& query, const TRowVisitor& visit) {
+  TSelectRun run(query);
+  run.RunCombinations(visit);
 }
 
 std::string ExplainSelect(const TDataQuery& query) {

@@ -176,18 +176,19 @@ bool IsLiveResult(const TDataQuery& query) {
   return !query.IsSubSelect || !query.HasComputedColumn;
 }
 
-void PrepareSelect(TDataQuery& query) {
-  if (query.Distinct && query.Grouped) query.Distinct = false;
+void OpenQuerySources(TDataQuery& query, bool requestLive) {
   for (size_t i = 0; i < query.SourceTables.size(); ++i) {
     TSourceTable& source = *query.SourceTables[i];
     source.Ordinal = static_cast<int16_t>(i + 1);
-    source.OpenSource(query.RequestLive);
+    source.OpenSource(requestLive);
     if (i == 0) {
       query.LocaleId = query.Options.LocaleId.value_or(source.Cursor->LocaleId());
       query.SortId = query.Options.LocaleId ? query.Options.SortId.value_or(0) : source.Cursor->SortId();
     }
   }
-  ResolveSelectList(query);
+}
+
+void OpenFunctionSources(TDataQuery& query) {
   query.FunctionSources.clear();
   for (const std::string& name : query.FunctionTables) {
     auto source = std::make_unique<TSourceTable>(query);
@@ -195,6 +196,13 @@ void PrepareSelect(TDataQuery& query) {
     source->OpenSource(false);
     query.FunctionSources.push_back(std::move(source));
   }
+}
+
+void PrepareSelect(TDataQuery& query) {
+  if (query.Distinct && query.Grouped) query.Distinct = false;
+  OpenQuerySources(query, query.RequestLive);
+  ResolveSelectList(query);
+  OpenFunctionSources(query);
   if (query.GroupByFields.empty() && query.HasHaving) RaiseSqlError(sqlmsg::kHavingWithoutGroupBy);
   query.SingleCount = query.SourceTables.size() == 1 && query.ResultFields.size() == 1 &&
                       query.ResultFields.front()->CountStar;

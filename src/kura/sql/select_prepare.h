@@ -23,6 +23,14 @@ class TDataQuery;
 // KURA_SQLPARSE for the statement's faults and the tables' engine errors.
 void PrepareSelect(TDataQuery& query);
 
+// Opens the query's sources in FROM order (writable with requestLive), numbering them
+// 1, 2, ... again; the query takes the language and sort order of the first unless
+// LANGUAGE or SORT was written.
+void OpenQuerySources(TDataQuery& query, bool requestLive);
+// Opens the tables of LASTAUTOINC() and IDENT_CURRENT() read-only (FunctionSources
+// follows FunctionTables).
+void OpenFunctionSources(TDataQuery& query);
+
 // The number of the source's index that delivers the rows in the ORDER BY order (0 the
 // primary index, 1.. the secondary ones), or -1: the first index, primary first, whose
 // leading fields are the ORDER BY's columns in order with the same directions, whose

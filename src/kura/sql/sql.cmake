@@ -19,6 +19,8 @@ target_sources(kura_sql PRIVATE
   sql/integer_values.cpp
   sql/link_probe.cpp
   sql/select_execute.cpp
+  sql/field_values.cpp
+  sql/data_statements.cpp
   sql/statement_parser.cpp
   sql/definition_parser.cpp
   sql/definition_statements.cpp
@@ -36,6 +38,7 @@ korvane_gtest(kura_sql_test
     sql/join_links_test.cpp
     sql/select_execute_test.cpp
     sql/result_leak_test.cpp
+    sql/data_statements_test.cpp
   LIBS kura_sql kura_sql_testing kura_engine_testing)
 
 # SELECT against SQLite on generated tables and queries (SQLite is the oracle only).

@@ -47,6 +47,21 @@ inline constexpr std::string_view kEmptyTableColumn = "Table column name is empt
 inline constexpr std::string_view kContextValue = "value expression";
 inline constexpr std::string_view kEmptyValue = "Value expression is empty";
 
+// ---- INSERT, UPDATE and DELETE (data_statements.cpp) ----
+// kInvalidSourceColumnPrefix + C + "'" + kInvalidSourceColumnMiddle + "'" + T + "'" + suffix
+inline constexpr std::string_view kTableColumnsSuffix = " specified in table columns";
+inline constexpr std::string_view kValueCountMismatch = "The number of values must match the number of table columns";
+inline constexpr std::string_view kContextUpdateValues = "update values";
+inline constexpr std::string_view kContextInsertValues = "insert values";
+// + value text + "'" + " in update values"
+inline constexpr std::string_view kTemporalValueExpected = "Date, time, or timestamp expression expected, instead found '";
+// prefix + "column" + " " + "'" + column + "'" + " and " + kind + " " + "'" + value text + "'" + " in update values"
+inline constexpr std::string_view kTypeMismatchBetween = "Type mismatch between ";
+inline constexpr std::string_view kInUpdateValues = " in update values";
+// At execution: prefix + column + middle + value text + " in INSERT statement" (or UPDATE)
+inline constexpr std::string_view kValueMismatchPrefix = "Type mismatch between column ";
+inline constexpr std::string_view kValueMismatchMiddle = " and constant value ";
+
 // ---- transactions ----
 // + database name + "'"
 inline constexpr std::string_view kTransactionInProgress = "Transaction already in progress for database '";

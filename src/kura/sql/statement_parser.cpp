@@ -10,6 +10,7 @@
 #include "kura/base/language_driver.h"
 #include "kura/base/names_paths.h"
 #include "kura/sql/data_query.h"
+#include "kura/sql/data_statements.h"
 #include "kura/sql/definition_parser.h"
 #include "kura/sql/shared_clauses.h"
 #include "kura/sql/query_statement.h"
@@ -477,6 +478,9 @@ void TDataStatementParser::Insert() {
     source.RequestLive = true;
     q.InsertSourceQuery = &source;
     source.ParseStatement(true, false, nullptr);
+    // A live result over the table being filled would show the rows as they are
+    // appended: such a source is read from a result of its own.
+    if (ReadsInsertTarget(source, q)) source.RequestLive = false;
   } else {
     r.RaiseExpected(sqlmsg::kValuesOrSelectExpected);
   }
