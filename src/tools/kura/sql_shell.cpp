@@ -31,6 +31,7 @@
 #include "kura/engine/data_directory.h"
 #include "kura/engine/data_session.h"
 #include "kura/expr/expression_type_rules.h"
+#include "kura/sql/data_query.h"
 #include "kura/sql/definition_text.h"
 #include "kura/sql/query_statement.h"
 #include "kura/sql/select_execute.h"
@@ -390,7 +391,99 @@ void AddParam(TParamValues& params, TFieldType type, TFieldSubType subType, int 
   params.Definitions.push_back(std::move(definition));
 }
 
+// Appends a text parameter (bytes in the engine's code page): a String, or beyond a
+// string's size a Memo BLOB pointing into MemoTexts, whose capacity the caller must have
+// reserved (the pointers of earlier memos must stay valid).
+void AddTextParam(TParamValues& params, const std::string& bytes) {
+  if (bytes.size() <= kMaxFieldSize) {
+    AddParam(params, TFieldType::String, TFieldSubType::None, static_cast<int>(bytes.size()), false, bytes.c_str(),
+             bytes.size() + 1);
+    return;
+  }
+  if (params.MemoTexts.size() == params.MemoTexts.capacity()) throw std::logic_error("memo texts not reserved");
+  params.MemoTexts.push_back(bytes);
+  const char* memo = params.MemoTexts.back().data();
+  uint8_t value[sizeof(int32_t) + sizeof(const char*)] = {};
+  WriteI32(value, static_cast<int32_t>(bytes.size()));
+  std::memcpy(value + sizeof(int32_t), &memo, sizeof memo);
+  AddParam(params, TFieldType::Blob, TFieldSubType::Memo, 0, false, value, sizeof value);
+}
+
 }  // namespace
+
+TParamValues TextParamValues(const std::vector<std::optional<std::string>>& texts, uint16_t codePage) {
+  TParamValues params;
+  params.MemoTexts.reserve(texts.size());
+  for (size_t i = 0; i < texts.size(); ++i) {
+    if (!texts[i]) {
+      AddParam(params, TFieldType::Unknown, TFieldSubType::None, 0, true, nullptr, 0);
+      continue;
+    }
+    const std::optional<std::string> bytes = Utf8ToCodePage(codePage, *texts[i]);
+    if (!bytes) throw std::invalid_argument(CannotHoldMessage(codePage, "value " + std::to_string(i + 1)));
+    AddTextParam(params, *bytes);
+  }
+  return params;
+}
+
+// ---- CSV ----
+
+std::optional<TCsvRecord> ReadCsvRecord(std::istream& in, int& line) {
+  if (in.peek() == std::char_traits<char>::eof()) return std::nullopt;
+  TCsvRecord record;
+  record.Line = ++line;
+  auto fail = [&](const std::string& what) { throw TCsvError(record.Line, what); };
+  std::string field;
+  bool quoted = false;   // the field began with a quote
+  bool closed = false;   // its closing quote was read
+  bool any = false;      // the field has a character or quotes
+  auto finish = [&] {
+    if (!any) {
+      record.Fields.emplace_back(std::nullopt);
+    } else {
+      record.Fields.emplace_back(std::move(field));
+    }
+    field.clear();
+    quoted = closed = any = false;
+  };
+  while (true) {
+    const int c = in.get();
+    if (c == std::char_traits<char>::eof()) {
+      if (quoted && !closed) fail("a quoted value is not closed before the end of the file");
+      finish();
+      return record;
+    }
+    if (quoted && !closed) {
+      if (c == '"') {
+        if (in.peek() == '"') {
+          in.get();
+          field += '"';
+        } else {
+          closed = true;
+        }
+      } else {
+        if (c == '\n') ++line;
+        field += static_cast<char>(c);
+      }
+      continue;
+    }
+    if (c == ',') {
+      finish();
+    } else if (c == '\n' || c == '\r') {
+      if (c == '\r' && in.peek() == '\n') in.get();
+      finish();
+      return record;
+    } else if (closed) {
+      fail("text after the closing quote of a value");
+    } else if (c == '"') {
+      if (any) fail("a quote inside a value that does not begin with one");
+      quoted = any = true;
+    } else {
+      field += static_cast<char>(c);
+      any = true;
+    }
+  }
+}
 
 TParamValues ParamValuesOf(const std::vector<std::string>& texts, uint16_t codePage) {
   // What each text stands for; texts that are no NULL and no number in range are
@@ -449,18 +542,7 @@ TParamValues ParamValuesOf(const std::vector<std::string>& texts, uint16_t codeP
         WriteF64(value, param.Real);
         AddParam(params, param.Type, TFieldSubType::None, 0, false, value, sizeof(double));
         break;
-      case TFieldType::String:
-        if (param.Bytes.size() <= kMaxFieldSize) {
-          AddParam(params, param.Type, TFieldSubType::None, static_cast<int>(param.Bytes.size()), false,
-                   param.Bytes.c_str(), param.Bytes.size() + 1);
-        } else {
-          params.MemoTexts.push_back(param.Bytes);
-          const char* memo = params.MemoTexts.back().data();
-          WriteI32(value, static_cast<int32_t>(param.Bytes.size()));
-          std::memcpy(value + sizeof(int32_t), &memo, sizeof memo);
-          AddParam(params, TFieldType::Blob, TFieldSubType::Memo, 0, false, value, sizeof value);
-        }
-        break;
+      case TFieldType::String: AddTextParam(params, param.Bytes); break;
       default:
         AddParam(params, TFieldType::Unknown, TFieldSubType::None, 0, true, nullptr, 0);
         break;
@@ -481,6 +563,8 @@ constexpr const char* kHelpText =
     "  .mode [table|csv|tsv|json]  how results are printed (alone: the current mode)\n"
     "  .timer on|off               print each statement's time\n"
     "  .explain on|off             print how each SELECT is run before its rows\n"
+    "  .import FILE TABLE          append the rows of a CSV file whose first line names\n"
+    "                              the columns (empty values are NULL)\n"
     "  .help                       this text\n"
     "  .quit                       leave the shell\n";
 
@@ -602,14 +686,116 @@ private:
       FOut << OutputModeName(FMode) << '\n';
     } else if (command == ".mode" && OutputModeByName(argument)) {
       FMode = *OutputModeByName(argument);
-    } else if (command == ".indexes" || command == ".timer" || command == ".explain" || command == ".mode") {
+    } else if (command == ".import" && argument.find_last_of(" \t") != std::string::npos) {
+      const size_t split = argument.find_last_of(" \t");
+      Import(Trimmed(argument.substr(0, split)), argument.substr(split + 1));
+    } else if (command == ".indexes" || command == ".timer" || command == ".explain" || command == ".mode" ||
+               command == ".import") {
       throw TShellError{"usage: " + std::string(command == ".indexes"   ? ".indexes TABLE"
                                                 : command == ".timer"   ? ".timer on|off"
                                                 : command == ".explain" ? ".explain on|off"
+                                                : command == ".import"  ? ".import FILE TABLE"
                                                                         : ".mode [table|csv|tsv|json]")};
     } else {
       throw TShellError{"unknown command '" + command + "' (.help lists the commands)"};
     }
+  }
+
+  // Appends the rows of a CSV file to `table` through one prepared INSERT naming the
+  // header's columns, each line's texts bound as text parameters (converted to the
+  // columns' types by the INSERT). Outside a transaction the import opens one and
+  // commits it every so many rows (the interval INSERT ... SELECT would take for the
+  // table) and at the end; a bad line (its form, its number of values, a value the
+  // column cannot take, a key that exists) stops the import, keeping the rows of the
+  // intervals committed before it. Inside a transaction begun earlier the rows stay in
+  // that transaction, as any statement's would.
+  void Import(const std::string& fileUtf8, const std::string& tableUtf8) {
+    const auto start = std::chrono::steady_clock::now();
+    std::ifstream in(fileUtf8, std::ios::binary);
+    if (!in) throw TShellError{"cannot read '" + fileUtf8 + "'"};
+    int line = 0;
+    std::optional<TCsvRecord> header;
+    try {
+      header = ReadCsvRecord(in, line);
+    } catch (const TCsvError& error) {
+      throw TShellError{fileUtf8 + " line " + std::to_string(error.Line) + ": " + error.what()};
+    }
+    if (!header || header->Fields.empty()) throw TShellError{fileUtf8 + ": no header line naming the columns"};
+    std::string sql = "INSERT INTO " + tableUtf8 + " (";
+    for (size_t i = 0; i < header->Fields.size(); ++i) {
+      const std::optional<std::string>& name = header->Fields[i];
+      if (!name || name->empty() || name->find('"') != std::string::npos) {
+        throw TShellError{fileUtf8 + " line 1: column " + std::to_string(i + 1) + " has no usable name"};
+      }
+      sql += (i == 0 ? "\"" : ", \"") + *name + "\"";
+    }
+    sql += ") VALUES (";
+    for (size_t i = 0; i < header->Fields.size(); ++i) sql += i == 0 ? "?" : ", ?";
+    sql += ")";
+    TQueryStatement statement(FDirectory);
+    statement.Prepare(ToEngineText(sql));
+    const int32_t recordSize = std::max(statement.MasterQuery().SourceTables.front()->Cursor->RecordSize(), 1);
+    const TDataSession& session = FDirectory.Session();
+    const int64_t interval =
+        std::max(1, std::min(2 * session.MaxDataBufferSize() / recordSize, session.MaxDataBufferCount()));
+
+    const bool own = !FDirectory.InTransaction();
+    if (own) FDirectory.StartTransaction();
+    int64_t rows = 0;
+    int64_t committed = 0;
+    auto stop = [&](int atLine, const std::string& what) {
+      std::string message = fileUtf8 + " line " + std::to_string(atLine) + ": " + what + "; ";
+      if (own) {
+        if (FDirectory.InTransaction()) FDirectory.Rollback();
+        message += "import stopped: " + std::to_string(committed) + " row(s) kept (committed every " +
+                   std::to_string(interval) + " rows), " + std::to_string(rows - committed) +
+                   " row(s) after the last commit rolled back";
+      } else {
+        message += "import stopped: the " + std::to_string(rows) + " row(s) before it stay in the open transaction";
+      }
+      throw TShellError{message};
+    };
+    try {
+      while (true) {
+        std::optional<TCsvRecord> record;
+        try {
+          record = ReadCsvRecord(in, line);
+        } catch (const TCsvError& error) {
+          stop(error.Line, error.what());
+        }
+        if (!record) break;
+        // A last line break leaves no record; an empty line inside the file is one NULL.
+        if (record->Fields.size() != header->Fields.size()) {
+          stop(record->Line, std::to_string(record->Fields.size()) + " value(s) where the header names " +
+                                 std::to_string(header->Fields.size()));
+        }
+        TParamValues params;
+        try {
+          params = TextParamValues(record->Fields, GetEngineAnsiCodePage());
+        } catch (const std::invalid_argument& error) {
+          stop(record->Line, error.what());
+        }
+        try {
+          TDataCursor* result = nullptr;
+          statement.Execute(params.Definitions, params.Values.data(), result);
+        } catch (const EKuraEngineError& error) {
+          stop(record->Line, Shown(error.what(), GetEngineAnsiCodePage()));
+        }
+        ++rows;
+        if (own && rows % interval == 0) {
+          FDirectory.Commit(false, false);
+          committed = rows;
+        }
+      }
+      if (own) FDirectory.Commit(true, false);
+    } catch (const EKuraEngineError&) {
+      // A commit that failed ended the transaction itself.
+      if (own && FDirectory.InTransaction()) FDirectory.Rollback();
+      throw;
+    }
+    const std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - start;
+    FOut << rows << " row(s) imported in " << std::fixed << std::setprecision(3) << seconds.count() << " s\n";
+    FOut.unsetf(std::ios::floatfield);
   }
 
   // The tables of the directory (data files, by name without ".DAT"), sorted.
@@ -789,6 +975,11 @@ int SqlCommand(const std::vector<std::string>& args, std::istream& in, bool inte
       ok = true;
     } else {
       ok = RunLines(shell, [&](bool) { return ReadStreamLine(in); }, false);
+    }
+    if (directory->InTransaction()) {
+      // What the script began and did not end is not kept.
+      directory->Rollback();
+      err << "kura: the transaction left open at the end was rolled back\n";
     }
     return ok ? 0 : 1;
   } catch (const EKuraEngineError& engineError) {

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <iosfwd>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -124,6 +125,33 @@ struct TParamValues {
 // Raises std::invalid_argument when a text holds characters the code page cannot hold.
 TParamValues ParamValuesOf(const std::vector<std::string>& texts, uint16_t codePage);
 
+// Text parameters, as .import binds a CSV line: nullopt is NULL (type Unknown), any
+// other text a String in `codePage` (a Memo BLOB beyond a string's size). Raises
+// std::invalid_argument naming the value ("value 3 holds characters that code page ...
+// cannot hold").
+TParamValues TextParamValues(const std::vector<std::optional<std::string>>& texts, uint16_t codePage);
+
+// ---- CSV ----
+
+// One record of a CSV file (RFC 4180: values separated by ",", a value that begins with
+// '"' runs to the next single '"', in which '""' stands for '"' and line breaks are
+// text; records end at LF, CR LF or CR). An empty unquoted value is nullopt (NULL); a
+// quoted one ("") is an empty text.
+struct TCsvRecord {
+  int Line = 0;  // the line the record begins on, 1 for the first
+  std::vector<std::optional<std::string>> Fields;
+};
+// A record that breaks the format; what() says how, Line where the record began.
+class TCsvError : public std::runtime_error {
+public:
+  TCsvError(int line, const std::string& what) : std::runtime_error(what), Line(line) {}
+  int Line;
+};
+// The next record, or nullopt at the end of the input. `line` counts the lines read so
+// far (start at 0). Raises TCsvError: a quote inside an unquoted value, text after a
+// closing quote, a quoted value left open at the end of the input.
+std::optional<TCsvRecord> ReadCsvRecord(std::istream& in, int& line);
+
 // ---- the command ----
 
 // "kura sql [--create] [--param VALUE]... DIR [-f FILE | -c TEXT]" with `args` the words
@@ -132,7 +160,10 @@ TParamValues ParamValuesOf(const std::vector<std::string>& texts, uint16_t codeP
 // errors; otherwise the first failing statement or command ends the run. The --param
 // values are bound to the placeholders of the first statement run (only that one, as
 // the engine binds only a script's first statement), whose placeholders must be as
-// many. Results are printed in DefaultOutputMode(outputIsTerminal) until .mode says
+// many. A transaction that START TRANSACTION began lives across the statements until
+// COMMIT or ROLLBACK; one still open when the input ends is rolled back (and said so on
+// the error stream). ".import FILE TABLE" appends a CSV file's rows (see Import in the
+// source for the transaction it runs in and what a bad line keeps). Results are printed in DefaultOutputMode(outputIsTerminal) until .mode says
 // otherwise. 0, or 1 after an error (a missing DIR without --create, a --param value
 // the code page cannot hold included), 2 for wrong arguments.
 int SqlCommand(const std::vector<std::string>& args, std::istream& in, bool interactive, bool outputIsTerminal,

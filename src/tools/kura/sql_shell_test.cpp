@@ -443,6 +443,58 @@ TEST(SqlShellParamTest, TheValuesReachThePlaceholdersOfTheStatement) {
   EXPECT_EQ(statement.Params()[2]->SubType, TFieldSubType::Memo);
 }
 
+// ---- CSV ----
+
+struct TCsvCase {
+  const char* Text;
+  // Each record as its line and its values joined by "|" (NULL as "NULL"); or, when
+  // ErrorLine is set, the records before the error.
+  std::vector<std::pair<int, std::string>> Records;
+  int ErrorLine = 0;
+  const char* Error = "";
+};
+
+TEST(SqlShellCsvTest, ReadsRecordsAsTheFormatSays) {
+  const TCsvCase cases[] = {
+      {"", {}},
+      {"a,b\n1,2\n", {{1, "a|b"}, {2, "1|2"}}},
+      {"a,b\r\n1,2", {{1, "a|b"}, {2, "1|2"}}},
+      {"a\r1\r", {{1, "a"}, {2, "1"}}},
+      // Empty values are NULL, a quoted empty value an empty text.
+      {",\"\",x\n", {{1, "NULL||x"}}},
+      {"\n", {{1, "NULL"}}},
+      // Quotes: doubled inside, separators and line breaks as text; lines still counted.
+      {"\"a \"\"b\"\", c\"\n\"two\nlines\",3\nnext\n", {{1, "a \"b\", c"}, {2, "two\nlines|3"}, {4, "next"}}},
+      {"\"\"\"\"\n", {{1, "\""}}},
+      {"ok\nab\"c\n", {{1, "ok"}}, 2, "a quote inside a value that does not begin with one"},
+      {"\"a\"b\n", {}, 1, "text after the closing quote of a value"},
+      {"1\n\"open\nstill open", {{1, "1"}}, 2, "a quoted value is not closed before the end of the file"},
+  };
+  for (const TCsvCase& c : cases) {
+    SCOPED_TRACE(c.Text);
+    std::istringstream in(c.Text);
+    int line = 0;
+    std::vector<std::pair<int, std::string>> records;
+    int errorLine = 0;
+    std::string error;
+    try {
+      while (const std::optional<TCsvRecord> record = ReadCsvRecord(in, line)) {
+        std::string joined;
+        for (size_t i = 0; i < record->Fields.size(); ++i) {
+          joined += (i > 0 ? "|" : "") + record->Fields[i].value_or("NULL");
+        }
+        records.emplace_back(record->Line, joined);
+      }
+    } catch (const TCsvError& e) {
+      errorLine = e.Line;
+      error = e.what();
+    }
+    EXPECT_EQ(records, c.Records);
+    EXPECT_EQ(errorLine, c.ErrorLine);
+    EXPECT_EQ(error, c.Error);
+  }
+}
+
 // ---- the executable ----
 
 struct TRun {
@@ -586,7 +638,7 @@ TEST(SqlShellCommandTest, AnEngineErrorStopsAScriptWithTheEnginesMessage) {
     const TRun run = RunKura(dir, args, input);
     EXPECT_EQ(run.Status, 1);
     EXPECT_EQ(run.Out, "0 row(s) affected\n");
-    EXPECT_EQ(run.Err, expected + "\n");
+    EXPECT_EQ(run.Err, expected + "\nkura: the transaction left open at the end was rolled back\n");
   }
 }
 
@@ -895,6 +947,108 @@ TEST(SqlShellCommandTest, ModeTellsAndSwitchesTheOutputMode) {
   EXPECT_EQ(run.Status, 0) << run.Err;
   EXPECT_EQ(run.Out, "csv\njson\ntable\n");
   EXPECT_EQ(run.Err, "");
+}
+
+// ---- data statements, transactions and imports ----
+
+TEST(SqlShellCommandTest, DataStatementsRunWithTheirTransactionsAndParameters) {
+  TTempDir dir;
+  const std::string db = dir.Path().string();
+  ASSERT_EQ(RunKura(dir, {"sql", db, "-c", "create table t (id integer, name char(10), primary key (id))"}).Status, 0);
+  const TRun inserted = RunKura(dir, {"sql", "--param", "7", "--param", "七", db, "-c",
+                                      "insert into t values (?, ?); insert into t values (8, 'eight')"});
+  EXPECT_EQ(inserted.Status, 0) << inserted.Err;
+  EXPECT_EQ(inserted.Out, "1 row(s) affected\n1 row(s) affected\n");
+  const TRun updated = RunKura(dir, {"sql", "--param", "NEW", "--param", "8", db, "-c",
+                                     "update t set name = ? where id = ?"});
+  EXPECT_EQ(updated.Out, "1 row(s) affected\n") << updated.Err;
+  // A rolled-back transaction leaves nothing; one left open at the end goes too.
+  const TRun script = RunKura(dir, {"sql", db},
+                              "start transaction;\ndelete from t;\ninsert into t values (9, 'nine');\nrollback;\n"
+                              "start transaction;\ninsert into t values (10, 'ten');\n");
+  EXPECT_EQ(script.Status, 0);
+  EXPECT_EQ(script.Out, "0 row(s) affected\n2 row(s) affected\n1 row(s) affected\n0 row(s) affected\n"
+                        "0 row(s) affected\n1 row(s) affected\n");
+  EXPECT_EQ(script.Err, "kura: the transaction left open at the end was rolled back\n");
+  const TRun rows = RunKura(dir, {"sql", db, "-c", ".mode csv\nselect * from t"});
+  EXPECT_EQ(rows.Out, "id,name\n7,七\n8,NEW\n");
+}
+
+TEST(SqlShellCommandTest, ImportLoadsACsvFileThroughTheColumnsItsHeaderNames) {
+  TTempDir dir;
+  const std::string db = (dir / "db").string();
+  ASSERT_EQ(RunKura(dir, {"sql", "--create", db, "-c",
+                          "create table t (id integer, name char(10), born date, score numeric(6, 1), note memo, "
+                          "primary key (id))"})
+                .Status,
+            0);
+  const std::string longNote(400, 'n');
+  WriteFile(dir / "rows.csv", "score,id,name,born,note\r\n1.5,1,碁,2004-02-29,\r\n,2,\"a, \"\"b\"\"\",,\"" +
+                                  longNote + "\"\r\n-3,3,,1999-12-31,\"two\nlines\"\r\n");
+  const TRun run = RunKura(dir, {"sql", db, "-c", ".import " + (dir / "rows.csv").string() + " t"});
+  ASSERT_EQ(run.Status, 0) << run.Err;
+  EXPECT_TRUE(run.Out.starts_with("3 row(s) imported in ")) << run.Out;
+  const TRun rows = RunKura(dir, {"sql", db, "-c", ".mode csv\nselect * from t"});
+  EXPECT_EQ(rows.Out, "id,name,born,score,note\n1,碁,2004-02-29,1.5,\n2,\"a, \"\"b\"\"\",,," + longNote +
+                          "\n3,,1999-12-31,-3.0,\"two\nlines\"\n");
+  for (const auto& [text, message] : std::vector<std::pair<std::string, std::string>>{
+           {"", "no header line naming the columns"},
+           {"id,,name\n", "line 1: column 2 has no usable name"}}) {
+    WriteFile(dir / "bad.csv", text);
+    const TRun bad = RunKura(dir, {"sql", db, "-c", ".import " + (dir / "bad.csv").string() + " t"});
+    EXPECT_EQ(bad.Status, 1);
+    EXPECT_NE(bad.Err.find(message), std::string::npos) << bad.Err;
+  }
+  EXPECT_EQ(RunKura(dir, {"sql", db, "-c", ".import"}).Err, "kura: usage: .import FILE TABLE\n");
+}
+
+// With records of about 2,000 bytes the import commits every 16 rows: a bad line after
+// 40 rows keeps the 32 committed ones. Inside a transaction begun before, the rows stay
+// in it. The table loaded in key order verifies.
+TEST(SqlShellCommandTest, ABadLineStopsTheImportKeepingTheCommittedIntervals) {
+  TTempDir dir;
+  const std::string db = (dir / "db").string();
+  std::string columns = "id integer";
+  for (int i = 0; i < 8; ++i) columns += ", c" + std::to_string(i) + " char(250)";
+  ASSERT_EQ(RunKura(dir, {"sql", "--create", db, "-c", "create table t (" + columns + ", primary key (id))"}).Status,
+            0);
+  std::string csv = "id,c0\n";
+  for (int i = 1; i <= 40; ++i) csv += std::to_string(i) + ",row " + std::to_string(i) + "\n";
+  const std::pair<std::string, std::string> bad[] = {
+      {"41,x,y\n", "line 42: 3 value(s) where the header names 2"},
+      {"forty-one,x\n", "line 42: Kura Engine Error # 11949 SQL error - Type mismatch between column id and constant "
+                        "value forty-one in INSERT statement"},
+      {"7,x\n", "line 42: Kura Engine Error # 9729 Duplicate key found in the index 'Primary' of the table 't'"},
+      {"41,\"x\n", "line 42: a quoted value is not closed before the end of the file"},
+  };
+  for (const auto& [line, message] : bad) {
+    SCOPED_TRACE(line);
+    ASSERT_EQ(RunKura(dir, {"sql", db, "-c", "delete from t"}).Status, 0);
+    WriteFile(dir / "rows.csv", csv + line + "42,after\n");
+    const TRun run = RunKura(dir, {"sql", db, "-c", ".import " + (dir / "rows.csv").string() + " t"});
+    EXPECT_EQ(run.Status, 1);
+    EXPECT_EQ(run.Err, "kura: " + (dir / "rows.csv").string() + " " + message +
+                           "; import stopped: 32 row(s) kept (committed every 16 rows), 8 row(s) after the last "
+                           "commit rolled back\n");
+    EXPECT_EQ(RunKura(dir, {"sql", db, "-c", ".mode csv\nselect count(*), max(id) from t"}).Out, "Count Of *,Max Of id\n32,32\n");
+  }
+  const TRun inside = RunKura(dir, {"sql", db},
+                              "delete from t;\nstart transaction;\n.import " + (dir / "rows.csv").string() +
+                                  " t\nselect count(*) from t;\n");
+  EXPECT_NE(inside.Err.find("import stopped: the 40 row(s) before it stay in the open transaction"),
+            std::string::npos)
+      << inside.Err;
+
+  // A bulk load in key order, then the table's files checked.
+  csv = "id,c0,c7\n";
+  for (int i = 1; i <= 3000; ++i) csv += std::to_string(i) + ",first " + std::to_string(i) + ",last\n";
+  WriteFile(dir / "bulk.csv", csv);
+  const TRun bulk = RunKura(dir, {"sql", db, "-c", "delete from t;\n.import " + (dir / "bulk.csv").string() + " t"});
+  ASSERT_EQ(bulk.Status, 0) << bulk.Err;
+  EXPECT_NE(bulk.Out.find("3000 row(s) imported in "), std::string::npos) << bulk.Out;
+  const TRun verified = RunKura(dir, {"verify", (dir / "db" / "t").string()});
+  EXPECT_EQ(verified.Out, "ok\n");
+  EXPECT_EQ(verified.Status, 0);
 }
 
 }  // namespace
