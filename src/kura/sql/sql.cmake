@@ -39,6 +39,7 @@ korvane_gtest(kura_sql_test
     sql/select_execute_test.cpp
     sql/result_leak_test.cpp
     sql/data_statements_test.cpp
+    sql/data_statements_process_test.cpp
   LIBS kura_sql kura_sql_testing kura_engine_testing)
 
 # SELECT against SQLite on generated tables and queries (SQLite is the oracle only).

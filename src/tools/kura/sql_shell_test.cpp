@@ -1051,5 +1051,28 @@ TEST(SqlShellCommandTest, ABadLineStopsTheImportKeepingTheCommittedIntervals) {
   EXPECT_EQ(verified.Status, 0);
 }
 
+// A duplicate key raised by row 250 of an INSERT ... SELECT that commits every 100 rows:
+// the first 200 rows stay, and the table's files verify.
+TEST(SqlShellCommandTest, AFailedInsertSelectLeavesItsCommittedIntervalsInSoundFiles) {
+  TTempDir dir;
+  const std::string db = (dir / "db").string();
+  std::string csv = "id,v\n";
+  for (int i = 1; i <= 300; ++i) csv += std::to_string(i == 250 ? 1 : i) + "," + std::to_string(i) + "\n";
+  WriteFile(dir / "src.csv", csv);
+  const TRun made = RunKura(dir, {"sql", "--create", db, "-c",
+                                  "create table src (id integer, v integer); create table dst (id integer, v integer, "
+                                  "primary key (id)); create index byv on dst (v);\n.import " +
+                                      (dir / "src.csv").string() + " src"});
+  ASSERT_EQ(made.Status, 0) << made.Err;
+  const TRun failed = RunKura(dir, {"sql", db, "-c", "insert into dst select * from src commit interval 100"});
+  EXPECT_EQ(failed.Status, 1);
+  EXPECT_NE(failed.Err.find("Duplicate key"), std::string::npos) << failed.Err;
+  EXPECT_EQ(RunKura(dir, {"sql", db, "-c", ".mode csv\nselect count(*), min(v), max(v) from dst"}).Out,
+            "Count Of *,Min Of v,Max Of v\n200,1,200\n");
+  const TRun verified = RunKura(dir, {"verify", (dir / "db" / "dst").string()});
+  EXPECT_EQ(verified.Out, "ok\n");
+  EXPECT_EQ(verified.Status, 0);
+}
+
 }  // namespace
 }  // namespace kura::tool

@@ -1,0 +1,144 @@
+// The commits of a long UPDATE as another process sees them: whole intervals, never a
+// part of one, and nothing of a statement inside a transaction until its COMMIT.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "kura/base/engine_error.h"
+#include "kura/engine/data_cursor.h"
+#include "kura/engine/data_directory.h"
+#include "kura/engine/data_session.h"
+#include "kura/sql/query_statement.h"
+#include "testing/child_process.h"
+#include "testing/pipe.h"
+#include "testing/sql_tables.h"
+#include "testing/temp_dir.h"
+
+namespace kura {
+namespace {
+
+using testing_support::SpawnChild;
+using testing_support::TPipe;
+using testing_support::WaitChild;
+
+constexpr int kRows = 1000;
+constexpr uint8_t kCount = 1;  // parent to child: count the changed rows
+constexpr uint8_t kEnd = 2;    // parent to child: finish
+constexpr uint8_t kPartial = 255;  // child to parent: a count that is no whole interval
+
+int32_t RunSql(TDataDirectory& directory, const std::string& sql) {
+  TQueryStatement statement(directory);
+  statement.Prepare(sql);
+  TDataCursor* result = nullptr;
+  statement.Execute(result);
+  return statement.RowsAffected();
+}
+
+int32_t CountChanged(TDataDirectory& directory) {
+  TQueryStatement statement(directory);
+  statement.Prepare("select count(*) from t where x = 1");
+  TDataCursor* result = nullptr;
+  statement.Execute(result);
+  const std::vector<std::string> rows = testing_support::ResultRows(*result);
+  return rows.size() == 1 ? std::stoi(rows.front()) : -1;
+}
+
+// The child counts the rows with x = 1 whenever asked and answers count / 100, or
+// kPartial when the count is not a multiple of 100.
+pid_t StartCounter(const std::filesystem::path& path, const TPipe& toChild, const TPipe& toParent) {
+  return SpawnChild([&] {
+    TDataSession session;
+    std::filesystem::create_directory(path / "child");
+    session.SetPrivateDir((path / "child").string());
+    TDataDirectory& directory = *session.OpenDirectory("", path.string());
+    while (toChild.Receive() == kCount) {
+      const int32_t count = CountChanged(directory);
+      toParent.Send(count % 100 == 0 ? static_cast<uint8_t>(count / 100) : kPartial);
+    }
+    return 0;
+  });
+}
+
+struct TSharedTable {
+  testing_support::TTempDir Temp;
+  TDataSession Session;
+  TDataDirectory* Directory = Session.OpenDirectory("", Temp.Path().string());
+
+  TSharedTable() {
+    Session.SetPrivateDir(Temp.Path().string());
+    RunSql(*Directory, "create table t (id integer, x integer, primary key (id))");
+    std::vector<testing_support::TTextRow> rows;
+    for (int i = 1; i <= kRows; ++i) rows.push_back({std::to_string(i), "0"});
+    testing_support::AppendRows(*Directory, "t", rows);
+  }
+};
+
+TEST(DataStatementProcessTest, AnotherProcessSeesEachCommittedIntervalWhole) {
+  TSharedTable table;
+  TPipe toChild;
+  TPipe toParent;
+  ASSERT_TRUE(toChild.Ok && toParent.Ok);
+  const pid_t child = StartCounter(table.Temp.Path(), toChild, toParent);
+  ASSERT_GE(child, 0);
+
+  // Every 1% (10 rows) of the update, the other process counts.
+  table.Session.SetProgressSteps(100);
+  TQueryStatement update(*table.Directory);
+  std::vector<int> seen;
+  update.SetProgressCallback([&](TQueryStatement&, int32_t, bool&) {
+    toChild.Send(kCount);
+    seen.push_back(toParent.Receive());
+  });
+  update.Prepare("update t set x = 1 commit interval 100");
+  TDataCursor* result = nullptr;
+  update.Execute(result);
+  EXPECT_EQ(update.RowsAffected(), kRows);
+  toChild.Send(kCount);
+  const int after = toParent.Receive();
+  toChild.Send(kEnd);
+  EXPECT_EQ(WaitChild(child), 0);
+
+  EXPECT_EQ(after, kRows / 100);
+  std::set<int> distinct;
+  for (size_t i = 0; i < seen.size(); ++i) {
+    ASSERT_NE(seen[i], kPartial) << "report " << i;
+    ASSERT_LE(seen[i], kRows / 100);
+    if (i > 0) {
+      EXPECT_GE(seen[i], seen[i - 1]) << "report " << i;
+    }
+    distinct.insert(seen[i]);
+  }
+  // The reports came while the update ran, interval after interval.
+  EXPECT_GE(distinct.size(), 8u);
+}
+
+TEST(DataStatementProcessTest, AnUpdateInsideATransactionIsSeenOnlyAfterTheCommit) {
+  TSharedTable table;
+  TPipe toChild;
+  TPipe toParent;
+  ASSERT_TRUE(toChild.Ok && toParent.Ok);
+  const pid_t child = StartCounter(table.Temp.Path(), toChild, toParent);
+  ASSERT_GE(child, 0);
+
+  RunSql(*table.Directory, "start transaction");
+  EXPECT_EQ(RunSql(*table.Directory, "update t set x = 1 where id <= 500"), 500);
+  toChild.Send(kCount);
+  EXPECT_EQ(toParent.Receive(), 0);
+  // An interval written inside the transaction commits its rows keeping it open.
+  EXPECT_EQ(RunSql(*table.Directory, "update t set x = 1 where id > 500 commit interval 300"), 500);
+  EXPECT_TRUE(table.Directory->InTransaction());
+  toChild.Send(kCount);
+  EXPECT_EQ(toParent.Receive(), 8);  // the first 500 and one interval of 300
+  RunSql(*table.Directory, "commit");
+  toChild.Send(kCount);
+  EXPECT_EQ(toParent.Receive(), 10);
+  toChild.Send(kEnd);
+  EXPECT_EQ(WaitChild(child), 0);
+}
+
+}  // namespace
+}  // namespace kura
