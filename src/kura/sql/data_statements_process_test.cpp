@@ -47,9 +47,10 @@ int32_t CountChanged(TDataDirectory& directory) {
   return rows.size() == 1 ? std::stoi(rows.front()) : -1;
 }
 
-// The child counts the rows with x = 1 whenever asked and answers count / 100, or
-// kPartial when the count is not a multiple of 100.
-pid_t StartCounter(const std::filesystem::path& path, const TPipe& toChild, const TPipe& toParent) {
+// The child counts the rows with x = 1 whenever asked and answers count / unit, or
+// kPartial when the count is not a multiple of unit.
+pid_t StartCounter(const std::filesystem::path& path, const TPipe& toChild, const TPipe& toParent,
+                   int32_t unit = 100) {
   return SpawnChild([&] {
     TDataSession session;
     std::filesystem::create_directory(path / "child");
@@ -57,7 +58,7 @@ pid_t StartCounter(const std::filesystem::path& path, const TPipe& toChild, cons
     TDataDirectory& directory = *session.OpenDirectory("", path.string());
     while (toChild.Receive() == kCount) {
       const int32_t count = CountChanged(directory);
-      toParent.Send(count % 100 == 0 ? static_cast<uint8_t>(count / 100) : kPartial);
+      toParent.Send(count % unit == 0 ? static_cast<uint8_t>(count / unit) : kPartial);
     }
     return 0;
   });
@@ -68,11 +69,16 @@ struct TSharedTable {
   TDataSession Session;
   TDataDirectory* Directory = Session.OpenDirectory("", Temp.Path().string());
 
-  TSharedTable() {
+  // `wide`: a text column makes the records about 230 bytes.
+  explicit TSharedTable(bool wide = false) {
     Session.SetPrivateDir(Temp.Path().string());
-    RunSql(*Directory, "create table t (id integer, x integer, primary key (id))");
+    RunSql(*Directory, std::string("create table t (id integer, x integer") + (wide ? ", pad char(220)" : "") +
+                           ", primary key (id))");
     std::vector<testing_support::TTextRow> rows;
-    for (int i = 1; i <= kRows; ++i) rows.push_back({std::to_string(i), "0"});
+    for (int i = 1; i <= kRows; ++i) {
+      rows.push_back({std::to_string(i), "0"});
+      if (wide) rows.back().push_back("pad");
+    }
     testing_support::AppendRows(*Directory, "t", rows);
   }
 };
@@ -114,6 +120,39 @@ TEST(DataStatementProcessTest, AnotherProcessSeesEachCommittedIntervalWhole) {
   }
   // The reports came while the update ran, interval after interval.
   EXPECT_GE(distinct.size(), 8u);
+}
+
+// Without COMMIT INTERVAL the statement's own transaction commits every
+// 2 * MaxDataBufferSize div record size rows.
+TEST(DataStatementProcessTest, TheComputedIntervalFollowsTheRecordSize) {
+  TSharedTable table(true);
+  TDataCursor cursor(*table.Directory);
+  cursor.SetTableName("t");
+  cursor.OpenCursor();
+  const int32_t interval = 2 * table.Session.MaxDataBufferSize() / cursor.RecordSize();
+  cursor.CloseCursor();
+  ASSERT_GT(interval, 50);
+  ASSERT_LT(interval, kRows / 4);
+  TPipe toChild;
+  TPipe toParent;
+  ASSERT_TRUE(toChild.Ok && toParent.Ok);
+  const pid_t child = StartCounter(table.Temp.Path(), toChild, toParent, interval);
+  ASSERT_GE(child, 0);
+  table.Session.SetProgressSteps(100);
+  TQueryStatement update(*table.Directory);
+  std::set<int> seen;
+  update.SetProgressCallback([&](TQueryStatement&, int32_t, bool&) {
+    toChild.Send(kCount);
+    seen.insert(toParent.Receive());
+  });
+  update.Prepare("update t set x = 1");
+  TDataCursor* result = nullptr;
+  update.Execute(result);
+  toChild.Send(kEnd);
+  EXPECT_EQ(WaitChild(child), 0);
+  EXPECT_EQ(seen.count(kPartial), 0u);
+  EXPECT_EQ(*seen.rbegin(), kRows / interval);
+  EXPECT_GE(seen.size(), static_cast<size_t>(kRows / interval));
 }
 
 TEST(DataStatementProcessTest, AnUpdateInsideATransactionIsSeenOnlyAfterTheCommit) {
