@@ -83,32 +83,55 @@ struct TSharedTable {
   }
 };
 
+// The shared table with the counting process beside it.
+class TWatchedTable : public TSharedTable {
+public:
+  explicit TWatchedTable(bool wide = false, int32_t unit = 100) : TSharedTable(wide) {
+    Child = StartCounter(Temp.Path(), ToChild, ToParent, unit);
+  }
+  ~TWatchedTable() {
+    if (Child >= 0) Finish();
+  }
+  bool Started() const { return ToChild.Ok && ToParent.Ok && Child >= 0; }
+  // What the other process counts now.
+  int Count() {
+    ToChild.Send(kCount);
+    return ToParent.Receive();
+  }
+  // Runs `sql` with the other process counting at every 1% of its progress; the counts.
+  std::vector<int> RunCounted(const std::string& sql, int32_t& rows) {
+    Session.SetProgressSteps(100);
+    TQueryStatement statement(*Directory);
+    std::vector<int> seen;
+    statement.SetProgressCallback([&](TQueryStatement&, int32_t, bool&) { seen.push_back(Count()); });
+    statement.Prepare(sql);
+    TDataCursor* result = nullptr;
+    statement.Execute(result);
+    rows = statement.RowsAffected();
+    return seen;
+  }
+  // Ends the other process; its exit status.
+  int Finish() {
+    ToChild.Send(kEnd);
+    const int status = WaitChild(Child);
+    Child = -1;
+    return status;
+  }
+
+private:
+  TPipe ToChild;
+  TPipe ToParent;
+  pid_t Child = -1;
+};
+
 TEST(DataStatementProcessTest, AnotherProcessSeesEachCommittedIntervalWhole) {
-  TSharedTable table;
-  TPipe toChild;
-  TPipe toParent;
-  ASSERT_TRUE(toChild.Ok && toParent.Ok);
-  const pid_t child = StartCounter(table.Temp.Path(), toChild, toParent);
-  ASSERT_GE(child, 0);
-
-  // Every 1% (10 rows) of the update, the other process counts.
-  table.Session.SetProgressSteps(100);
-  TQueryStatement update(*table.Directory);
-  std::vector<int> seen;
-  update.SetProgressCallback([&](TQueryStatement&, int32_t, bool&) {
-    toChild.Send(kCount);
-    seen.push_back(toParent.Receive());
-  });
-  update.Prepare("update t set x = 1 commit interval 100");
-  TDataCursor* result = nullptr;
-  update.Execute(result);
-  EXPECT_EQ(update.RowsAffected(), kRows);
-  toChild.Send(kCount);
-  const int after = toParent.Receive();
-  toChild.Send(kEnd);
-  EXPECT_EQ(WaitChild(child), 0);
-
-  EXPECT_EQ(after, kRows / 100);
+  TWatchedTable table;
+  ASSERT_TRUE(table.Started());
+  int32_t rows = 0;
+  const std::vector<int> seen = table.RunCounted("update t set x = 1 commit interval 100", rows);
+  EXPECT_EQ(rows, kRows);
+  EXPECT_EQ(table.Count(), kRows / 100);
+  EXPECT_EQ(table.Finish(), 0);
   std::set<int> distinct;
   for (size_t i = 0; i < seen.size(); ++i) {
     ASSERT_NE(seen[i], kPartial) << "report " << i;
@@ -125,58 +148,40 @@ TEST(DataStatementProcessTest, AnotherProcessSeesEachCommittedIntervalWhole) {
 // Without COMMIT INTERVAL the statement's own transaction commits every
 // 2 * MaxDataBufferSize div record size rows.
 TEST(DataStatementProcessTest, TheComputedIntervalFollowsTheRecordSize) {
-  TSharedTable table(true);
-  TDataCursor cursor(*table.Directory);
-  cursor.SetTableName("t");
-  cursor.OpenCursor();
-  const int32_t interval = 2 * table.Session.MaxDataBufferSize() / cursor.RecordSize();
-  cursor.CloseCursor();
+  int32_t interval = 0;
+  {
+    TSharedTable probe(true);
+    TDataCursor cursor(*probe.Directory);
+    cursor.SetTableName("t");
+    cursor.OpenCursor();
+    interval = 2 * probe.Session.MaxDataBufferSize() / cursor.RecordSize();
+  }
   ASSERT_GT(interval, 50);
   ASSERT_LT(interval, kRows / 4);
-  TPipe toChild;
-  TPipe toParent;
-  ASSERT_TRUE(toChild.Ok && toParent.Ok);
-  const pid_t child = StartCounter(table.Temp.Path(), toChild, toParent, interval);
-  ASSERT_GE(child, 0);
-  table.Session.SetProgressSteps(100);
-  TQueryStatement update(*table.Directory);
-  std::set<int> seen;
-  update.SetProgressCallback([&](TQueryStatement&, int32_t, bool&) {
-    toChild.Send(kCount);
-    seen.insert(toParent.Receive());
-  });
-  update.Prepare("update t set x = 1");
-  TDataCursor* result = nullptr;
-  update.Execute(result);
-  toChild.Send(kEnd);
-  EXPECT_EQ(WaitChild(child), 0);
+  TWatchedTable table(true, interval);
+  ASSERT_TRUE(table.Started());
+  int32_t rows = 0;
+  const std::vector<int> reports = table.RunCounted("update t set x = 1", rows);
+  EXPECT_EQ(table.Finish(), 0);
+  const std::set<int> seen(reports.begin(), reports.end());
   EXPECT_EQ(seen.count(kPartial), 0u);
   EXPECT_EQ(*seen.rbegin(), kRows / interval);
   EXPECT_GE(seen.size(), static_cast<size_t>(kRows / interval));
 }
 
 TEST(DataStatementProcessTest, AnUpdateInsideATransactionIsSeenOnlyAfterTheCommit) {
-  TSharedTable table;
-  TPipe toChild;
-  TPipe toParent;
-  ASSERT_TRUE(toChild.Ok && toParent.Ok);
-  const pid_t child = StartCounter(table.Temp.Path(), toChild, toParent);
-  ASSERT_GE(child, 0);
-
+  TWatchedTable table;
+  ASSERT_TRUE(table.Started());
   RunSql(*table.Directory, "start transaction");
   EXPECT_EQ(RunSql(*table.Directory, "update t set x = 1 where id <= 500"), 500);
-  toChild.Send(kCount);
-  EXPECT_EQ(toParent.Receive(), 0);
+  EXPECT_EQ(table.Count(), 0);
   // An interval written inside the transaction commits its rows keeping it open.
   EXPECT_EQ(RunSql(*table.Directory, "update t set x = 1 where id > 500 commit interval 300"), 500);
   EXPECT_TRUE(table.Directory->InTransaction());
-  toChild.Send(kCount);
-  EXPECT_EQ(toParent.Receive(), 8);  // the first 500 and one interval of 300
+  EXPECT_EQ(table.Count(), 8);  // the first 500 and one interval of 300
   RunSql(*table.Directory, "commit");
-  toChild.Send(kCount);
-  EXPECT_EQ(toParent.Receive(), 10);
-  toChild.Send(kEnd);
-  EXPECT_EQ(WaitChild(child), 0);
+  EXPECT_EQ(table.Count(), 10);
+  EXPECT_EQ(table.Finish(), 0);
 }
 
 }  // namespace
