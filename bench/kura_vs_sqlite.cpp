@@ -37,6 +37,21 @@
 //                        same with TOP 100 (SQLite: LIMIT 100), 5 times
 //  13 SQL prepare        prepare, execute, read and close SELECT * FROM orders WHERE id = 5,
 //                        10,000 times; line 13l with a live result
+//
+// Cases 14 to 17 change tables through SQL (a table's count and the sum of its records'
+// hashes afterwards checked against the generator's on both engines):
+//  14 SQL bulk load      every record by one prepared INSERT INTO ... VALUES (?, ?, ?, ?, ?)
+//                        into an empty table of the orders layout, between START
+//                        TRANSACTION and COMMIT (SQLite: BEGIN ... COMMIT, case 1's settings)
+//  15 SQL insert select  INSERT INTO orders2 SELECT * FROM orders into an empty table of the
+//                        same layout and indexes; also the growth of the process's peak
+//                        resident memory over the run
+//  16 SQL update range   UPDATE ... SET amount = amount + 1 WHERE k BETWEEN ? AND ? over a
+//                        tenth of the k values, once
+//  17 SQL delete         DELETE ... WHERE cust = ? for 100 customers, one prepared statement
+// Cases 16 and 17 change a copy of the orders files made before the clock starts (each
+// engine's caches warmed on it by the untimed reading of its sum), so that the other
+// cases keep the generator's table.
 // Each has a goal for Kura time / SQLite time (printed in the summary). A Kura SQL run that
 // passes 300 s is stopped through the progress callback and shown as timed out.
 //
@@ -48,6 +63,7 @@
 // untimed when case 1 was filtered out.
 
 #include <fcntl.h>
+#include <malloc.h>
 #include <sys/utsname.h>
 #include <unistd.h>
 
@@ -81,7 +97,10 @@
 #include "kura/engine/data_session.h"
 #include "kura/sql/query_statement.h"
 #include "kura/storage/data_file.h"
+#include "kura/storage/index_file.h"
+#include "kura/storage/index_tree.h"
 #include "bench_support.h"
+#include "testing/query_parameters.h"
 #include "testing/temp_dir.h"
 
 namespace {
@@ -121,6 +140,11 @@ constexpr int kPrepares = 10000;
 constexpr int32_t kPreparedId = 5;
 constexpr double kSqlCapSeconds = 300.0;
 
+// The data statements.
+constexpr uint64_t kChangeSeed = 20240704;
+constexpr int32_t kUpdateWidth = kKeyValues / 10;  // a tenth of the k values: about 10% of the rows
+constexpr size_t kDeleteCustomers = 100;
+
 // The cache budget of both engines. Kura: the data buffer and the index buffer share it
 // (the table has no BLOB fields, so the BLOB buffer is never used); SQLite: cache_size.
 constexpr int32_t kDataBufferBytes = 128 * 1024 * 1024;
@@ -132,6 +156,10 @@ constexpr const char* kTable = "orders";
 constexpr const char* kAutocommitTable = "autoc";
 constexpr const char* kSortCopy = "sortcopy";
 constexpr const char* kCustomerTable = "customers";
+constexpr const char* kLoadTable = "sqlload";
+constexpr const char* kCopyTable = "orders2";
+constexpr const char* kUpdateTable = "orders_u";
+constexpr const char* kDeleteTable = "orders_d";
 
 // Kura field numbers.
 constexpr int kFieldId = 1;
@@ -206,6 +234,18 @@ struct TData {
   TGroups JoinAnswer;   // by region
   uint64_t TopHash = 0;
   uint64_t PreparedHash = 0;
+
+  // The data statements: sums of the records' hashes (in no order) of the whole table,
+  // of the table after the update of the k range [UpdateLow, UpdateHigh] and after the
+  // deletion of the customers' rows.
+  uint64_t TableSum = 0;
+  int32_t UpdateLow = 0;
+  int32_t UpdateHigh = 0;
+  int64_t UpdateRows = 0;
+  uint64_t UpdateSum = 0;
+  std::vector<int32_t> DeleteCustomers;
+  int64_t DeleteRows = 0;
+  uint64_t DeleteSum = 0;
 };
 
 uint64_t RecordHash(int32_t id, int32_t cust, int32_t k, double amount, const char* note) {
@@ -310,6 +350,33 @@ TData MakeData() {
   if (gRecords >= kPreparedId) {
     for (int i = 0; i < kPrepares; ++i) d.PreparedHash = Mix(d.PreparedHash, hashOf(kPreparedId));
   }
+
+  // The data statements, from a generator of their own.
+  std::mt19937_64 change(kChangeSeed);
+  d.UpdateLow = static_cast<int32_t>(change() % (kKeyValues - kUpdateWidth + 1));
+  d.UpdateHigh = d.UpdateLow + kUpdateWidth - 1;
+  std::vector<bool> deleted(kCustomers, false);
+  while (d.DeleteCustomers.size() < kDeleteCustomers) {
+    const auto cust = static_cast<int32_t>(change() % kCustomers);
+    if (deleted[static_cast<size_t>(cust)]) continue;
+    deleted[static_cast<size_t>(cust)] = true;
+    d.DeleteCustomers.push_back(cust);
+  }
+  for (const TOrder& o : d.Orders) {
+    const uint64_t h = RecordHash(o.Id, o.Cust, o.K, o.Amount, o.Note);
+    d.TableSum += h;
+    if (o.K >= d.UpdateLow && o.K <= d.UpdateHigh) {
+      ++d.UpdateRows;
+      d.UpdateSum += RecordHash(o.Id, o.Cust, o.K, o.Amount + 1, o.Note);
+    } else {
+      d.UpdateSum += h;
+    }
+    if (deleted[static_cast<size_t>(o.Cust)]) {
+      ++d.DeleteRows;
+    } else {
+      d.DeleteSum += h;
+    }
+  }
   return d;
 }
 
@@ -322,6 +389,37 @@ void DropFromPageCache(const std::string& path) {
   ::close(fd);
 }
 
+// The growth of the process's peak resident memory over a span: the kernel's peak mark
+// (VmHWM) is reset when the span starts, after the heap has given its free memory back
+// to the system (so that memory freed by earlier cases cannot hide what the span takes).
+class TPeakMemory {
+public:
+  TPeakMemory() {
+    ::malloc_trim(0);
+    std::ofstream reset("/proc/self/clear_refs");
+    reset << "5" << std::flush;
+    FReset = reset.good();
+    FBaseKb = StatusKb("VmRSS:");
+  }
+  // Bytes above the resident memory at the start; -1 when the mark could not be reset.
+  int64_t GrowthBytes() const {
+    if (!FReset || FBaseKb < 0) return -1;
+    return std::max<int64_t>(0, StatusKb("VmHWM:") - FBaseKb) * 1024;
+  }
+
+private:
+  static int64_t StatusKb(const char* key) {
+    std::ifstream in("/proc/self/status");
+    std::string line;
+    while (std::getline(in, line)) {
+      if (line.rfind(key, 0) == 0) return std::strtoll(line.c_str() + std::strlen(key), nullptr, 10);
+    }
+    return -1;
+  }
+  bool FReset = false;
+  int64_t FBaseKb = -1;
+};
+
 // ---- Results ------------------------------------------------------------------------------
 
 struct TCase {
@@ -333,11 +431,17 @@ struct TCase {
   double SqliteOperations = 0;  // when SQLite did a different amount of work (the capped reference)
   double Goal = 0;              // the Kura time / SQLite time aimed at (0: none)
   bool KuraTimedOut = false;    // stopped after kSqlCapSeconds: KuraSeconds is a lower bound
+  // The growth of the peak resident memory over the timed run (0: not measured, -1:
+  // could not be measured).
+  int64_t KuraPeakBytes = 0;
+  int64_t SqlitePeakBytes = 0;
 };
 
 std::vector<TCase> gCases;
 // The sizes of the Kura table's data and index files after case 1 (0 before it ran).
 std::pair<uintmax_t, uintmax_t> gBulkFileBytes;
+// The pages of each index of that table (name, pages), from a walk of its tree.
+std::vector<std::pair<std::string, int64_t>> gBulkIndexPages;
 bool gFailed = false;  // some answer differed or a case raised
 
 TCase& Case(const std::string& name) {
@@ -453,7 +557,29 @@ struct TKura {
     Loaded = true;
     gBulkFileBytes = {std::filesystem::file_size(File(kTable, ".DAT")),
                       std::filesystem::file_size(File(kTable, ".IDX"))};
+    gBulkIndexPages = IndexPages(kTable);
     return seconds;
+  }
+
+  // The pages of every index in use of a closed table (its index file read on its own):
+  // the tree pages each index's check walks, free pages not counted.
+  std::vector<std::pair<std::string, int64_t>> IndexPages(const char* table) const {
+    TDataFile data(File(table, ".DAT"));
+    data.OpenDataFile();
+    TIndexFile index(File(table, ".IDX"));
+    index.SetTableInfo(data.FieldDefinitions(), data.LocaleId(), data.SortId(), data.Encrypted());
+    index.OpenIndexFile();
+    std::vector<std::pair<std::string, int64_t>> pages;
+    for (int i = 0; i < kIndexCount; ++i) {
+      if (!index.IndexInUse(i)) continue;
+      const TIndexCheckResult check = CheckIndexTree(index, i);
+      if (!check.Ok) Fail("the index " + std::to_string(i) + " of " + table + " is damaged: " + check.Problem);
+      if (check.TreePages == 0) continue;  // the text index of a table without one
+      pages.emplace_back(i == kPrimaryIndex ? std::string("primary") : index.Descriptor(i).Name, check.TreePages);
+    }
+    index.CloseIndexFile();
+    data.CloseDataFile();
+    return pages;
   }
 
   void EnsureLoaded(const TData& data) {
@@ -647,22 +773,24 @@ struct TKura {
     CustomersLoaded = true;
   }
 
-  // Int32 parameter values as Execute takes them: per value a null-flag byte (1) and the
-  // value.
-  struct TIntParams {
-    std::vector<TFieldDefinition> Definitions;
-    std::vector<uint8_t> Values;
-    explicit TIntParams(int count) : Values(static_cast<size_t>(5 * count), 1) {
-      for (int i = 0; i < count; ++i) {
-        TFieldDefinition d;
-        d.FieldNo = static_cast<uint16_t>(i + 1);
-        d.FieldType = TFieldType::Integer;
-        d.Size = d.DataSize = 4;
-        d.Offset = static_cast<uint16_t>(5 * i);
-        Definitions.push_back(d);
-      }
+  using TParams = testing_support::TQueryParameters;
+  // Int32 parameter values.
+  struct TIntParams : TParams {
+    explicit TIntParams(int count) {
+      for (int i = 0; i < count; ++i) Integer(0);
     }
-    void Set(int i, int32_t value) { WriteI32(Values.data() + 5 * i + 1, value); }
+    void Set(size_t i, int32_t value) { WriteI32(Value(i), value); }
+  };
+  // The five values of an orders record, in field order.
+  struct TOrderParams : TParams {
+    TOrderParams() { Integer(0).Integer(0).Integer(0).Float(0).Text("", kNoteLength + 1); }
+    void Set(const TOrder& o) {
+      WriteI32(Value(0), o.Id);
+      WriteI32(Value(1), o.Cust);
+      WriteI32(Value(2), o.K);
+      WriteF64(Value(3), o.Amount);
+      std::memcpy(Value(4), o.Note, kNoteLength + 1);
+    }
   };
 
   // Set when a run passed kSqlCapSeconds and was stopped.
@@ -683,10 +811,10 @@ struct TKura {
     return statement;
   }
 
-  static TDataCursor& Run(TQueryStatement& statement, const TIntParams* params = nullptr) {
+  static TDataCursor& Run(TQueryStatement& statement, const TParams* params = nullptr) {
     TDataCursor* result = nullptr;
     if (params) {
-      statement.Execute(params->Definitions, params->Values.data(), result);
+      statement.Execute(params->Definitions(), params->Values(), result);
     } else {
       statement.Execute(result);
     }
@@ -793,6 +921,146 @@ struct TKura {
     return hash;
   }
 
+  // A statement that gives no result (a data or transaction statement); returns its rows.
+  static int32_t RunChange(TQueryStatement& statement, const TParams* params = nullptr) {
+    TDataCursor* result = nullptr;
+    if (params) {
+      statement.Execute(params->Definitions(), params->Values(), result);
+    } else {
+      statement.Execute(result);
+    }
+    return statement.RowsAffected();
+  }
+
+  // ---- Data statements (cases 14 to 17) ----
+
+  // The record count and the sum of the records' hashes of a table (SELECT * layout).
+  std::pair<int64_t, uint64_t> TableSum(const char* table) {
+    auto cursor = Open(table);
+    std::vector<uint8_t> record(static_cast<size_t>(cursor->RecordSize()));
+    std::pair<int64_t, uint64_t> sum{0, 0};
+    cursor->SetToBegin();
+    while (cursor->GetNextRecord(record.data()) == 0) {
+      ++sum.first;
+      sum.second += OrderHash(*cursor, record.data());
+    }
+    cursor->CloseCursor();
+    return sum;
+  }
+
+  void CheckSum(const char* table, int64_t count, uint64_t expected, const char* what) {
+    const auto [n, sum] = TableSum(table);
+    if (n != count || sum != expected) {
+      Fail(std::string("Kura's table after the ") + what + " holds " + std::to_string(n) + " records (expected " +
+           std::to_string(count) + ")" + (sum != expected ? " with other values" : ""));
+    }
+  }
+
+  void Drop(const char* table) {
+    if (Directory->TableExists(table, false) && Directory->DeleteTableFiles(table, false) != 0) {
+      Fail(std::string("cannot delete the Kura table ") + table);
+    }
+  }
+
+  // Case 14: every record through a prepared INSERT, in one transaction of the script's.
+  double SqlLoad(const TData& data) {
+    Create(kLoadTable);
+    TOrderParams params;
+    const auto start = TClock::now();
+    {
+      auto insert = Prepared(std::string("INSERT INTO ") + kLoadTable + " VALUES (?, ?, ?, ?, ?)");
+      RunChange(*Prepared("START TRANSACTION"));
+      for (const TOrder& o : data.Orders) {
+        params.Set(o);
+        if (RunChange(*insert, &params) != 1) Fail("a Kura INSERT did not append its row");
+      }
+      RunChange(*Prepared("COMMIT"));
+    }
+    const double seconds = Seconds(start);
+    CheckSum(kLoadTable, gRecords, data.TableSum, "SQL bulk load");
+    Drop(kLoadTable);
+    return seconds;
+  }
+
+  // Case 15: the orders table copied by INSERT ... SELECT into an empty table; `peak`
+  // receives the growth of the peak resident memory over the run. The orders table is
+  // read once before (untimed; it stays open through the keeper): its records are in the
+  // cache before the run, as SQLite's pages are in its own.
+  double SqlInsertSelect(const TData& data, int64_t& peak) {
+    Reader(data);
+    CheckSum(kTable, gRecords, data.TableSum, "earlier cases");
+    Create(kCopyTable);
+    int32_t rows = 0;
+    const TPeakMemory memory;
+    const auto start = TClock::now();
+    {
+      auto statement = Prepared(std::string("INSERT INTO ") + kCopyTable + " SELECT * FROM " + kTable);
+      rows = RunChange(*statement);
+    }
+    const double seconds = Seconds(start);
+    peak = memory.GrowthBytes();
+    if (rows != gRecords) Fail("Kura's INSERT ... SELECT counted " + std::to_string(rows) + " rows");
+    CheckSum(kCopyTable, gRecords, data.TableSum, "INSERT ... SELECT");
+    Drop(kCopyTable);
+    return seconds;
+  }
+
+  // A copy of the orders files under another table name, opened by the returned cursor
+  // (which keeps the table's caches) and read once (untimed: it warms them).
+  std::unique_ptr<TDataCursor> CopyOrders(const TData& data, const char* table) {
+    Reader(data);  // the table's files are complete
+    Drop(table);
+    for (const char* extension : {".DAT", ".IDX"}) {
+      std::filesystem::copy_file(File(kTable, extension), File(table, extension),
+                                 std::filesystem::copy_options::overwrite_existing);
+    }
+    auto holder = Open(table);
+    CheckSum(table, gRecords, data.TableSum, "copy");
+    return holder;
+  }
+
+  // Case 16.
+  double SqlUpdate(const TData& data) {
+    auto holder = CopyOrders(data, kUpdateTable);
+    TIntParams params(2);
+    params.Set(0, data.UpdateLow);
+    params.Set(1, data.UpdateHigh);
+    int32_t rows = 0;
+    const auto start = TClock::now();
+    {
+      auto statement =
+          Prepared(std::string("UPDATE ") + kUpdateTable + " SET amount = amount + 1 WHERE k BETWEEN ? AND ?");
+      rows = RunChange(*statement, &params);
+    }
+    const double seconds = Seconds(start);
+    if (rows != data.UpdateRows) Fail("Kura's UPDATE counted " + std::to_string(rows) + " rows");
+    CheckSum(kUpdateTable, gRecords, data.UpdateSum, "UPDATE");
+    holder->CloseCursor();
+    Drop(kUpdateTable);
+    return seconds;
+  }
+
+  // Case 17.
+  double SqlDelete(const TData& data) {
+    auto holder = CopyOrders(data, kDeleteTable);
+    TIntParams params(1);
+    int64_t rows = 0;
+    const auto start = TClock::now();
+    {
+      auto statement = Prepared(std::string("DELETE FROM ") + kDeleteTable + " WHERE cust = ?");
+      for (const int32_t cust : data.DeleteCustomers) {
+        params.Set(0, cust);
+        rows += RunChange(*statement, &params);
+      }
+    }
+    const double seconds = Seconds(start);
+    if (rows != data.DeleteRows) Fail("Kura's DELETE counted " + std::to_string(rows) + " rows");
+    CheckSum(kDeleteTable, gRecords - data.DeleteRows, data.DeleteSum, "DELETE");
+    holder->CloseCursor();
+    Drop(kDeleteTable);
+    return seconds;
+  }
+
   // Case 13: a statement made, prepared, executed, read and freed each time.
   uint64_t SqlPrepares(bool live) {
     uint64_t hash = 0;
@@ -871,14 +1139,20 @@ struct TSqlite {
     return db;
   }
 
+  // The orders layout under `table`, with its index on k.
+  static std::string CreateOrders(const std::string& table) {
+    return "CREATE TABLE " + table +
+           "(id INTEGER PRIMARY KEY, cust INTEGER NOT NULL, k INTEGER NOT NULL, "
+           "amount REAL NOT NULL, note TEXT NOT NULL);"
+           "CREATE INDEX " +
+           table + "_k ON " + table + "(k);";
+  }
+
   static sqlite3* CreateDb(const std::string& path, TSqliteMode mode) {
     std::filesystem::remove(path);
     std::filesystem::remove(path + "-journal");
     sqlite3* db = OpenDb(path, mode);
-    Exec(db,
-         "CREATE TABLE orders(id INTEGER PRIMARY KEY, cust INTEGER NOT NULL, k INTEGER NOT NULL, "
-         "amount REAL NOT NULL, note TEXT NOT NULL);"
-         "CREATE INDEX orders_k ON orders(k);");
+    Exec(db, CreateOrders(kTable));
     return db;
   }
 
@@ -1122,6 +1396,110 @@ struct TSqlite {
     while ((rc = sqlite3_step(s)) == SQLITE_ROW) hash = Mix(hash, static_cast<uint64_t>(sqlite3_column_int(s, 0)));
     if (rc != SQLITE_DONE) Fail(std::string("SQLite step: ") + sqlite3_errmsg(db));
     return hash;
+  }
+
+  // ---- Data statements (cases 14 to 17) ----
+
+  // The row count and the sum of the rows' hashes of a table.
+  static std::pair<int64_t, uint64_t> TableSum(sqlite3* db, const std::string& table) {
+    TStatement s(db, ("SELECT id, cust, k, amount, note FROM " + table).c_str());
+    std::pair<int64_t, uint64_t> sum{0, 0};
+    int rc;
+    while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
+      ++sum.first;
+      sum.second += OrderHash(s);
+    }
+    if (rc != SQLITE_DONE) Fail(std::string("SQLite step: ") + sqlite3_errmsg(db));
+    return sum;
+  }
+
+  static void CheckSum(sqlite3* db, const std::string& table, int64_t count, uint64_t expected, const char* what) {
+    const auto [n, sum] = TableSum(db, table);
+    if (n != count || sum != expected) {
+      Fail(std::string("SQLite's table after the ") + what + " holds " + std::to_string(n) + " rows (expected " +
+           std::to_string(count) + ")" + (sum != expected ? " with other values" : ""));
+    }
+  }
+
+  // Case 14: case 1's work (a prepared INSERT between BEGIN and COMMIT, case 1's
+  // settings) into a database of its own, its table then summed.
+  double SqlLoad(const TData& data) {
+    const std::string path = Path(kLoadTable);
+    sqlite3* db = CreateDb(path, TSqliteMode::Fair);
+    const double seconds = BulkInsertInto(db, data);
+    CheckSum(db, kTable, gRecords, data.TableSum, "SQL bulk load");
+    sqlite3_close(db);
+    std::filesystem::remove(path);
+    return seconds;
+  }
+
+  // Case 15 in the orders database, its orders table read once before (untimed).
+  double SqlInsertSelect(const TData& data, int64_t& peak) {
+    sqlite3* db = Connection(data);
+    CheckSum(db, kTable, gRecords, data.TableSum, "earlier cases");
+    Exec(db, std::string("DROP TABLE IF EXISTS ") + kCopyTable + ";" + CreateOrders(kCopyTable));
+    const TPeakMemory memory;
+    const auto start = TClock::now();
+    Exec(db, std::string("INSERT INTO ") + kCopyTable + " SELECT * FROM " + kTable);
+    const double seconds = Seconds(start);
+    peak = memory.GrowthBytes();
+    const int64_t rows = sqlite3_changes64(db);
+    if (rows != gRecords) Fail("SQLite's INSERT ... SELECT counted " + std::to_string(rows) + " rows");
+    CheckSum(db, kCopyTable, gRecords, data.TableSum, "INSERT ... SELECT");
+    Exec(db, std::string("DROP TABLE ") + kCopyTable);
+    return seconds;
+  }
+
+  // A copy of the orders database file (no transaction runs on it) opened with the fair
+  // settings and read once (untimed: it warms the connection's cache).
+  sqlite3* CopyOrders(const TData& data, const char* name) {
+    Connection(data);
+    const std::string path = Path(name);
+    std::filesystem::copy_file(Path(kTable), path, std::filesystem::copy_options::overwrite_existing);
+    sqlite3* db = OpenDb(path, TSqliteMode::Fair);
+    CheckSum(db, kTable, gRecords, data.TableSum, "copy");
+    return db;
+  }
+
+  // Case 16.
+  double SqlUpdate(const TData& data) {
+    sqlite3* db = CopyOrders(data, kUpdateTable);
+    const auto start = TClock::now();
+    {
+      TStatement s(db, "UPDATE orders SET amount = amount + 1 WHERE k BETWEEN ? AND ?");
+      sqlite3_bind_int(s, 1, data.UpdateLow);
+      sqlite3_bind_int(s, 2, data.UpdateHigh);
+      Step(db, s, SQLITE_DONE);
+    }
+    const double seconds = Seconds(start);
+    const int64_t rows = sqlite3_changes64(db);
+    if (rows != data.UpdateRows) Fail("SQLite's UPDATE counted " + std::to_string(rows) + " rows");
+    CheckSum(db, kTable, gRecords, data.UpdateSum, "UPDATE");
+    sqlite3_close(db);
+    std::filesystem::remove(Path(kUpdateTable));
+    return seconds;
+  }
+
+  // Case 17.
+  double SqlDelete(const TData& data) {
+    sqlite3* db = CopyOrders(data, kDeleteTable);
+    int64_t rows = 0;
+    const auto start = TClock::now();
+    {
+      TStatement s(db, "DELETE FROM orders WHERE cust = ?");
+      for (const int32_t cust : data.DeleteCustomers) {
+        sqlite3_bind_int(s, 1, cust);
+        Step(db, s, SQLITE_DONE);
+        rows += sqlite3_changes64(db);
+        sqlite3_reset(s);
+      }
+    }
+    const double seconds = Seconds(start);
+    if (rows != data.DeleteRows) Fail("SQLite's DELETE counted " + std::to_string(rows) + " rows");
+    CheckSum(db, kTable, gRecords - data.DeleteRows, data.DeleteSum, "DELETE");
+    sqlite3_close(db);
+    std::filesystem::remove(Path(kDeleteTable));
+    return seconds;
   }
 
   // Case 13.
@@ -1489,6 +1867,50 @@ void BM_SqlPrepareSqlite(benchmark::State& state) {
   Case("13l SQL prepare, Kura live result").SqliteSeconds = Case("13 SQL prepare").SqliteSeconds;
 }
 
+// Cases 14 to 17: one timed run of `run` (which checks its own answers and raises when
+// they differ) for the engine's side of the case.
+void RunChange(benchmark::State& state, const char* caseName, bool kura, const std::function<double()>& run) {
+  TCase& c = Case(caseName);
+  RunTimed(state, [&] { return (kura ? c.KuraSeconds : c.SqliteSeconds) = run(); }, c.Operations);
+}
+
+void BM_SqlLoadKura(benchmark::State& state) {
+  TFixture& f = Fixture();
+  RunChange(state, "14 SQL bulk load", true, [&] { return f.Kura.SqlLoad(f.Data); });
+}
+void BM_SqlLoadSqlite(benchmark::State& state) {
+  TFixture& f = Fixture();
+  RunChange(state, "14 SQL bulk load", false, [&] { return f.Sqlite.SqlLoad(f.Data); });
+}
+void BM_SqlInsertSelectKura(benchmark::State& state) {
+  TFixture& f = Fixture();
+  TCase& c = Case("15 SQL insert select");
+  RunChange(state, c.Name.c_str(), true, [&] { return f.Kura.SqlInsertSelect(f.Data, c.KuraPeakBytes); });
+  state.counters["peak_MB"] = static_cast<double>(c.KuraPeakBytes) / 1e6;
+}
+void BM_SqlInsertSelectSqlite(benchmark::State& state) {
+  TFixture& f = Fixture();
+  TCase& c = Case("15 SQL insert select");
+  RunChange(state, c.Name.c_str(), false, [&] { return f.Sqlite.SqlInsertSelect(f.Data, c.SqlitePeakBytes); });
+  state.counters["peak_MB"] = static_cast<double>(c.SqlitePeakBytes) / 1e6;
+}
+void BM_SqlUpdateKura(benchmark::State& state) {
+  TFixture& f = Fixture();
+  RunChange(state, "16 SQL update range", true, [&] { return f.Kura.SqlUpdate(f.Data); });
+}
+void BM_SqlUpdateSqlite(benchmark::State& state) {
+  TFixture& f = Fixture();
+  RunChange(state, "16 SQL update range", false, [&] { return f.Sqlite.SqlUpdate(f.Data); });
+}
+void BM_SqlDeleteKura(benchmark::State& state) {
+  TFixture& f = Fixture();
+  RunChange(state, "17 SQL delete", true, [&] { return f.Kura.SqlDelete(f.Data); });
+}
+void BM_SqlDeleteSqlite(benchmark::State& state) {
+  TFixture& f = Fixture();
+  RunChange(state, "17 SQL delete", false, [&] { return f.Sqlite.SqlDelete(f.Data); });
+}
+
 void Register() {
   gCases = {
       {"1 bulk insert", "records/s", static_cast<double>(gRecords)},
@@ -1510,6 +1932,10 @@ void Register() {
       {"12t SQL sort, TOP 100", "queries/s", kTopRuns, 0, 0, 0, 1.0},
       {"13 SQL prepare", "statements/s", kPrepares},
       {"13l SQL prepare, Kura live result", "statements/s", kPrepares},
+      {"14 SQL bulk load", "records/s", static_cast<double>(gRecords), 0, 0, 0, 1.0},
+      {"15 SQL insert select", "records/s", static_cast<double>(gRecords), 0, 0, 0, 1.0},
+      {"16 SQL update range", "statements/s", 1, 0, 0, 0, 1.0},
+      {"17 SQL delete", "statements/s", static_cast<double>(kDeleteCustomers), 0, 0, 0, 1.0},
   };
   const std::pair<const char*, void (*)(benchmark::State&)> list[] = {
       {"1_BulkInsert/kura", BM_BulkInsertKura},     {"1_BulkInsert/sqlite", BM_BulkInsertSqlite},
@@ -1531,6 +1957,11 @@ void Register() {
       {"12t_SqlTop/kura", BM_SqlTopKura},           {"12t_SqlTop/sqlite", BM_SqlTopSqlite},
       {"13_SqlPrepare/kura", BM_SqlPrepareKura},    {"13l_SqlPrepare/kura_live", BM_SqlPrepareKuraLive},
       {"13_SqlPrepare/sqlite", BM_SqlPrepareSqlite},
+      {"14_SqlLoad/kura", BM_SqlLoadKura},          {"14_SqlLoad/sqlite", BM_SqlLoadSqlite},
+      {"15_SqlInsertSelect/kura", BM_SqlInsertSelectKura},
+      {"15_SqlInsertSelect/sqlite", BM_SqlInsertSelectSqlite},
+      {"16_SqlUpdate/kura", BM_SqlUpdateKura},      {"16_SqlUpdate/sqlite", BM_SqlUpdateSqlite},
+      {"17_SqlDelete/kura", BM_SqlDeleteKura},      {"17_SqlDelete/sqlite", BM_SqlDeleteSqlite},
   };
   for (const auto& [name, function] : list) {
     benchmark::RegisterBenchmark(name, function)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
@@ -1555,6 +1986,10 @@ void PrintSummary() {
     // (random order) and the record index every table keeps (key order).
     std::printf("\nKura files after the bulk insert: data %ju bytes, index %ju bytes\n",
                 static_cast<uintmax_t>(gBulkFileBytes.first), static_cast<uintmax_t>(gBulkFileBytes.second));
+    for (const auto& [name, pages] : gBulkIndexPages) {
+      std::printf("  index %s: %jd pages, %jd bytes\n", name.c_str(), static_cast<intmax_t>(pages),
+                  static_cast<intmax_t>(pages * kIndexPageSize));
+    }
   }
   std::printf("\n| case | unit | Kura | SQLite | Kura time / SQLite time | goal |\n|---|---|---:|---:|---:|---:|\n");
   for (const TCase& c : gCases) {
@@ -1588,6 +2023,23 @@ void PrintSummary() {
     if (c.Goal > 0) std::snprintf(goal, sizeof goal, "<= %g", c.Goal);
     std::printf("| %s | %s | %s | %s | %s | %s |\n", c.Name.c_str(), c.Unit.c_str(), kuraRate.c_str(),
                 Rate(sqliteOps, c.SqliteSeconds).c_str(), ratio.c_str(), goal);
+  }
+  for (const TCase& c : gCases) {
+    if (c.KuraPeakBytes == 0 && c.SqlitePeakBytes == 0) continue;
+    auto megabytes = [](int64_t bytes) {
+      char text[32];
+      if (bytes < 0) return std::string("?");
+      std::snprintf(text, sizeof text, "%.1f MB", static_cast<double>(bytes) / 1e6);
+      return std::string(text);
+    };
+    std::string ratio = "-";
+    if (c.KuraPeakBytes > 0 && c.SqlitePeakBytes > 0) {
+      char text[32];
+      std::snprintf(text, sizeof text, "%.2f", static_cast<double>(c.KuraPeakBytes) / static_cast<double>(c.SqlitePeakBytes));
+      ratio = text;
+    }
+    std::printf("%s, growth of the peak resident memory over the run: Kura %s, SQLite %s, Kura / SQLite %s (goal < 2)\n",
+                c.Name.c_str(), megabytes(c.KuraPeakBytes).c_str(), megabytes(c.SqlitePeakBytes).c_str(), ratio.c_str());
   }
   std::fflush(stdout);
 }

@@ -284,6 +284,7 @@ void TDataCursor::ReleaseState() {
   FPostFailed = false;
   TRecordsBitmapStack& pool = RecordsBitmapStack();
   pool.Release(FAllRecords);
+  FAllRecordsAt.reset();
   pool.Release(FRangeRecords);
   pool.Release(FVisibleRecords);
   FWalker.reset();

@@ -35,6 +35,7 @@
 #include <exception>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <type_traits>
 #include <vector>
@@ -390,7 +391,8 @@ public:
   TFilter* AddExprFilter(TExpToken* tree, const TFilterOptions& options = {});
   TFilter* AddCallbackFilter(TFilterCallback callback, bool afterOthers);
   // nullptr means every filter; a filter that is not this cursor's raises
-  // KURA_NOSUCHFILTER. The view is rebuilt and the cursor re-found in it.
+  // KURA_NOSUCHFILTER. The view is rebuilt and the cursor re-found in it (by DropFilter
+  // only when an active filter went: an inactive one never shaped the view).
   void ActivateFilter(TFilter* filter);
   void DeactivateFilter(TFilter* filter);
   void DropFilter(TFilter* filter);
@@ -713,6 +715,12 @@ private:
   // Bitmaps.
   bool FBitmapMode = false;
   std::unique_ptr<TRecordsBitmap> FAllRecords;
+  // The table's ContentChanges for which FAllRecords holds exactly the active records;
+  // empty when it may not. The cursor's own writes keep it (see AfterWrite); a rebuild of
+  // the view then need not walk the record index again.
+  std::optional<int64_t> FAllRecordsAt;
+  // FAllRecords was exact when the current update began (BeginWrite).
+  bool FAllRecordsKept = false;
   std::unique_ptr<TRecordsBitmap> FRangeRecords;
   std::unique_ptr<TRecordsBitmap> FVisibleRecords;
   int32_t FVisibleCount = 0;

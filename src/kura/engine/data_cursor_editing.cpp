@@ -68,6 +68,7 @@ void TDataCursor::BeginWrite() {
     RecomputeView();
     Refind(false);
   }
+  FAllRecordsKept = FAllRecordsAt && *FAllRecordsAt == table.ContentChanges();
 }
 
 void TDataCursor::EndWrite() {
@@ -300,6 +301,8 @@ void TDataCursor::AfterWrite(int32_t recNo, int change, const uint8_t* record) {
     }
     // Only this record's bit moved.
     FVisibleCount += (FVisibleRecords->IsSet(recNo) ? 1 : 0) - (wasVisible ? 1 : 0);
+    // The active records were exact before this write and now hold it too.
+    if (FAllRecordsKept) FAllRecordsAt = FTable->ContentChanges();
   }
   if (!FNatural && !FRangeActive) {
     // The whole index: this write added or removed exactly one key.

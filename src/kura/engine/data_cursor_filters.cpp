@@ -106,12 +106,17 @@ void TDataCursor::DeactivateFilter(TFilter* filter) {
 
 void TDataCursor::DropFilter(TFilter* filter) {
   if (!FTable) CheckClosed();
+  bool activeDropped = false;
   if (filter) {
-    FFilters.erase(FFilters.begin() + static_cast<std::ptrdiff_t>(FilterIndex(filter)));
+    const auto at = FFilters.begin() + static_cast<std::ptrdiff_t>(FilterIndex(filter));
+    activeDropped = (*at)->Active();
+    FFilters.erase(at);
   } else {
+    activeDropped = AnyFilterActive();
     FFilters.clear();
   }
-  FiltersChanged();
+  // An inactive filter never shaped the view: without it the view is the same.
+  if (activeDropped) FiltersChanged();
 }
 
 int TDataCursor::GetFilterOptimizeLevel(TFilter* filter) {
@@ -139,7 +144,12 @@ void TDataCursor::BuildView() {
   TDataFile& data = FTable->DataFile();
   TIndexFile& index = FTable->IndexFile();
   const int32_t count = data.RecordCount();
+  // The active records are kept when the table has not changed since they were taken.
+  const int64_t now = FTable->ContentChanges();
+  const bool keepAll = FAllRecordsAt && *FAllRecordsAt == now && FAllRecords->RecordCount() == count;
+  FAllRecordsAt.reset();
   for (TRecordsBitmap* bitmap : {FAllRecords.get(), FRangeRecords.get(), FVisibleRecords.get()}) {
+    if (keepAll && bitmap == FAllRecords.get()) continue;
     bitmap->SetRecordCount(count);
     bitmap->ClearAll();
   }
@@ -148,12 +158,15 @@ void TDataCursor::BuildView() {
     for (const std::unique_ptr<TFilter>& f : FFilters) {
       f->Bitmap().SetRecordCount(0);
     }
+    FAllRecordsAt = now;
     return;
   }
 
   // Active records: every slot when none is deleted, else the internal record index's
   // keys of active records.
-  if (index.ActiveRecordCount() == count && !FTable->IndexesRebuilt()) {
+  if (keepAll) {
+    // As they were.
+  } else if (index.ActiveRecordCount() == count && !FTable->IndexesRebuilt()) {
     FAllRecords->SetAll();
   } else {
     TIndexWalker walker(index, kSysDeletedIndex);
@@ -163,6 +176,7 @@ void TDataCursor::BuildView() {
       FAllRecords->Include(walker.Value());
     }
   }
+  FAllRecordsAt = now;
 
   const bool range = FRangeActive && !FNatural;
   if (range) {

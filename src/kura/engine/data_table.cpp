@@ -282,6 +282,7 @@ bool TDataTable::CheckForChanges() {
     ++FCounters.Blob;
     changed = true;
   }
+  if (changed) ++FContentChanges;
   return changed;
 }
 
@@ -289,6 +290,7 @@ void TDataTable::MarkChanged() {
   ++FCounters.Data;
   ++FCounters.Index;
   ++FCounters.Blob;
+  ++FContentChanges;
 }
 
 void TDataTable::FlushTable(bool forceFlush) {
@@ -297,6 +299,8 @@ void TDataTable::FlushTable(bool forceFlush) {
     MarkChanged();
     return;
   }
+  // Outside a commit this flush writes a change just made (or may: counted all the same).
+  if (!FTransactionSuspended) ++FContentChanges;
   const bool osFlush = forceFlush || Session().ForceBufferFlush();
   if (!FJournal.Active()) FJournal.SetDurable(osFlush);
   // A write that fails leaves the files as they were before this commit.
@@ -558,7 +562,11 @@ bool TDataTable::WriteLock() {
   }
   FWriteLocked = true;
   auto unlock = OnScopeFail([this] { WriteUnlock(); });
-  RecoverLeftJournal();
+  // Under the transaction lock the table byte has been held since TransactionLock looked
+  // for a left journal: no other writer can have begun a commit since (our own commits
+  // empty or roll back their journal before the write lock goes), so there is nothing
+  // to look for.
+  if (!FTransactionLocked) RecoverLeftJournal();
   const bool changed = !FTransactionLocked && CheckForChanges();
   // The headers are current here (or, in a commit, ahead of the files): nothing the
   // table holds lies beyond the ends they declare.
@@ -607,7 +615,10 @@ void TDataTable::TransactionLock() {
 
 void TDataTable::PerformDeferredUnlocks(bool& failed) {
   if (FFilesOpen && !LockFree()) {
-    for (int32_t r = FDeferredUnlocks.NextSet(0); r != 0; r = FDeferredUnlocks.NextSet(r)) {
+    // Highest record first: its byte lies lowest, and the system keeps a file's locks in
+    // byte order and walks them from the lowest to the one released, so this order makes
+    // each unlock find its byte at once (the other order walks every byte still held).
+    for (int32_t r = FDeferredUnlocks.PriorSet(INT32_MAX); r != 0; r = FDeferredUnlocks.PriorSet(r)) {
       if (!FOSLockedRecords.IsSet(r)) continue;
       if (FDataFile->UnlockRecord(r)) {
         FOSLockedRecords.Exclude(r);

@@ -82,6 +82,12 @@ public:
   void CloseFiles(bool discardTemporary);
 
   TChangeCounters ChangeCounters() const { return FCounters; }
+  // Moves on with every change of what the table holds, seen by this table object
+  // (MarkChanged, a change another writer made, a discard) or written through by a
+  // flush outside a commit; a commit writing a transaction's changes (already counted
+  // when they were made) leaves it. Never repeats a value: equal values mean the same
+  // records.
+  int64_t ContentChanges() const { return FContentChanges; }
   // Looks at the header change counters on disk; a file another writer changed has its
   // header re-read and its buffers discarded (a changed index file also refreshes the
   // data file). Returns whether anything changed; ChangeCounters() then moved. False at
@@ -272,6 +278,7 @@ private:
   bool FSurplusCut = false;
 
   TChangeCounters FCounters;
+  int64_t FContentChanges = 0;
 
   TRecordsBitmap FOSLockedRecords;
   TRecordsBitmap FCursorLockedRecords;

@@ -171,7 +171,9 @@ public:
     FRecord.assign(static_cast<size_t>(FCursor.RecordSize()), 0);
     PrepareValues();
     if (FQuery.StatementKind == TStatementKind::Insert && !FQuery.InsertSelect) {
-      FCursor.Refresh();
+      // No refresh of the cursor first: the append's write lock sees any change another
+      // writer made (and the cursor then takes it in), and rebuilding the cursor's view
+      // of the whole table for every row would cost a pass over the table per row.
       InsertRow([this](size_t i, const TFieldDefinition& field) { Put(field, ValueOf(i), ValueWritten(i)); });
       FQuery.Rows = 1;
       return;
@@ -222,7 +224,9 @@ private:
     }
     if (own) FDirectory.StartTransaction();
     try {
-      FCursor.Refresh();
+      // UPDATE and DELETE refresh every source as their row loop starts; a refresh here
+      // as well would rebuild the target's view of the whole table twice per run.
+      if (FQuery.StatementKind == TStatementKind::Insert) FCursor.Refresh();
       work();
     } catch (...) {
       // The interval commits before the failure stand; the rest goes.
@@ -367,8 +371,8 @@ private:
     if (code != KURA_NONE) RaiseEngineError(static_cast<TErrorCode>(code));
     try {
       // Every value from the row as it was read (SET a = b, b = a swaps).
-      std::vector<const TExpToken*> values;
-      values.reserve(FQuery.UpdateFields.size());
+      std::vector<const TExpToken*>& values = FRowValues;
+      values.clear();
       for (size_t i = 0; i < FQuery.UpdateFields.size(); ++i) values.push_back(&ValueOf(i));
       for (size_t i = 0; i < FQuery.UpdateFields.size(); ++i) {
         Put(TargetField(FQuery, *FQuery.UpdateFields[i]), *values[i], ValueWritten(i));
@@ -411,6 +415,7 @@ private:
   std::vector<uint8_t> FBlob;  // a BLOB's content on its way from a source row
   std::vector<TExpTree> FPrepared;   // by value; null for a constant
   std::vector<TExpTree> FEvaluated;  // the values of the current row
+  std::vector<const TExpToken*> FRowValues;  // UPDATE: the current row's values, in order
   int32_t FInterval = 0;
   int64_t FChanged = 0;
   int32_t FLastCounted = 0;

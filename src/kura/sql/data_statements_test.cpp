@@ -19,6 +19,7 @@
 #include "kura/engine/data_session.h"
 #include "kura/sql/query_statement.h"
 #include "testing/file_bytes.h"
+#include "testing/query_parameters.h"
 #include "testing/sql_tables.h"
 #include "testing/temp_dir.h"
 
@@ -355,6 +356,103 @@ TEST(DataStatementTest, APreparedInsertTakesNewParameterValuesOnEveryExecute) {
   }
   database.Run("commit");
   EXPECT_EQ(database.Select("select i, s, dt from d"), (Rows{"1|b|2004-02-01", "2|c|2004-02-02", "3|d|2004-02-03"}));
+}
+
+
+// ---- prepared statements run many times ----
+
+using testing_support::TQueryParameters;
+
+// Runs the prepared statement with the values; its rows.
+int32_t Execute(TQueryStatement& statement, const TQueryParameters& parameters) {
+  TDataCursor* result = nullptr;
+  statement.Execute(parameters.Definitions(), parameters.Values(), result);
+  return statement.RowsAffected();
+}
+
+// A prepared DELETE keeps its cursor between runs: each run must see the rows other
+// statements put in meanwhile, also into the slots the run before freed (the table has a
+// primary index, so appends reuse them and the slot count stays the same), inside a
+// transaction and outside.
+TEST(DataStatementTest, APreparedDeleteSeesTheRowsPutIntoTheSlotsItFreed) {
+  for (const bool transaction : {false, true}) {
+    SCOPED_TRACE(transaction ? "inside a transaction" : "statement transactions");
+    TDatabase database;
+    database.Run("insert into k (name) values ('a'); insert into k (name) values ('b'); "
+                 "insert into k (name) values ('a'); insert into k (name) values ('c')");
+    if (transaction) database.Run("start transaction");
+    TQueryStatement remove(*database.Directory);
+    remove.Prepare("delete from k where name = ?");
+    EXPECT_EQ(Execute(remove, TQueryParameters().Text("a")), 2);
+    EXPECT_EQ(Execute(remove, TQueryParameters().Text("a")), 0);
+    database.Run("insert into k (name) values ('a'); insert into k (name) values ('d')");
+    EXPECT_EQ(database.Select("select count(*) from k"), (Rows{"4"}));
+    EXPECT_EQ(Execute(remove, TQueryParameters().Text("a")), 1);
+    EXPECT_EQ(Execute(remove, TQueryParameters().Text("d")), 1);
+    if (transaction) database.Run("commit");
+    EXPECT_EQ(database.Select("select id, name from k"), (Rows{"2|b", "4|c"}));
+  }
+}
+
+// A prepared INSERT run again appends after what another session appended since (its
+// table object learns of the change when it takes the write lock), and a prepared
+// UPDATE then changes every row.
+TEST(DataStatementTest, APreparedInsertFollowsTheAppendsOfAnotherSession) {
+  TDatabase database;
+  TDataSession otherSession;
+  otherSession.SetPrivateDir(database.Temp.Path().string());
+  TDataDirectory* other = otherSession.OpenDirectory("", database.Temp.Path().string());
+  TQueryStatement insert(*database.Directory);
+  insert.Prepare("insert into k (name) values (?)");
+  TQueryStatement update(*database.Directory);
+  update.Prepare("update k set name = name || ? where id > ?");
+  for (int round = 0; round < 3; ++round) {
+    EXPECT_EQ(Execute(insert, TQueryParameters().Text("mine" + std::to_string(round))), 1);
+    TQueryStatement theirs(*other);
+    theirs.Prepare(EngineText("insert into k (name) values ('theirs" + std::to_string(round) + "')"));
+    TDataCursor* result = nullptr;
+    theirs.Execute(result);
+  }
+  EXPECT_EQ(Execute(update, TQueryParameters().Text("!").Integer(4)), 2);
+  EXPECT_EQ(database.Select("select id, name from k"),
+            (Rows{"1|mine0", "2|theirs0", "3|mine1", "4|theirs1", "5|mine2!", "6|theirs2!"}));
+}
+
+// Rows changed inside one transaction stay locked against every other session until the
+// commit, which releases them all.
+TEST(DataStatementTest, TheRowsOfATransactionStayLockedUntilItsCommit) {
+  TDatabase database;
+  for (int i = 0; i < 40; ++i) database.Run("insert into t values (" + std::to_string(i % 7) + ", " + std::to_string(i) + ")");
+  TDataSession otherSession;
+  otherSession.SetPrivateDir(database.Temp.Path().string());
+  otherSession.SetLockRetryCount(0);
+  TDataDirectory* other = otherSession.OpenDirectory("", database.Temp.Path().string());
+  auto lockable = [&] {
+    // Which of the table's records the other session can lock, by record number.
+    TDataCursor cursor(*other);
+    cursor.SetTableName("t");
+    cursor.OpenCursor();
+    std::string locks;
+    for (int32_t recNo = 1; recNo <= 40; ++recNo) {
+      try {
+        cursor.LockRecord(recNo);
+        cursor.UnlockRecord(recNo);
+        locks += '.';
+      } catch (const EKuraEngineError& error) {
+        EXPECT_EQ(error.ErrorCode, KURA_RECLOCKFAILED);
+        locks += 'L';
+      }
+    }
+    cursor.CloseCursor();
+    return locks;
+  };
+  database.Run("start transaction; update t set b = b + 100 where a = 3; delete from t where a = 5");
+  std::string expected;
+  for (int i = 0; i < 40; ++i) expected += (i % 7 == 3 || i % 7 == 5) ? 'L' : '.';
+  EXPECT_EQ(lockable(), expected);
+  database.Run("commit");
+  EXPECT_EQ(lockable(), std::string(40, '.'));
+  EXPECT_EQ(database.Select("select count(*) from t where b >= 100"), (Rows{"6"}));
 }
 
 }  // namespace

@@ -693,22 +693,28 @@ void TDataFile::SetTableInfo(const std::string& password, const std::string& des
 // Locks
 
 bool TDataFile::LockRecord(int32_t recNo) {
+  // Room first: what may fail comes before the byte is taken.
+  if (FLockedRecords.RecordCount() < recNo) FLockedRecords.SetRecordCount(recNo);
   if (!LockRange(true, 1, kRecordLockBase - static_cast<int64_t>(recNo))) return false;
-  FLockedRecords.insert(recNo);
+  FLockedRecords.Include(recNo);
   return true;
 }
 
 bool TDataFile::UnlockRecord(int32_t recNo) {
   if (!LockRange(false, 1, kRecordLockBase - static_cast<int64_t>(recNo))) return false;
-  FLockedRecords.erase(recNo);
+  FLockedRecords.Exclude(recNo);
   return true;
 }
 
 void TDataFile::UnlockAllRecords() {
   // Byte-range unlocks must name exactly the range that was locked, so one unlock of the
-  // whole record-lock area would release nothing: release each byte this object took.
-  for (int32_t recNo : FLockedRecords) LockRange(false, 1, kRecordLockBase - static_cast<int64_t>(recNo));
-  FLockedRecords.clear();
+  // whole record-lock area would release nothing: release each byte this object took,
+  // the highest record (the lowest byte) first, the order in which the system finds each
+  // byte at once (see TDataTable::PerformDeferredUnlocks).
+  for (int32_t recNo = FLockedRecords.PriorSet(INT32_MAX); recNo != 0; recNo = FLockedRecords.PriorSet(recNo)) {
+    LockRange(false, 1, kRecordLockBase - static_cast<int64_t>(recNo));
+  }
+  FLockedRecords.ClearAll();
 }
 
 bool TDataFile::LockTableWrite() {

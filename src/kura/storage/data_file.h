@@ -48,13 +48,13 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <set>
 #include <string>
 #include <unordered_map>
 #include <utility>
 #include <vector>
 
 #include "kura/base/engine_error.h"
+#include "kura/base/records_bitmap.h"
 #include "kura/storage/disk_read_gate.h"
 #include "kura/storage/mru_chain.h"
 #include "kura/storage/field_definition.h"
@@ -381,7 +381,9 @@ private:
   std::vector<uint8_t> FWriteBuffer;
   int32_t FRecordsPerRead = 1;
   TDataFileStatistics FStatistics;
-  std::set<int32_t> FLockedRecords;
+  // The record bytes this object holds locked (record numbers from 1; the table never
+  // locks another).
+  TRecordsBitmap FLockedRecords;
   TDiskReadGate* FDiskReadGate = nullptr;
 };
 
