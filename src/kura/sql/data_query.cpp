@@ -14,6 +14,7 @@
 #include "kura/sql/select_execute.h"
 #include "kura/sql/select_prepare.h"
 #include "kura/sql/sql_messages.h"
+#include "kura/sql/sub_select.h"
 #include "kura/storage/table_files.h"
 
 namespace kura {
@@ -134,6 +135,8 @@ void TDataQuery::ExecuteQuery(TDataCursor*& resultCursor) {
       MergeUnion(*this);
       Rows = ResultCursor->GetRecordCount();
     }
+    // Before the query that uses them runs, which may change the table they come from.
+    if (SubSelectValues.Operand) GatherSubSelectValues(*this);
     resultCursor = ResultCursor;
   } else if (IsDataStatement(StatementKind)) {
     ExecuteDataStatement(*this);

@@ -307,8 +307,9 @@ struct TSubSelect : TExpSubQuery {
 };
 
 // The first column's values of a sub-query's result, gathered for IN (SELECT ...) once
-// per execution.
+// per execution, as the sub-query runs.
 struct TSubSelectValues {
+  bool Operand = false;  // the query is the sub-select of an IN operand
   bool Gathered = false;
   std::vector<TExpTree> Values;
 };

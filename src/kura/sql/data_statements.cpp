@@ -383,16 +383,19 @@ private:
       FCursor.CancelRecord();
       throw;
     }
-    // Further combinations with this row see it changed. A row the change took out of
-    // the cursor's view (its new values fail a filter) is not read again: the image
-    // written is what it holds.
-    if (FCursor.GetCurrentRecord(FTarget.RecordBuffer.data()) != KURA_NONE) {
-      std::memcpy(FTarget.RecordBuffer.data(), FRecord.data(), FRecord.size());
-    }
     if (recordNumber != FLastCounted) {
       FLastCounted = recordNumber;
       Counted();
     }
+    // A row the change took out of the cursor's view (its new values fail a filter of
+    // the WHERE) has no further combinations: the cursor stands before the row that
+    // followed it, which must not be taken for it.
+    if (FCursor.CurrentRecordNumber() != recordNumber) {
+      return &FTarget == FQuery.JoinOrder.front() ? TRowStep::NextDrivingRow : TRowStep::Next;
+    }
+    // Further combinations with this row see it changed.
+    const int reread = FCursor.GetCurrentRecord(FTarget.RecordBuffer.data());
+    if (reread != KURA_NONE) RaiseEngineError(static_cast<TErrorCode>(reread));
     return TRowStep::Next;
   }
 

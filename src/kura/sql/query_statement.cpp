@@ -38,6 +38,7 @@ std::shared_ptr<TExpSubQuery> TQueryStatement::ParseSubSelect(TExpressionParser&
   TDataQuery& query = NewQuery();
   query.RequestLive = true;
   query.ParseStatement(true, false, nullptr);
+  query.SubSelectValues.Operand = true;
   return std::make_shared<TSubSelect>(query);
 }
 

@@ -39,30 +39,35 @@ void DescribeSubSelect(void* /*data*/, TExpToken& node, TSubSelectColumns& colum
   columns.Type = TExpType{first.DataType, first.SubType, first.Size, first.Scale};
 }
 
+void GatherSubSelectValues(TDataQuery& query) {
+  TSubSelectValues& values = query.SubSelectValues;
+  values.Values.clear();
+  values.Gathered = false;
+  const TFieldDefinition* field = FirstColumnField(query);
+  if (field == nullptr) return;
+  TDataCursor& cursor = *query.ResultCursor;
+  TColumnReader reader(cursor);
+  std::vector<uint8_t> record(static_cast<size_t>(cursor.RecordSize()));
+  cursor.SetToBegin();
+  while (cursor.GetNextRecord(record.data()) == 0) {
+    TExpTree node = NewExpToken();
+    node->Kind = kNodeConstant;
+    node->DataType = field->FieldType;
+    node->SubType = field->IsAutoInc() ? TFieldSubType::None : field->SubType;
+    node->DataScale = field->Scale;
+    reader.Read(*field, record.data(), *node);
+    values.Values.push_back(std::move(node));
+  }
+  values.Gathered = true;
+}
+
 bool SubSelectContains(void* data, const uint8_t* /*record*/, const TExpToken& subSelect, const TExpToken& value) {
   TDataQuery* query = SubQueryOf(subSelect);
   auto& outer = *static_cast<TDataQuery*>(data);
   if (query == nullptr) RaiseUnservedColumn(subSelect);
   TSubSelectValues& values = query->SubSelectValues;
-  if (!values.Gathered) {
-    values.Values.clear();
-    const TFieldDefinition* field = FirstColumnField(*query);
-    if (field == nullptr) RaiseUnservedColumn(subSelect);
-    TDataCursor& cursor = *query->ResultCursor;
-    TColumnReader reader(cursor);
-    std::vector<uint8_t> record(static_cast<size_t>(cursor.RecordSize()));
-    cursor.SetToBegin();
-    while (cursor.GetNextRecord(record.data()) == 0) {
-      TExpTree node = NewExpToken();
-      node->Kind = kNodeConstant;
-      node->DataType = field->FieldType;
-      node->SubType = field->IsAutoInc() ? TFieldSubType::None : field->SubType;
-      node->DataScale = field->Scale;
-      reader.Read(*field, record.data(), *node);
-      values.Values.push_back(std::move(node));
-    }
-    values.Gathered = true;
-  }
+  if (!values.Gathered) GatherSubSelectValues(*query);
+  if (!values.Gathered) RaiseUnservedColumn(subSelect);
   // value = each gathered value, with the evaluator's own equality.
   TExpTree equal = NewExpToken();
   equal->Kind = kNodeBinary;
