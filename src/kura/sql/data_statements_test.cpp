@@ -478,3 +478,35 @@ TEST(DataStatementTest, ASubSelectOverTheChangedTableSeesTheRowsAsTheStatementFo
 
 }  // namespace
 }  // namespace kura
+
+namespace kura {
+namespace {
+
+// A join UPDATE whose change takes the target row out of its WHERE while the row has
+// further combinations: the row is changed once and the cursor's next row (or none) is
+// not taken for it.
+TEST(DataStatementTest, AJoinUpdateThatTakesTheRowOutOfItsWhereChangesOnlyThatRow) {
+  struct TCase {
+    const char* Setup;
+    const char* Sql;
+    int32_t Changed;
+    Rows Left;
+  };
+  const TCase cases[] = {
+      {"create table v (e integer); insert into t values (1, 5); insert into t values (2, 5); "
+       "insert into u values (1, 7); insert into v values (7); insert into v values (7)",
+       "update t set b = 0 from t, u, v where t.a = u.b and u.c = v.e and t.b = 5", 1, {"1|0", "2|5"}},
+      {"insert into t values (1, 0); insert into u values (1, 0); insert into u values (1, 0)",
+       "update t set b = 1 from t, u where t.a = u.b and t.b = 0", 1, {"1|1"}},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Sql);
+    TDatabase database;
+    database.Run(c.Setup);
+    EXPECT_EQ(database.Run(c.Sql), c.Changed);
+    EXPECT_EQ(database.Select("select * from t"), c.Left);
+  }
+}
+
+}  // namespace
+}  // namespace kura
