@@ -325,14 +325,8 @@ private:
     }
     std::vector<uint8_t> row(static_cast<size_t>(rows.RecordSize()), 0);
 
-    TQueryStatement& statement = FQuery.Statement();
     bool abort = false;
-    const TQueryProgressCallback& callback = statement.ProgressCallback();
-    TProgressReporter progress(
-        [&](int32_t percent) {
-          if (callback) callback(statement, percent, abort);
-        },
-        FDirectory.Session().ProgressSteps());
+    TProgressReporter progress = FQuery.Statement().ProgressReporter(abort);
     const int64_t total = rows.GetRecordCount();
     int64_t n = 1;
     rows.SetToBegin();

@@ -3,6 +3,8 @@
 #include <cstring>
 
 #include "kura/base/byte_order.h"
+#include "kura/engine/data_directory.h"
+#include "kura/engine/data_session.h"
 #include "kura/sql/sql_messages.h"
 
 namespace kura {
@@ -30,6 +32,14 @@ void TQueryStatement::SetMaxRowCount(int32_t count) {
 TDataQuery& TQueryStatement::NewQuery() {
   FQueries.push_back(std::make_unique<TDataQuery>(*this));
   return *FQueries.back();
+}
+
+TProgressReporter TQueryStatement::ProgressReporter(bool& abort) {
+  return TProgressReporter(
+      [this, &abort](int32_t percent) {
+        if (FProgressCallback) FProgressCallback(*this, percent, abort);
+      },
+      FDirectory.Session().ProgressSteps());
 }
 
 void TQueryStatement::AddParameter(TExpToken* node) { FParams.push_back(node); }

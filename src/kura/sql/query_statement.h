@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "kura/engine/data_cursor.h"
+#include "kura/engine/progress_reporter.h"
 #include "kura/expr/expression_parser.h"
 #include "kura/sql/data_query.h"
 #include "kura/storage/field_definition.h"
@@ -64,6 +65,9 @@ public:
   const TPasswordCallback& PasswordCallback() const { return FPasswordCallback; }
   void SetProgressCallback(TQueryProgressCallback callback) { FProgressCallback = std::move(callback); }
   const TQueryProgressCallback& ProgressCallback() const { return FProgressCallback; }
+  // A reporter of a query's progress (the session's ProgressSteps) to the callback, which
+  // may set `abort` (the caller's flag, which must outlive the reporter).
+  TProgressReporter ProgressReporter(bool& abort);
 
   // ---- running ----
   // Parses and prepares the first statement of `sql`. Afterwards StatementKind,

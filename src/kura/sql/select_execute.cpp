@@ -397,14 +397,8 @@ void TSelectRun::RunRowLoop(const TRowVisitor& visit) {
   for (const auto& source : FQuery.SourceTables) {
     if (source->LocalCondition) FLocal[source.get()] = PrepareExpression(*source->LocalCondition, FContext, false, false);
   }
-  TQueryStatement& statement = FQuery.Statement();
   bool abort = false;
-  const TQueryProgressCallback& callback = statement.ProgressCallback();
-  TProgressReporter progress(
-      [&](int32_t percent) {
-        if (callback) callback(statement, percent, abort);
-      },
-      FQuery.Directory().Session().ProgressSteps());
+  TProgressReporter progress = FQuery.Statement().ProgressReporter(abort);
 
   TSourceTable& root = *FQuery.JoinOrder.front();
   const int64_t total = root.Cursor->GetRecordCount();
